@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Installs what the build and the tests need, on Debian 12 as root.
+# Quiet when everything is already there.
+set -euo pipefail
+
+packages=(
+  cmake make g++ git
+  clang libclang-rt-14-dev
+  googletest libbenchmark-dev libgif-dev libstb-dev
+  g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64
+  wine wine64 wine32:i386
+  xvfb xauth imagemagick
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "Installing: ${missing[*]}"
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  dpkg --add-architecture i386
+fi
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -qq
+apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

@@ -1,0 +1,58 @@
+# Shared by the run and test commands: a display, one Wine prefix, and cleanup.
+# Sourced, not run.
+
+KANTREL_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+export KANTREL_WINEPREFIX="$KANTREL_ROOT/build/wineprefix"
+export WINEPREFIX="$KANTREL_WINEPREFIX"
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+
+kantrel_xvfb_pid=""
+kantrel_cleanup() {
+  # wineserver -k ends every Wine process of the prefix; then the display.
+  WINEPREFIX="$KANTREL_WINEPREFIX" wineserver -k >/dev/null 2>&1 || true
+  if [ -n "$kantrel_xvfb_pid" ]; then
+    kill "$kantrel_xvfb_pid" >/dev/null 2>&1 || true
+    wait "$kantrel_xvfb_pid" 2>/dev/null || true
+  fi
+}
+
+# Starts Xvfb when there is no display (or when forced with "headless").
+kantrel_display() {
+  if [ -n "${DISPLAY:-}" ] && [ "${1:-}" != headless ]; then
+    return 0
+  fi
+  local n
+  for n in $(seq 91 120); do
+    [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] && continue
+    Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 </dev/null &
+    kantrel_xvfb_pid=$!
+    export DISPLAY=":$n"
+    local i
+    for i in $(seq 1 50); do
+      [ -e "/tmp/.X11-unix/X$n" ] && return 0
+      sleep 0.1
+    done
+  done
+  echo "Xvfb did not start" >&2
+  return 1
+}
+
+# One WoW64 prefix (64-bit, with 32-bit support) inside the build tree,
+# made once; the wineserver stays up for the run so each test starts fast.
+kantrel_wine_prefix() {
+  mkdir -p "$KANTREL_ROOT/build"
+  if [ ! -f "$KANTREL_WINEPREFIX/system.reg" ]; then
+    echo "Preparing the Wine prefix in build/wineprefix"
+    WINEARCH=win64 wineboot -i >/dev/null 2>&1 </dev/null
+  fi
+  wineserver -p >/dev/null 2>&1 </dev/null
+  wine cmd /c exit >/dev/null 2>&1 </dev/null || true
+}
+
+kantrel_configure() {
+  # kantrel_configure NAME [cmake args...]
+  local name=$1
+  shift
+  cmake -S "$KANTREL_ROOT" -B "$KANTREL_ROOT/build/$name" -DKANTREL_TEST_PREFIX="$name." "$@" >/dev/null
+}

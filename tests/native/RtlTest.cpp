@@ -1,0 +1,99 @@
+#include "rtl/Errors.h"
+#include "rtl/ObjectList.h"
+#include "rtl/Streams.h"
+#include "rtl/StringList.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+
+TEST(Errors, ClassNamesAndFixedMessages) {
+    try {
+        RaiseListIndexError(7);
+        FAIL() << "no error raised";
+    } catch (const Exception& e) {
+        EXPECT_STREQ(e.ClassName(), "EListError");
+        EXPECT_EQ(e.Message(), "List index out of bounds (7)");
+    }
+    try {
+        RaiseAssignError("TBitmap", "TJvGIFImage");
+        FAIL() << "no error raised";
+    } catch (const EConvertError& e) {
+        EXPECT_EQ(e.Message(), "Cannot assign a TBitmap to a TJvGIFImage");
+    }
+    EReadError read(SReadError);
+    const EStreamError& asBase = read;
+    EXPECT_STREQ(asBase.ClassName(), "EReadError") << "ClassName must be virtual";
+    EXPECT_STREQ(EAbort().ClassName(), "EAbort");
+    EXPECT_EQ(Format("%.2X|%s|%d", 0x3B, "x", -4), "3B|x|-4");
+}
+
+TEST(MemoryStream, ReadWriteSeekAndShortReads) {
+    TMemoryStream s;
+    const uint8_t bytes[] = {1, 2, 3, 4, 5};
+    s.WriteBuffer(bytes, 5);
+    EXPECT_EQ(s.Size(), 5);
+    EXPECT_EQ(s.Position(), 5);
+    s.SetPosition(3);
+    uint8_t two[2] = {};
+    s.ReadBuffer(two, 2);
+    EXPECT_EQ(two[0], 4);
+    EXPECT_EQ(two[1], 5);
+    EXPECT_EQ(s.Read(two, 2), 0) << "read at end moves nothing";
+    s.SetPosition(4);
+    uint8_t three[3] = {9, 9, 9};
+    EXPECT_THROW(s.ReadBuffer(three, 3), EReadError) << "short whole-buffer read";
+    // Writing past the end grows the stream, the gap stays zero.
+    s.SetPosition(7);
+    s.WriteBuffer(bytes, 1);
+    ASSERT_EQ(s.Size(), 8);
+    EXPECT_EQ(s.Memory()[5], 0);
+    EXPECT_EQ(s.Memory()[7], 1);
+    s.SetSize(2);
+    EXPECT_EQ(s.Position(), 2) << "shrinking clamps the position";
+    EXPECT_EQ(s.Seek(-1, soEnd), 1);
+}
+
+TEST(MemoryStream, CopyFromAndFiles) {
+    TMemoryStream a, b;
+    const char text[] = "abcdef";
+    a.WriteBuffer(text, 6);
+    a.SetPosition(2);
+    b.CopyFrom(a, 3);
+    EXPECT_EQ(std::string(b.Bytes().begin(), b.Bytes().end()), "cde");
+    EXPECT_THROW(b.CopyFrom(a, 5), EReadError) << "only 1 byte left in the source";
+
+    const auto path = (std::filesystem::temp_directory_path() / "kantrel-rtl-test.bin").string();
+    a.SaveToFile(path);
+    TMemoryStream c;
+    c.LoadFromFile(path);
+    EXPECT_EQ(c.Bytes(), a.Bytes());
+    std::remove(path.c_str());
+    EXPECT_THROW(c.LoadFromFile(path), EStreamError);
+}
+
+TEST(Lists, StringListAndObjectListIndexChecks) {
+    TStringList list;
+    list.Add("one");
+    list.Add(std::string("t\0o", 3));
+    EXPECT_EQ(list.Count(), 2);
+    EXPECT_EQ(list[1].size(), 3u) << "strings may hold any byte";
+    EXPECT_EQ(list.Text(), std::string("one\r\nt\0o\r\n", 10));
+    EXPECT_THROW(list.Get(2), EListError);
+    EXPECT_THROW(list.Get(-1), EListError);
+
+    TObjectList<int> objects;
+    objects.Add(std::make_unique<int>(5));
+    objects.Add(std::make_unique<int>(6));
+    auto taken = objects.Extract(0);
+    EXPECT_EQ(*taken, 5);
+    EXPECT_EQ(*objects[0], 6);
+    try {
+        objects.Delete(1);
+        FAIL() << "no error raised";
+    } catch (const EListError& e) {
+        EXPECT_EQ(e.Message(), "List index out of bounds (1)");
+    }
+}
