@@ -2,8 +2,8 @@
 // independent decoder reads back index for index.
 
 #include "GifWriter.h"
+#include "GiflibReader.h"
 
-#include <gif_lib.h>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -15,40 +15,9 @@
 #include <unistd.h>
 
 using namespace gifwriter;
+using namespace giflibref;
 
 namespace {
-
-struct MemoryReader {
-    const Bytes* Data;
-    size_t Pos = 0;
-};
-
-int ReadFromMemory(GifFileType* gif, GifByteType* buffer, int count) {
-    auto* r = static_cast<MemoryReader*>(gif->UserData);
-    size_t n = std::min(static_cast<size_t>(count), r->Data->size() - r->Pos);
-    std::memcpy(buffer, r->Data->data() + r->Pos, n);
-    r->Pos += n;
-    return static_cast<int>(n);
-}
-
-struct GifCloser {
-    void operator()(GifFileType* g) const {
-        int err = 0;
-        DGifCloseFile(g, &err);
-    }
-};
-using GifPtr = std::unique_ptr<GifFileType, GifCloser>;
-
-// Decodes with giflib; slurpError gets giflib's error code (0 when clean).
-GifPtr Slurp(const Bytes& data, MemoryReader& reader, int& slurpError) {
-    reader.Data = &data;
-    reader.Pos = 0;
-    int err = 0;
-    GifPtr gif(DGifOpen(&reader, ReadFromMemory, &err));
-    slurpError = err;
-    if (gif && DGifSlurp(gif.get()) != GIF_OK) slurpError = gif->Error ? gif->Error : -1;
-    return gif;
-}
 
 // Deterministic pseudo-random indices below 2^depth, with runs so that long
 // strings enter the dictionary too.
@@ -71,11 +40,6 @@ std::vector<Rgb> Palette(size_t n, uint8_t salt) {
     for (size_t i = 0; i < n; ++i)
         p[i] = {static_cast<uint8_t>(i * 7 + salt), static_cast<uint8_t>(i * 13), static_cast<uint8_t>(255 - i)};
     return p;
-}
-
-Bytes Raster(const SavedImage& image) {
-    const auto& d = image.ImageDesc;
-    return Bytes(image.RasterBits, image.RasterBits + static_cast<size_t>(d.Width) * d.Height);
 }
 
 Bytes OneFrame(const ImageSpec& spec, const std::vector<Rgb>& global) {
@@ -119,11 +83,10 @@ TEST(GifWriterGiflib, EveryDepthAndSizeDecodesToTheSameIndices) {
                 spec.Indices = Pattern(size_t{s.W} * s.H, depth, depth * 31 + s.W, s.Noisy);
                 spec.SubBlockSize = chunk;
                 Bytes gif = OneFrame(spec, Palette(size_t{1} << depth, 3));
-                MemoryReader reader;
-                int err = 0;
-                GifPtr g = Slurp(gif, reader, err);
+                auto d = Slurp(gif);
+                GifFileType* g = d->Gif.get();
                 ASSERT_TRUE(g) << "giflib refused the header";
-                ASSERT_EQ(err, 0) << GifErrorString(err);
+                ASSERT_EQ(d->Error, 0) << GifErrorString(d->Error);
                 ASSERT_EQ(g->ImageCount, 1);
                 ASSERT_NE(g->SColorMap, nullptr);
                 EXPECT_EQ(g->SColorMap->ColorCount, 1 << std::max(depth, 1));
@@ -143,10 +106,9 @@ TEST(GifWriterGiflib, InterlacedRowsComeBackInPlace) {
         for (int y = 0; y < height; ++y)
             for (int x = 0; x < 5; ++x) spec.Indices.push_back(static_cast<uint8_t>((y * 3 + x) & 63));
         Bytes gif = OneFrame(spec, Palette(64, 0));
-        MemoryReader reader;
-        int err = 0;
-        GifPtr g = Slurp(gif, reader, err);
-        ASSERT_TRUE(g && err == 0) << GifErrorString(err);
+        auto d = Slurp(gif);
+        GifFileType* g = d->Gif.get();
+        ASSERT_TRUE(g && d->Error == 0) << GifErrorString(d->Error);
         EXPECT_TRUE(g->SavedImages[0].ImageDesc.Interlace);
         EXPECT_EQ(Raster(g->SavedImages[0]), spec.Indices);
     }
@@ -182,10 +144,9 @@ TEST(GifWriterGiflib, FramesTablesAndExtensionsReadBack) {
     w.PlainText("Hi").Image(c).Trailer();
     Bytes gif = w.Finish();
 
-    MemoryReader reader;
-    int err = 0;
-    GifPtr g = Slurp(gif, reader, err);
-    ASSERT_TRUE(g && err == 0) << GifErrorString(err);
+    auto d = Slurp(gif);
+    GifFileType* g = d->Gif.get();
+    ASSERT_TRUE(g && d->Error == 0) << GifErrorString(d->Error);
     EXPECT_EQ(g->SWidth, 60);
     EXPECT_EQ(g->SHeight, 40);
     EXPECT_EQ(g->SColorResolution, 5);
@@ -209,11 +170,11 @@ TEST(GifWriterGiflib, FramesTablesAndExtensionsReadBack) {
     EXPECT_EQ(Raster(img[2]), c.Indices);
 
     GraphicsControlBlock gcb{};
-    ASSERT_EQ(DGifSavedExtensionToGCB(g.get(), 0, &gcb), GIF_OK);
+    ASSERT_EQ(DGifSavedExtensionToGCB(g, 0, &gcb), GIF_OK);
     EXPECT_EQ(gcb.DisposalMode, 2);
     EXPECT_EQ(gcb.DelayTime, 25);
     EXPECT_EQ(gcb.TransparentColor, 31);
-    ASSERT_EQ(DGifSavedExtensionToGCB(g.get(), 1, &gcb), GIF_OK);
+    ASSERT_EQ(DGifSavedExtensionToGCB(g, 1, &gcb), GIF_OK);
     EXPECT_EQ(gcb.DisposalMode, 3);
     EXPECT_EQ(gcb.DelayTime, 1000);
     EXPECT_TRUE(gcb.UserInputFlag);
@@ -264,10 +225,9 @@ TEST(GifWriterGiflib, ClearCodesAndTableFullStates) {
         spec.Indices = noise;
         spec.Lzw = c.Options;
         Bytes gif = OneFrame(spec, Palette(256, 0));
-        MemoryReader reader;
-        int err = 0;
-        GifPtr g = Slurp(gif, reader, err);
-        ASSERT_TRUE(g && err == 0) << GifErrorString(err);
+        auto d = Slurp(gif);
+        GifFileType* g = d->Gif.get();
+        ASSERT_TRUE(g && d->Error == 0) << GifErrorString(d->Error);
         EXPECT_EQ(Raster(g->SavedImages[0]), noise);
         if (c.Options.DeferredClear) deferredSize = gif.size();
         if (c.Options.ClearBefore.empty() && c.Options.LeadingClear && !c.Options.DeferredClear) fullSize = gif.size();
@@ -292,10 +252,7 @@ TEST(GifWriterGiflib, DamageOptionsReallyDamage) {
     expected.insert(expected.end(), half.begin(), half.end());
     expected.push_back(0x3B);
     EXPECT_EQ(cutGif, expected) << "truncated data";
-    MemoryReader reader;
-    int err = 0;
-    GifPtr g = Slurp(cutGif, reader, err);
-    EXPECT_NE(err, 0) << "giflib must notice the missing pixels";
+    EXPECT_NE(Slurp(cutGif)->Error, 0) << "giflib must notice the missing pixels";
 
     // Without the terminator the byte after the data is the trailer.
     ImageSpec open = spec;
