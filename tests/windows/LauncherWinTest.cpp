@@ -1,6 +1,6 @@
 // The launcher's Win32 process calls against the setup stand-in.
 
-#include "TestSupport.h"
+#include "TestFiles.h"
 #include "app/SetupLauncherWin.h"
 
 #include <gtest/gtest.h>

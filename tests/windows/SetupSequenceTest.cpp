@@ -2,7 +2,7 @@
 // with the setup stand-in beside it as SQLEXPR_x86_ENU.exe.
 
 #include "KantrelDriver.h"
-#include "TestSupport.h"
+#include "TestFiles.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 #pragma once
-// Helpers of the Windows tests: paths of built programs, temporary folders
+// Files for the Windows tests: paths of built programs, temporary folders
 // and files, UTF-8 at the test's edge.
 
 #include <filesystem>
