@@ -44,7 +44,13 @@ kantrel_wine_prefix() {
   mkdir -p "$KANTREL_ROOT/build"
   if [ ! -f "$KANTREL_WINEPREFIX/system.reg" ]; then
     echo "Preparing the Wine prefix in build/wineprefix"
-    WINEARCH=win64 wineboot -i >/dev/null 2>&1 </dev/null
+    # wineboot's exit status is unreliable; the registry file tells.
+    WINEARCH=win64 wineboot -i >/dev/null 2>&1 </dev/null || true
+    wineserver -w >/dev/null 2>&1 || true
+    if [ ! -f "$KANTREL_WINEPREFIX/system.reg" ]; then
+      echo "Could not prepare the Wine prefix" >&2
+      return 1
+    fi
   fi
   wineserver -p >/dev/null 2>&1 </dev/null
   wine cmd /c exit >/dev/null 2>&1 </dev/null || true
