@@ -129,6 +129,8 @@ struct TDecoder {
     RasterCursor Cursor;
     TDecodeTables* Tables;
     uint32_t PixelMask;
+    // Codes above this are strings of the dictionary, codes up to it pixels.
+    uint32_t RootLimit;
     uint32_t ClearCode;
     uint32_t EndCode;
     uint32_t FirstFree;
@@ -149,6 +151,7 @@ uint32_t TDecoder::Run() {
     CodeReaderState& r = Reader;
     RasterCursor& c = Cursor;
     const uint32_t pixelMask = PixelMask;
+    const uint32_t rootLimit = RootLimit;
     const bool bytePixels = c.PixelBits == 8;
     uint32_t nextFree = FirstFree;
     uint32_t widthLimit = 1u << r.CodeWidth;
@@ -158,6 +161,19 @@ uint32_t TDecoder::Run() {
     TBlockPosition position{Data, Size};
 
     uint32_t code = TakeCode(r);
+    // A raster need not begin with a clear code: its first code is then a
+    // pixel, as after a clear code, and adds no entry.
+    if (code != ClearCode && code != EndCode && code != NoMoreCodes && c.Row < c.RowCount && !Corrupt) {
+        previousCode = code;
+        firstPixel = code & pixelMask;
+        const uint8_t pixel = uint8_t(firstPixel);
+        EmitRun(&pixel, 1, c);
+        code = TakeCode(r);
+        if constexpr (Listening) {
+            const uint64_t needed = code == NoMoreCodes ? ~uint64_t(0) : 8 * r.BytesTaken - r.BitsHeld;
+            (*Progress)(psRunning, uint8_t(double(position.Advance(needed)) / double(Size) * 100), std::string());
+        }
+    }
     while (code != EndCode && code != NoMoreCodes && c.Row < c.RowCount) {
         if (code == ClearCode) {
             r.CodeWidth = InitialWidth;
@@ -224,7 +240,7 @@ uint32_t TDecoder::Run() {
                     stack[depth++] = uint8_t(firstPixel);
                     working = previousCode;
                 }
-                while (working > pixelMask) {
+                while (working > rootLimit) {
                     if (depth > StackLimit) {
                         if (!AcceptCorrupt)
                             throw EInvalidGraphicOperation(SGIFDecodeError);
@@ -244,10 +260,7 @@ uint32_t TDecoder::Run() {
             if (!tableFull) {
                 t.Prefix[nextFree] = uint16_t(previousCode);
                 t.Suffix[nextFree] = uint8_t(firstPixel);
-                if (nextFree <= pixelMask) {
-                    t.Length[nextFree] = 1;
-                    t.First[nextFree] = uint8_t(nextFree);
-                } else if (previousCode < nextFree && t.Length[previousCode] != 0) {
+                if (previousCode < nextFree && t.Length[previousCode] != 0) {
                     t.Length[nextFree] = uint16_t(t.Length[previousCode] + 1);
                     t.First[nextFree] = t.First[previousCode];
                 } else {
@@ -362,7 +375,10 @@ void DecodeFrameRaster(TMemoryStream& raster, const TRasterDestination& destinat
         TDecodeTables& t = *tables;
         const uint32_t clearCode = 1u << m;
         const uint32_t pixelMask = (1u << pixelDepth) - 1;
-        for (uint32_t i = 0; i <= pixelMask && i < clearCode + 2; ++i) {
+        // A colour table larger than the code size does not turn dictionary
+        // codes into pixels: only codes below the clear code are roots.
+        const uint32_t rootLimit = std::min(pixelMask, clearCode - 1);
+        for (uint32_t i = 0; i <= rootLimit; ++i) {
             t.Length[i] = 1;
             t.First[i] = uint8_t(i);
         }
@@ -385,6 +401,7 @@ void DecodeFrameRaster(TMemoryStream& raster, const TRasterDestination& destinat
         c.RowStart = c.Row < c.RowCount ? c.Pixels + size_t(c.RowCount - 1) * c.Stride : nullptr;
         d.Tables = &t;
         d.PixelMask = pixelMask;
+        d.RootLimit = rootLimit;
         d.ClearCode = clearCode;
         d.EndCode = clearCode + 1;
         d.FirstFree = clearCode + 2;

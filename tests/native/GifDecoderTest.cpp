@@ -149,13 +149,16 @@ TEST(GifDecoder, UndefinedCodesAndRootQuirks) {
         << "code above NextFree";
     // A 2-colour frame (pixel mask 1) with m = 2: root 2 expands to two zeros.
     EXPECT_EQ(Row(Raster(2, PackCodes(2, {4, 1, 2, 5})), 3, 1), (Bytes{1, 0, 0})) << "root above the pixel mask";
-    // Depth 8 with m = 2: a defined code not above the pixel mask is a pixel of its own value.
-    EXPECT_EQ(Row(Raster(2, PackCodes(2, {4, 1, 6, 6, 5})), 4, 8), (Bytes{1, 1, 1, 6})) << "depth above m";
+    // Depth 8 with m = 2: dictionary codes are strings all the same, though
+    // the colour table has an entry of that number.
+    EXPECT_EQ(Row(Raster(2, PackCodes(2, {4, 1, 6, 6, 2, 8, 5})), 8, 8), (Bytes{1, 1, 1, 1, 1, 2, 1, 1}))
+        << "depth above m";
     // The code after a clear is a pixel, even the end code or another clear;
     // decoding goes on after either.
     EXPECT_EQ(Row(Raster(2, PackCodes(2, {4, 5, 4, 4, 1, 5})), 3, 2), (Bytes{1, 0, 1})) << "clear then end";
-    // A first code that is not a clear code adds entry 6 = (0, 1).
-    EXPECT_EQ(Row(Raster(2, PackCodes(2, {1, 6, 5})), 3, 2), (Bytes{1, 0, 1})) << "no leading clear";
+    // Without a leading clear code the first code is a pixel and adds no entry.
+    EXPECT_EQ(Row(Raster(2, PackCodes(2, {1, 6, 5})), 3, 2), (Bytes{1, 1, 1})) << "no leading clear";
+    EXPECT_EQ(Row(Raster(2, PackCodes(2, {5, 1, 5})), 2, 2), (Bytes{0, 0})) << "end code first: nothing";
 }
 
 TEST(GifDecoder, EndOfRowsEndOfCodesAndTrailingData) {

@@ -40,10 +40,13 @@ inline Bytes PackCodes(int m, const std::vector<uint32_t>& codes) {
     std::vector<std::pair<uint32_t, int>> sized;
     int width = m + 1;
     uint32_t nextFree = clear + 2;
-    // The code after a clear code is a pixel, whatever its value, and adds no entry.
+    // The first code (unless it is a clear code) and the code after a clear
+    // code are pixels, whatever their value, and add no entry.
+    bool first = true;
     bool afterClear = false;
     for (uint32_t code : codes) {
         sized.emplace_back(code, width);
+        const bool wasFirst = std::exchange(first, false);
         if (afterClear) {
             afterClear = false;
             continue;
@@ -54,6 +57,8 @@ inline Bytes PackCodes(int m, const std::vector<uint32_t>& codes) {
             afterClear = true;
             continue;
         }
+        if (wasFirst)
+            continue;
         if (nextFree < 4096) {
             ++nextFree;
             if (nextFree >= (1u << width) && width < 12)
