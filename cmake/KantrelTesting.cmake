@@ -9,6 +9,9 @@ if(KANTREL_TESTS AND NOT TARGET gtest)
   include(GoogleTest)
 endif()
 
+# Where native tests drop the GIFs they make (see tools/gifwriter).
+set(KANTREL_GIF_CORPUS_DIR "${CMAKE_BINARY_DIR}/gif-corpus")
+
 # kantrel_add_gtest(TARGET name SOURCES ... [LIBS ...] [SERIAL])
 # One ctest case per TEST(); cross builds run them through the toolchain's emulator.
 function(kantrel_add_gtest)
@@ -22,4 +25,11 @@ function(kantrel_add_gtest)
     set_tests_properties(${added} PROPERTIES RUN_SERIAL ON)
   endif()
   set_tests_properties(${added} PROPERTIES TIMEOUT 120)
+  # Native tests save every GIF they make into the fuzz corpus, which the
+  # fuzz replay reads after them.
+  if(NOT CMAKE_CROSSCOMPILING)
+    set_tests_properties(${added} PROPERTIES
+      ENVIRONMENT "KANTREL_GIF_CORPUS_DIR=${KANTREL_GIF_CORPUS_DIR}"
+      FIXTURES_SETUP kantrel_gif_corpus)
+  endif()
 endfunction()

@@ -1,0 +1,145 @@
+#include "app/SetupLauncher.h"
+
+#include "rtl/Errors.h"
+
+namespace {
+
+// Index of the last backslash or colon, or npos.
+size_t LastPathDelimiter(const std::string& path) {
+    return path.find_last_of("\\:");
+}
+
+// Enables btnOK again when the sequence leaves its busy stretch, by any path.
+class TStartButtonGuard {
+public:
+    explicit TStartButtonGuard(TLauncherPlatform& platform) : Platform_(platform) { Platform_.SetStartEnabled(false); }
+    ~TStartButtonGuard() { Platform_.SetStartEnabled(true); }
+    TStartButtonGuard(const TStartButtonGuard&) = delete;
+    TStartButtonGuard& operator=(const TStartButtonGuard&) = delete;
+
+private:
+    TLauncherPlatform& Platform_;
+};
+
+void Show(TLauncherPlatform& platform, const TLauncherMessage& message) {
+    platform.ShowMessageBox(message.Text, message.Caption, message.Style);
+}
+
+}  // namespace
+
+std::string ProgramFolder(const std::string& programPath) {
+    const size_t delimiter = LastPathDelimiter(programPath);
+    std::string folder = delimiter == std::string::npos ? std::string() : programPath.substr(0, delimiter + 1);
+    if (folder.size() >= 2 && folder.back() == '\\') {
+        const char before = folder[folder.size() - 2];
+        if (before != '\\' && before != ':')
+            folder.pop_back();
+    }
+    return folder;
+}
+
+std::string LaunchPath(const std::string& programFolder) {
+    return programFolder + "/" + SetupExeName;
+}
+
+std::string SetupWorkingDirectory(const std::string& exePath) {
+    const size_t delimiter = LastPathDelimiter(exePath);
+    return delimiter == std::string::npos ? std::string() : exePath.substr(0, delimiter + 1);
+}
+
+bool PasswordRefused(const std::string& password) {
+    return password.find('"') != std::string::npos;
+}
+
+std::string SetupPasswordArgument(const std::string& password) {
+    if (password.find_first_of(" \t") == std::string::npos)
+        return password;
+    // Only the backslashes in front of the closing quote change meaning; a
+    // password with a quote of its own never gets here.
+    size_t trailing = 0;
+    while (trailing < password.size() && password[password.size() - 1 - trailing] == '\\')
+        ++trailing;
+    return "\"" + password + std::string(trailing, '\\') + "\"";
+}
+
+std::string SetupParameters(const std::string& password) {
+    return std::string(SetupParamsHead) + SetupPasswordArgument(password) + SetupParamsLicence + SetupParamsAgent +
+           SetupParamsAccounts;
+}
+
+std::string SetupCommandLine(const std::string& exePath, const std::string& parameters) {
+    return "\"" + exePath + "\" " + parameters;
+}
+
+TLauncherMessage SetupMissingMessage() {
+    return {SCaptionWarning, std::string(SSetupMissing) + "\"" + SetupExeName + "\"", MsgOK | MsgIconWarning};
+}
+
+TLauncherMessage ConfirmationMessage(const std::string& password) {
+    return {SCaptionQuestion, SConfirmHead + password + SConfirmTail, MsgYesNo | MsgIconInformation};
+}
+
+TLauncherMessage PasswordQuoteMessage() {
+    return {SCaptionWarning, SPasswordQuote, MsgOK | MsgIconWarning};
+}
+
+TLauncherMessage SetupNotStartedMessage(const std::string& launchPath, const std::string& systemError) {
+    return {SCaptionError, SSetupNotStarted + ("\"" + launchPath + "\"\r\n") + systemError, MsgOK | MsgIconError};
+}
+
+TLauncherMessage SetupExitMessage(uint32_t exitCode) {
+    if (exitCode == 0)
+        return {};
+    if (exitCode == SetupExitRebootRequired)
+        return {SCaptionInformation, SSetupRebootRequired, MsgOK | MsgIconInformation};
+    return {SCaptionWarning, Format(SSetupFailed, static_cast<int>(static_cast<int32_t>(exitCode)), exitCode),
+            MsgOK | MsgIconWarning};
+}
+
+TSetupRunResult RunSetupProcess(TLauncherPlatform& platform, const std::string& exePath,
+                                const std::string& parameters, uint16_t showMode) {
+    TSetupRunResult result;
+    std::unique_ptr<TLauncherProcess> process =
+        platform.StartProcess(SetupCommandLine(exePath, parameters), SetupCreationFlags,
+                               SetupWorkingDirectory(exePath), showMode, result.ErrorText);
+    if (!process)
+        return result;
+    result.Started = true;
+    // No other way out: a request to end the program waits for setup.
+    while (!process->WaitFor(SetupPollPeriodMs))
+        platform.ProcessMessages();
+    result.ExitCode = process->ExitCode();
+    return result;
+}
+
+void RunInstallationSequence(TLauncherPlatform& platform) {
+    const std::string folder = ProgramFolder(platform.ProgramPath());
+    const std::string launchPath = LaunchPath(folder);
+    const std::string password = platform.PasswordText();
+    if (PasswordRefused(password)) {
+        Show(platform, PasswordQuoteMessage());
+        return;
+    }
+    const std::string parameters = SetupParameters(password);
+    // Checked where it is started from, whatever the current directory.
+    if (!platform.FileExists(launchPath)) {
+        Show(platform, SetupMissingMessage());
+        return;
+    }
+    const TLauncherMessage confirmation = ConfirmationMessage(platform.PasswordText());
+    if (platform.ShowMessageBox(confirmation.Text, confirmation.Caption, confirmation.Style) != MsgResultYes)
+        return;
+
+    TSetupRunResult result;
+    {
+        // Declared first so that btnOK comes back only after the splash is gone.
+        TStartButtonGuard busy(platform);
+        std::unique_ptr<TLauncherSplash> splash = platform.CreateSplash();
+        splash->Show();
+        result = RunSetupProcess(platform, launchPath, parameters, SetupShowMode);
+    }
+    if (!result.Started)
+        Show(platform, SetupNotStartedMessage(launchPath, result.ErrorText));
+    else if (result.ExitCode != 0)
+        Show(platform, SetupExitMessage(result.ExitCode));
+}

@@ -1,0 +1,137 @@
+#pragma once
+// The setup launcher: what btnOKClick does. Paths, the setup command line,
+// the messages and the installation sequence are portable; the few process,
+// window and file calls they need come through TLauncherPlatform, so the
+// whole sequence runs natively against fakes and under Wine for real.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+inline constexpr const char* SetupExeName = "SQLEXPR_x86_ENU.exe";
+inline constexpr unsigned SetupPollPeriodMs = 50;
+inline constexpr uint16_t SetupShowMode = 1;         // SW_SHOWNORMAL
+inline constexpr uint32_t SetupCreationFlags = 0x30;  // CREATE_NEW_CONSOLE | NORMAL_PRIORITY_CLASS
+// Setup's exit code for "installed, restart needed" (ERROR_SUCCESS_REBOOT_REQUIRED).
+inline constexpr uint32_t SetupExitRebootRequired = 3010;
+
+// Message box styles and answers, the values of the Windows API.
+inline constexpr unsigned MsgOK = 0x00;
+inline constexpr unsigned MsgYesNo = 0x04;
+inline constexpr unsigned MsgIconError = 0x10;
+inline constexpr unsigned MsgIconWarning = 0x30;
+inline constexpr unsigned MsgIconInformation = 0x40;
+inline constexpr int MsgResultYes = 6;
+
+// The five pieces of the setup parameter string; the password goes between
+// the first and the second.
+inline constexpr const char* SetupParamsHead =
+    "/ACTION=Install /INSTANCENAME=SQLVORNA /FEATURES=SQLENGINE /SkipRules=RebootRequiredCheck "
+    "/IAcceptSQLServerLicenseTerms /SQLSVCSTARTUPTYPE=Automatic /BROWSERSVCSTARTUPTYPE=Automatic "
+    "/ADDCURRENTUSERASSQLADMIN=true /TCPENABLED=1 /SECURITYMODE=SQL /SAPWD=";
+inline constexpr const char* SetupParamsLicence = " /IACCEPTSQLSERVERLICENSETERMS /QS /HIDECONSOLE ";
+inline constexpr const char* SetupParamsAgent = "/AGTSVCACCOUNT=\"NT AUTHORITY\\NETWORK SERVICE\" ";
+inline constexpr const char* SetupParamsAccounts =
+    "/ASSYSADMINACCOUNTS=BUILTIN\\Administrators /SQLSVCACCOUNT=\"NT AUTHORITY\\NETWORK SERVICE\" "
+    "/SQLSYSADMINACCOUNTS=BUILTIN\\Administrators";
+
+// Captions and texts of the launcher's message boxes.
+inline constexpr const char* SCaptionWarning = "Uwaga";
+inline constexpr const char* SCaptionQuestion = "Pytanie";
+inline constexpr const char* SCaptionError = "Błąd";
+inline constexpr const char* SCaptionInformation = "Informacja";
+inline constexpr const char* SSetupMissing = "Nie znaleziono pliku instalacyjnego SQL Server: ";
+inline constexpr const char* SConfirmHead = "Wprowadzone hasło dla uzytkownika \"sa\" to: ";
+inline constexpr const char* SConfirmTail =
+    "\r\nProszę podać je w oknie konfiguracji połączenia aplikacji ARVELO."
+    "\r\nCzy kontynuować instalację SQL Server?";
+inline constexpr const char* SPasswordQuote = "Hasło nie może zawierać znaku cudzysłowu (\").";
+inline constexpr const char* SSetupNotStarted = "Nie można uruchomić instalatora SQL Server: ";
+inline constexpr const char* SSetupRebootRequired =
+    "Instalacja SQL Server została zakończona. Aby ją dokończyć, uruchom ponownie komputer.";
+inline constexpr const char* SSetupFailed =
+    "Instalator SQL Server zakończył pracę z kodem błędu %d (0x%.8X). Szczegóły zawiera plik "
+    "Summary.txt w folderze Setup Bootstrap\\Log instalacji SQL Server.";
+
+// The program path cut after its last backslash or colon; the trailing
+// backslash goes unless a backslash or colon precedes it (C:\ keeps it).
+std::string ProgramFolder(const std::string& programPath);
+// The program folder and "/SQLEXPR_x86_ENU.exe", forward slash and all.
+std::string LaunchPath(const std::string& programFolder);
+// The path cut after its last backslash or colon, keeping it; a forward slash
+// does not count, so the launch path gives the program folder's parent.
+std::string SetupWorkingDirectory(const std::string& exePath);
+// True when setup cannot be given this password: it has no way to receive a
+// double quote inside a value.
+bool PasswordRefused(const std::string& password);
+// The /SAPWD value as it goes on the command line: verbatim, or quoted when a
+// space or tab would split it (backslashes before the closing quote doubled).
+std::string SetupPasswordArgument(const std::string& password);
+// The setup parameter string, 478 characters plus the password argument.
+std::string SetupParameters(const std::string& password);
+// A double quote, the executable path, a double quote, a space, the parameters.
+std::string SetupCommandLine(const std::string& exePath, const std::string& parameters);
+
+struct TLauncherMessage {
+    std::string Caption;
+    std::string Text;
+    unsigned Style = 0;
+};
+
+TLauncherMessage SetupMissingMessage();
+TLauncherMessage ConfirmationMessage(const std::string& password);
+TLauncherMessage PasswordQuoteMessage();
+TLauncherMessage SetupNotStartedMessage(const std::string& launchPath, const std::string& systemError);
+// Nothing to say (empty text) for exit code 0.
+TLauncherMessage SetupExitMessage(uint32_t exitCode);
+
+// A started process; destroying it closes its handles (not the process).
+class TLauncherProcess {
+public:
+    virtual ~TLauncherProcess() = default;
+    // Waits up to timeoutMs; true once the process has ended.
+    virtual bool WaitFor(unsigned timeoutMs) = 0;
+    virtual uint32_t ExitCode() = 0;
+};
+
+// The splash window for one wait; destroying it frees the window.
+class TLauncherSplash {
+public:
+    virtual ~TLauncherSplash() = default;
+    virtual void Show() = 0;
+};
+
+class TLauncherPlatform {
+public:
+    virtual ~TLauncherPlatform() = default;
+    virtual std::string ProgramPath() = 0;
+    // True for an existing file; a directory does not count.
+    virtual bool FileExists(const std::string& path) = 0;
+    // Shows a modal message box; returns the button pressed.
+    virtual int ShowMessageBox(const std::string& text, const std::string& caption, unsigned style) = 0;
+    // Starts the command line; on failure returns null and sets errorText to
+    // the system's description of the failure.
+    virtual std::unique_ptr<TLauncherProcess> StartProcess(const std::string& commandLine, uint32_t creationFlags,
+                                                            const std::string& workingDirectory, uint16_t showMode,
+                                                            std::string& errorText) = 0;
+    // Handles every pending window message, then returns.
+    virtual void ProcessMessages() = 0;
+    // Creates the splash window, hidden and with no owner component.
+    virtual std::unique_ptr<TLauncherSplash> CreateSplash() = 0;
+    virtual void SetStartEnabled(bool enabled) = 0;
+    virtual std::string PasswordText() = 0;
+};
+
+struct TSetupRunResult {
+    bool Started = false;
+    std::string ErrorText;  // why it could not be started
+    uint32_t ExitCode = 0;  // once it has ended
+};
+
+// Starts exePath with the parameters and waits for it in 50 ms slices,
+// handling window messages after each slice; returns once it has ended.
+TSetupRunResult RunSetupProcess(TLauncherPlatform& platform, const std::string& exePath,
+                                const std::string& parameters, uint16_t showMode);
+
+// The installation sequence behind btnOKClick.
+void RunInstallationSequence(TLauncherPlatform& platform);

@@ -1,0 +1,407 @@
+#include "app/SetupLauncher.h"
+#include "rtl/Errors.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace {
+
+const std::string Params1 =
+    "/ACTION=Install /INSTANCENAME=SQLVORNA /FEATURES=SQLENGINE /SkipRules=RebootRequiredCheck "
+    "/IAcceptSQLServerLicenseTerms /SQLSVCSTARTUPTYPE=Automatic /BROWSERSVCSTARTUPTYPE=Automatic "
+    "/ADDCURRENTUSERASSQLADMIN=true /TCPENABLED=1 /SECURITYMODE=SQL /SAPWD=";
+const std::string ParamsRest =
+    " /IACCEPTSQLSERVERLICENSETERMS /QS /HIDECONSOLE /AGTSVCACCOUNT=\"NT AUTHORITY\\NETWORK SERVICE\" "
+    "/ASSYSADMINACCOUNTS=BUILTIN\\Administrators /SQLSVCACCOUNT=\"NT AUTHORITY\\NETWORK SERVICE\" "
+    "/SQLSYSADMINACCOUNTS=BUILTIN\\Administrators";
+
+// Records every platform call in order; the test decides the answers.
+class TFakePlatform : public TLauncherPlatform {
+public:
+    std::vector<std::string> Log;
+    std::string Program = "C:\\Kit\\Setup\\kantrel.exe";
+    std::string Password = "qwzqwz";
+    bool SetupPresent = true;
+    int Answer = MsgResultYes;
+    bool StartFails = false;
+    std::string StartError = "The system cannot find the file specified.";
+    int TimeoutsBeforeEnd = 2;
+    uint32_t Exit = 0;
+    std::function<void()> OnProcessMessages;
+
+    // State seen by the wait.
+    bool StartEnabled = true;
+    int SplashesAlive = 0;
+    int ProcessesOpen = 0;
+    std::string CommandLine;
+    std::string WorkingDirectory;
+    uint32_t Flags = 0;
+    uint16_t ShowMode = 0;
+
+    std::string ProgramPath() override {
+        Log.push_back("ProgramPath");
+        return Program;
+    }
+    bool FileExists(const std::string& path) override {
+        Log.push_back("FileExists " + path);
+        return SetupPresent;
+    }
+    int ShowMessageBox(const std::string& text, const std::string& caption, unsigned style) override {
+        Log.push_back("MessageBox " + caption + " " + std::to_string(style) + " splashes=" +
+                      std::to_string(SplashesAlive) + " enabled=" + std::to_string(StartEnabled));
+        Texts.push_back(text);
+        return caption == SCaptionQuestion ? Answer : 1;
+    }
+    std::unique_ptr<TLauncherProcess> StartProcess(const std::string& commandLine, uint32_t creationFlags,
+                                                   const std::string& workingDirectory, uint16_t showMode,
+                                                   std::string& errorText) override {
+        Log.push_back("StartProcess");
+        CommandLine = commandLine;
+        WorkingDirectory = workingDirectory;
+        Flags = creationFlags;
+        ShowMode = showMode;
+        if (StartFails) {
+            errorText = StartError;
+            return nullptr;
+        }
+        return std::make_unique<TFakeProcess>(*this);
+    }
+    void ProcessMessages() override {
+        Log.push_back("ProcessMessages splashes=" + std::to_string(SplashesAlive) +
+                      " enabled=" + std::to_string(StartEnabled));
+        if (OnProcessMessages)
+            OnProcessMessages();
+    }
+    std::unique_ptr<TLauncherSplash> CreateSplash() override {
+        Log.push_back("CreateSplash");
+        return std::make_unique<TFakeSplash>(*this);
+    }
+    void SetStartEnabled(bool enabled) override {
+        Log.push_back(enabled ? "Enable" : "Disable");
+        StartEnabled = enabled;
+    }
+    std::string PasswordText() override {
+        Log.push_back("PasswordText");
+        return Password;
+    }
+
+    std::vector<std::string> Texts;
+
+private:
+    class TFakeProcess : public TLauncherProcess {
+    public:
+        explicit TFakeProcess(TFakePlatform& owner) : Owner_(owner) { ++Owner_.ProcessesOpen; }
+        ~TFakeProcess() override {
+            --Owner_.ProcessesOpen;
+            Owner_.Log.push_back("CloseProcess");
+        }
+        bool WaitFor(unsigned timeoutMs) override {
+            Owner_.Log.push_back("WaitFor " + std::to_string(timeoutMs));
+            return Waits_++ >= Owner_.TimeoutsBeforeEnd;
+        }
+        uint32_t ExitCode() override {
+            Owner_.Log.push_back("ExitCode");
+            return Owner_.Exit;
+        }
+
+    private:
+        TFakePlatform& Owner_;
+        int Waits_ = 0;
+    };
+    class TFakeSplash : public TLauncherSplash {
+    public:
+        explicit TFakeSplash(TFakePlatform& owner) : Owner_(owner) { ++Owner_.SplashesAlive; }
+        ~TFakeSplash() override {
+            --Owner_.SplashesAlive;
+            Owner_.Log.push_back("FreeSplash");
+        }
+        void Show() override { Owner_.Log.push_back("ShowSplash"); }
+
+    private:
+        TFakePlatform& Owner_;
+    };
+};
+
+std::string Joined(const std::vector<std::string>& log) {
+    std::string all;
+    for (const std::string& line : log)
+        all += line + "\n";
+    return all;
+}
+
+}  // namespace
+
+TEST(SetupLauncher, ParameterStringAndItsPieces) {
+    EXPECT_EQ(std::string(SetupParamsHead).size(), 252u);
+    EXPECT_EQ(std::string(SetupParamsLicence).size(), 48u);
+    EXPECT_EQ(std::string(SetupParamsAgent).size(), 46u);
+    EXPECT_EQ(std::string(SetupParamsAccounts).size(), 132u);
+    EXPECT_EQ(SetupParameters("qwzqwz"), Params1 + "qwzqwz" + ParamsRest);
+    EXPECT_EQ(SetupParameters("qwzqwz").size(), 478u + 6u);
+    EXPECT_EQ(SetupParameters("").size(), 478u);
+}
+
+TEST(SetupLauncher, CommandLineForEachKindOfPassword) {
+    const std::string exe = "C:\\Kit\\Setup/SQLEXPR_x86_ENU.exe";
+    const std::string head = "\"C:\\Kit\\Setup/SQLEXPR_x86_ENU.exe\" " + Params1;
+    struct Case {
+        const char* name;
+        std::string password;
+        std::string onCommandLine;
+    };
+    const Case cases[] = {
+        {"ordinary", "qwzqwz", "qwzqwz"},
+        {"empty", "", ""},
+        {"pasted space", "ala ma", "\"ala ma\""},
+        {"tab", "a\tb", "\"a\tb\""},
+        {"space, ends in backslashes", "a b\\\\", "\"a b\\\\\\\\\""},
+        {"space, inner backslash kept", "a\\ b", "\"a\\ b\""},
+        {"backslash end, no space: verbatim", "abc\\", "abc\\"},
+        {"Polish letters", "zażółć-gęślą", "zażółć-gęślą"},
+        {"Polish with space", "łódź ą", "\"łódź ą\""},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(SetupCommandLine(exe, SetupParameters(c.password)), head + c.onCommandLine + ParamsRest) << c.name;
+    EXPECT_FALSE(PasswordRefused("a b\\"));
+    EXPECT_TRUE(PasswordRefused("a\"b"));
+    EXPECT_TRUE(PasswordRefused("\""));
+}
+
+TEST(SetupLauncher, ProgramFolderLaunchPathAndWorkingDirectory) {
+    struct Case {
+        const char* program;
+        const char* folder;
+        const char* launch;
+        const char* workDir;
+    };
+    const Case cases[] = {
+        {"C:\\Kit\\Setup\\prog.exe", "C:\\Kit\\Setup", "C:\\Kit\\Setup/SQLEXPR_x86_ENU.exe", "C:\\Kit\\"},
+        {"C:\\prog.exe", "C:\\", "C:\\/SQLEXPR_x86_ENU.exe", "C:\\"},
+        {"\\\\server\\share\\kit\\prog.exe", "\\\\server\\share\\kit", "\\\\server\\share\\kit/SQLEXPR_x86_ENU.exe",
+         "\\\\server\\share\\"},
+        {"\\\\server\\share\\prog.exe", "\\\\server\\share", "\\\\server\\share/SQLEXPR_x86_ENU.exe", "\\\\server\\"},
+        {"C:prog.exe", "C:", "C:/SQLEXPR_x86_ENU.exe", "C:"},
+        {"C:\\a\\\\prog.exe", "C:\\a\\\\", "C:\\a\\\\/SQLEXPR_x86_ENU.exe", "C:\\a\\\\"},
+        {"prog.exe", "", "/SQLEXPR_x86_ENU.exe", ""},
+        {"C:\\Kit/Setup\\prog.exe", "C:\\Kit/Setup", "C:\\Kit/Setup/SQLEXPR_x86_ENU.exe", "C:\\"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(ProgramFolder(c.program), c.folder) << c.program;
+        EXPECT_EQ(LaunchPath(ProgramFolder(c.program)), c.launch) << c.program;
+        EXPECT_EQ(SetupWorkingDirectory(LaunchPath(ProgramFolder(c.program))), c.workDir) << c.program;
+    }
+}
+
+TEST(SetupLauncher, MessageTextsCaptionsAndStyles) {
+    struct Case {
+        const char* name;
+        TLauncherMessage got;
+        TLauncherMessage expected;
+    };
+    const Case cases[] = {
+        {"missing", SetupMissingMessage(),
+         {"Uwaga", "Nie znaleziono pliku instalacyjnego SQL Server: \"SQLEXPR_x86_ENU.exe\"", 0x30}},
+        {"confirm", ConfirmationMessage("qwzqwz"),
+         {"Pytanie",
+          "Wprowadzone has\xC5\x82o dla uzytkownika \"sa\" to: qwzqwz\r\n"
+          "Prosz\xC4\x99 poda\xC4\x87 je w oknie konfiguracji po\xC5\x82\xC4\x85" "czenia aplikacji ARVELO.\r\n"
+          "Czy kontynuowa\xC4\x87 instalacj\xC4\x99 SQL Server?",
+          0x44}},
+        {"confirm empty", ConfirmationMessage(""),
+         {"Pytanie",
+          "Wprowadzone hasło dla uzytkownika \"sa\" to: \r\nProszę podać je w oknie konfiguracji połączenia "
+          "aplikacji ARVELO.\r\nCzy kontynuować instalację SQL Server?",
+          0x44}},
+        {"quote", PasswordQuoteMessage(), {"Uwaga", "Has\xC5\x82o nie mo\xC5\xBC" "e zawiera\xC4\x87 znaku cudzys\xC5\x82owu (\").", 0x30}},
+        {"not started", SetupNotStartedMessage("C:\\Kit/SQLEXPR_x86_ENU.exe", "Access denied."),
+         {"B\xC5\x82\xC4\x85" "d", "Nie mo\xC5\xBCna uruchomi\xC4\x87 instalatora SQL Server: \"C:\\Kit/SQLEXPR_x86_ENU.exe\"\r\nAccess denied.",
+          0x10}},
+        {"3010", SetupExitMessage(3010),
+         {"Informacja",
+          "Instalacja SQL Server zosta\xC5\x82" "a zako\xC5\x84" "czona. Aby j\xC4\x85 doko\xC5\x84" "czy\xC4\x87, uruchom ponownie komputer.",
+          0x40}},
+        {"1", SetupExitMessage(1),
+         {"Uwaga",
+          "Instalator SQL Server zako\xC5\x84" "czy\xC5\x82 prac\xC4\x99 z kodem b\xC5\x82\xC4\x99" "du 1 (0x00000001). "
+          "Szczeg\xC3\xB3\xC5\x82y zawiera plik Summary.txt w folderze Setup Bootstrap\\Log instalacji SQL Server.",
+          0x30}},
+        {"negative", SetupExitMessage(0x84B40000u),
+         {"Uwaga",
+          "Instalator SQL Server zakończył pracę z kodem błędu -2068578304 (0x84B40000). Szczegóły zawiera plik "
+          "Summary.txt w folderze Setup Bootstrap\\Log instalacji SQL Server.",
+          0x30}},
+        {"all ones", SetupExitMessage(0xFFFFFFFFu),
+         {"Uwaga",
+          "Instalator SQL Server zakończył pracę z kodem błędu -1 (0xFFFFFFFF). Szczegóły zawiera plik "
+          "Summary.txt w folderze Setup Bootstrap\\Log instalacji SQL Server.",
+          0x30}},
+        {"zero", SetupExitMessage(0), {"", "", 0}},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(c.got.Caption, c.expected.Caption) << c.name;
+        EXPECT_EQ(c.got.Text, c.expected.Text) << c.name;
+        EXPECT_EQ(c.got.Style, c.expected.Style) << c.name;
+    }
+}
+
+TEST(SetupLauncher, SequenceOnYesRunsSetupBetweenSplashAndButton) {
+    TFakePlatform p;
+    RunInstallationSequence(p);
+    const std::vector<std::string> expected = {
+        "ProgramPath",
+        "PasswordText",
+        "FileExists C:\\Kit\\Setup/SQLEXPR_x86_ENU.exe",
+        "PasswordText",
+        "MessageBox Pytanie 68 splashes=0 enabled=1",
+        "Disable",
+        "CreateSplash",
+        "ShowSplash",
+        "StartProcess",
+        "WaitFor 50",
+        "ProcessMessages splashes=1 enabled=0",
+        "WaitFor 50",
+        "ProcessMessages splashes=1 enabled=0",
+        "WaitFor 50",
+        "ExitCode",
+        "CloseProcess",
+        "FreeSplash",
+        "Enable",
+    };
+    EXPECT_EQ(Joined(p.Log), Joined(expected));
+    EXPECT_EQ(p.CommandLine, "\"C:\\Kit\\Setup/SQLEXPR_x86_ENU.exe\" " + Params1 + "qwzqwz" + ParamsRest);
+    EXPECT_EQ(p.WorkingDirectory, "C:\\Kit\\");
+    EXPECT_EQ(p.Flags, 0x30u);
+    EXPECT_EQ(p.ShowMode, 1);
+    ASSERT_EQ(p.Texts.size(), 1u);
+    EXPECT_EQ(p.Texts[0], ConfirmationMessage("qwzqwz").Text);
+}
+
+TEST(SetupLauncher, SequenceStopsOnNoMissingSetupOrQuote) {
+    {
+        TFakePlatform p;
+        p.Answer = 7;  // No
+        RunInstallationSequence(p);
+        EXPECT_EQ(p.Log.back(), "MessageBox Pytanie 68 splashes=0 enabled=1") << "No";
+        EXPECT_EQ(p.CommandLine, "") << "No: nothing started";
+        EXPECT_TRUE(p.StartEnabled) << "No";
+    }
+    {
+        TFakePlatform p;
+        p.Password = "";
+        p.Answer = 2;  // closed by Escape
+        RunInstallationSequence(p);
+        EXPECT_EQ(p.CommandLine, "") << "Cancel";
+        ASSERT_EQ(p.Texts.size(), 1u);
+        EXPECT_EQ(p.Texts[0], ConfirmationMessage("").Text) << "empty password confirmed as is";
+    }
+    {
+        TFakePlatform p;
+        p.SetupPresent = false;
+        RunInstallationSequence(p);
+        const std::vector<std::string> expected = {"ProgramPath", "PasswordText",
+                                                   "FileExists C:\\Kit\\Setup/SQLEXPR_x86_ENU.exe",
+                                                   "MessageBox Uwaga 48 splashes=0 enabled=1"};
+        EXPECT_EQ(Joined(p.Log), Joined(expected)) << "missing setup";
+        ASSERT_EQ(p.Texts.size(), 1u);
+        EXPECT_EQ(p.Texts[0], SetupMissingMessage().Text);
+    }
+    {
+        TFakePlatform p;
+        p.Password = "ab\"cd";
+        RunInstallationSequence(p);
+        const std::vector<std::string> expected = {"ProgramPath", "PasswordText",
+                                                   "MessageBox Uwaga 48 splashes=0 enabled=1"};
+        EXPECT_EQ(Joined(p.Log), Joined(expected)) << "quote refused before anything else";
+        ASSERT_EQ(p.Texts.size(), 1u);
+        EXPECT_EQ(p.Texts[0], PasswordQuoteMessage().Text);
+    }
+}
+
+TEST(SetupLauncher, StartFailureShowsSplashThenReportsError) {
+    TFakePlatform p;
+    p.Program = "C:\\prog.exe";
+    p.StartFails = true;
+    p.StartError = "Nie można odnaleźć pliku.";
+    RunInstallationSequence(p);
+    const std::vector<std::string> expected = {
+        "ProgramPath", "PasswordText", "FileExists C:\\/SQLEXPR_x86_ENU.exe", "PasswordText",
+        "MessageBox Pytanie 68 splashes=0 enabled=1", "Disable", "CreateSplash", "ShowSplash", "StartProcess",
+        "FreeSplash", "Enable", "MessageBox Błąd 16 splashes=0 enabled=1",
+    };
+    EXPECT_EQ(Joined(p.Log), Joined(expected));
+    EXPECT_EQ(p.WorkingDirectory, "C:\\");
+    ASSERT_EQ(p.Texts.size(), 2u);
+    EXPECT_EQ(p.Texts[1], "Nie można uruchomić instalatora SQL Server: \"C:\\/SQLEXPR_x86_ENU.exe\"\r\n"
+                          "Nie można odnaleźć pliku.");
+}
+
+TEST(SetupLauncher, ExitCodeReportedAfterSplashIsFreed) {
+    struct Case {
+        uint32_t exit;
+        const char* lastLog;
+    };
+    const Case cases[] = {
+        {0, "Enable"},
+        {3010, "MessageBox Informacja 64 splashes=0 enabled=1"},
+        {1, "MessageBox Uwaga 48 splashes=0 enabled=1"},
+        {0xC0000005u, "MessageBox Uwaga 48 splashes=0 enabled=1"},
+    };
+    for (const Case& c : cases) {
+        TFakePlatform p;
+        p.Exit = c.exit;
+        p.TimeoutsBeforeEnd = 0;
+        RunInstallationSequence(p);
+        EXPECT_EQ(p.Log.back(), c.lastLog) << c.exit;
+        if (c.exit != 0) {
+            ASSERT_EQ(p.Texts.size(), 2u) << c.exit;
+            EXPECT_EQ(p.Texts[1], SetupExitMessage(c.exit).Text) << c.exit;
+        } else {
+            EXPECT_EQ(p.Texts.size(), 1u) << "exit 0 says nothing";
+        }
+    }
+}
+
+TEST(SetupLauncher, ErrorInsideWaitFreesSplashAndEnablesButton) {
+    TFakePlatform p;
+    p.TimeoutsBeforeEnd = 100;
+    int pumps = 0;
+    p.OnProcessMessages = [&] {
+        if (++pumps == 3)
+            throw EInvalidGraphicOperation("GIF encoded data is corrupt");
+    };
+    EXPECT_THROW(RunInstallationSequence(p), EInvalidGraphicOperation);
+    EXPECT_EQ(pumps, 3);
+    EXPECT_EQ(p.SplashesAlive, 0);
+    EXPECT_EQ(p.ProcessesOpen, 0) << "process handle closed";
+    EXPECT_TRUE(p.StartEnabled);
+    const std::vector<std::string> tail = {"CloseProcess", "FreeSplash", "Enable"};
+    ASSERT_GE(p.Log.size(), 3u);
+    EXPECT_EQ(Joined({p.Log.end() - 3, p.Log.end()}), Joined(tail)) << "no message after the error";
+}
+
+TEST(SetupLauncher, WaitHasNoOtherExitThanTheProcessEnding) {
+    TFakePlatform p;
+    p.TimeoutsBeforeEnd = 40;
+    const TSetupRunResult result = RunSetupProcess(p, "C:\\Kit/SQLEXPR_x86_ENU.exe", "/X", 1);
+    EXPECT_TRUE(result.Started);
+    EXPECT_EQ(result.ExitCode, 0u);
+    int waits = 0, pumps = 0;
+    for (const std::string& line : p.Log) {
+        waits += line == "WaitFor 50";
+        pumps += line.rfind("ProcessMessages", 0) == 0;
+    }
+    EXPECT_EQ(waits, 41);
+    EXPECT_EQ(pumps, 40);
+    EXPECT_EQ(p.CommandLine, "\"C:\\Kit/SQLEXPR_x86_ENU.exe\" /X");
+    EXPECT_EQ(p.WorkingDirectory, "C:\\");
+
+    TFakePlatform failing;
+    failing.StartFails = true;
+    const TSetupRunResult notStarted = RunSetupProcess(failing, "C:\\Kit/SQLEXPR_x86_ENU.exe", "/X", 1);
+    EXPECT_FALSE(notStarted.Started);
+    EXPECT_EQ(notStarted.ErrorText, failing.StartError);
+    EXPECT_EQ(failing.Log.back(), "StartProcess") << "no wait when not started";
+}
