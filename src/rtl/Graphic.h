@@ -46,7 +46,7 @@ public:
     TGraphic& operator=(const TGraphic&) = delete;
     const char* ClassName() const override { return "TGraphic"; }
 
-    TNotifyEvent OnChange;
+    TObjectEvent OnChange;
     TProgressEvent OnProgress;
 
     bool Modified() const { return Modified_; }

@@ -10,8 +10,9 @@ public:
     virtual const char* ClassName() const { return "TObject"; }
 };
 
-// A callback bound to an object; it receives the sender. Unset means nothing is called.
-using TNotifyEvent = std::function<void(TObject* sender)>;
+// A notification bound to an object; it receives the sender. Unset means
+// nothing is called.
+using TObjectEvent = std::function<void(TObject* sender)>;
 
 class TPersistent : public TObject {
 public:
