@@ -13,6 +13,11 @@
 
 class TWinControl;
 
+// Docking to an edge of the parent's client area: aligned controls are laid
+// out edge by edge (top, bottom, left, right) in the order of their
+// positions, then alClient takes what is left.
+enum TAlign { alNone, alTop, alBottom, alLeft, alRight, alClient };
+
 class TControl : public TComponent {
 public:
     explicit TControl(TComponent* owner);
@@ -29,6 +34,8 @@ public:
     int Height() const { return Height_; }
     virtual void SetBounds(int left, int top, int width, int height);
     RECT BoundsRect() const { return RECT{Left_, Top_, Left_ + Width_, Top_ + Height_}; }
+    TAlign Align() const { return Align_; }
+    void SetAlign(TAlign align);
     virtual int ClientWidth() const { return Width_; }
     virtual int ClientHeight() const { return Height_; }
 
@@ -87,6 +94,7 @@ private:
     int Height_ = 0;
     bool Visible_ = true;
     bool Enabled_ = true;
+    TAlign Align_ = alNone;
     TColor Color_ = clBtnFace;
     bool ParentColor_ = false;
     TFont Font_;
@@ -146,6 +154,9 @@ public:
     void ChangeScale(int multiplier, int divisor) override;
     bool ReadProperty(TReader& reader, const std::string& name, const TStoredValue& value) override;
 
+    // Lays out the aligned children in the client area.
+    void AlignControls();
+
     // Paints the windowless children that meet the area; paint code takes a
     // DC so that it serves the screen and off-screen bitmaps alike.
     void PaintControls(HDC dc, const RECT& area);
@@ -171,6 +182,7 @@ protected:
     void EnabledChanged() override;
     void VisibleChanged() override;
     void BoundsChanged() override;
+    void Loaded() override;
 
 private:
     friend class TControl;
@@ -187,6 +199,7 @@ private:
     void ArrangeTabOrder();
     void WMCommand(WPARAM wParam, LPARAM lParam);
     void WMWindowPosChanged();
+    void WMSize();
 
     HWND Handle_ = nullptr;
     bool Subclassed_ = false;
@@ -194,6 +207,7 @@ private:
     int TabOrder_ = -1;
     bool TabStop_ = false;
     int ControlId_ = 0;
+    bool Aligning_ = false;
 };
 
 // Reports an error escaping a message handler; defined by the application.
