@@ -70,6 +70,12 @@ std::string WindowText(HWND window) {
     return DriverUtf8(text);
 }
 
+std::string WindowCaption(HWND window) {
+    wchar_t text[512];
+    const int n = GetWindowTextW(window, text, 512);
+    return DriverUtf8(std::wstring(text, n > 0 ? n : 0));
+}
+
 std::string WindowClass(HWND window) {
     wchar_t name[256];
     const int n = GetClassNameW(window, name, 256);
@@ -91,7 +97,7 @@ bool IsMessageBox(HWND window) {
 }
 
 bool IsSplash(HWND window) {
-    return WindowText(window) == "FoSplash" && !IsMessageBox(window);
+    return WindowCaption(window) == "FoSplash" && !IsMessageBox(window);
 }
 
 std::string MessageBoxText(HWND box) {
@@ -148,6 +154,16 @@ void PasteText(HWND edit, const std::string& text) {
     SendMessageW(edit, WM_PASTE, 0, 0);
 }
 
+bool WaitUntil(const std::function<bool()>& condition, unsigned timeoutMs) {
+    const ULONGLONG end = GetTickCount64() + timeoutMs;
+    while (!condition()) {
+        if (GetTickCount64() >= end)
+            return false;
+        Sleep(10);
+    }
+    return true;
+}
+
 bool SaveWindowPicture(HWND window, const std::filesystem::path& bmp) {
     RECT r;
     if (!GetWindowRect(window, &r))
@@ -193,6 +209,10 @@ bool SaveWindowPicture(HWND window, const std::filesystem::path& bmp) {
 
 TKantrelSession::TKantrelSession(const std::filesystem::path& program,
                                  const std::filesystem::path& currentDirectory) {
+    // Under Wine the first process that needs the desktop starts the process
+    // that serves it; that must be this one, not kantrel.exe, or it would
+    // join the job and end with the session.
+    GetDesktopWindow();
     Job_ = CreateJobObjectW(nullptr, nullptr);
     if (!Job_)
         throw std::runtime_error("CreateJobObject failed");
@@ -271,12 +291,12 @@ bool TKantrelSession::WaitForNoWindow(const std::function<bool(HWND)>& match, un
 
 HWND TKantrelSession::WaitForMainWindow(unsigned timeoutMs) {
     return WaitForWindow(
-        [](HWND w) { return WindowText(w) == "Kantrel" && FindChild(w, L"Edit") && FindChild(w, L"Button"); },
+        [](HWND w) { return WindowCaption(w) == "Kantrel" && FindChild(w, L"Edit") && FindChild(w, L"Button"); },
         timeoutMs);
 }
 
 HWND TKantrelSession::WaitForMessageBox(const std::string& caption, unsigned timeoutMs) {
-    return WaitForWindow([&](HWND w) { return IsMessageBox(w) && WindowText(w) == caption; }, timeoutMs);
+    return WaitForWindow([&](HWND w) { return IsMessageBox(w) && WindowCaption(w) == caption; }, timeoutMs);
 }
 
 HWND TKantrelSession::FindSplash() {
