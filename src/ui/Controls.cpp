@@ -62,6 +62,16 @@ void TControl::SetBounds(int left, int top, int width, int height) {
     Invalidate();
     StoreBounds(left, top, width, height);
     BoundsChanged();
+    if (Align_ != alNone && Parent_)
+        Parent_->AlignControls();
+}
+
+void TControl::SetAlign(TAlign align) {
+    if (align == Align_)
+        return;
+    Align_ = align;
+    if (Parent_)
+        Parent_->AlignControls();
 }
 
 void TControl::StoreBounds(int left, int top, int width, int height) {
@@ -151,6 +161,15 @@ bool TControl::ReadProperty(TReader& reader, const std::string& name, const TSto
         SetVisible(reader.AsBoolean(value));
     else if (name == "Enabled")
         SetEnabled(reader.AsBoolean(value));
+    else if (name == "Align") {
+        static const char* const names[] = {"alNone", "alTop", "alBottom", "alLeft", "alRight", "alClient"};
+        const std::string& ident = reader.AsIdent(value);
+        const auto* found =
+            std::find_if(std::begin(names), std::end(names), [&](const char* n) { return ident == n; });
+        if (found == std::end(names))
+            reader.InvalidValue();
+        SetAlign(static_cast<TAlign>(found - std::begin(names)));
+    }
     else if (name == "Color")
         SetColor(ReadColor(reader, value));
     else if (name == "ParentColor")
@@ -449,7 +468,13 @@ void TWinControl::WMWindowPosChanged() {
     GetWindowRect(Handle_, &bounds);
     if (Parent() && Parent()->Handle_)
         MapWindowPoints(nullptr, Parent()->Handle_, reinterpret_cast<POINT*>(&bounds), 2);
+    const bool resized = bounds.right - bounds.left != Width() || bounds.bottom - bounds.top != Height();
     StoreBounds(bounds.left, bounds.top, bounds.right - bounds.left, bounds.bottom - bounds.top);
+    if (resized) {
+        AlignControls();
+        if (Align() != alNone && Parent())
+            Parent()->AlignControls();
+    }
 }
 
 std::string TWinControl::Text() const {
@@ -536,4 +561,42 @@ void TWinControl::VisibleChanged() {
         ShowWindow(Handle_, Visible() ? SW_SHOW : SW_HIDE);
 }
 
-void TWinControl::BoundsChanged() {}
+void TWinControl::BoundsChanged() { AlignControls(); }
+
+void TWinControl::AlignControls() {
+    // A child that resizes itself while being placed must not start another pass.
+    if (Aligning_)
+        return;
+    Aligning_ = true;
+    RECT rest{0, 0, ClientWidth(), ClientHeight()};
+    for (TAlign kind : {alTop, alBottom, alLeft, alRight, alClient}) {
+        for (TControl* control : Controls_) {
+            if (control->Align() != kind || !control->Visible())
+                continue;
+            const int width = rest.right - rest.left;
+            const int height = rest.bottom - rest.top;
+            switch (kind) {
+            case alTop:
+                control->SetBounds(rest.left, rest.top, width, control->Height());
+                rest.top += control->Height();
+                break;
+            case alBottom:
+                control->SetBounds(rest.left, rest.bottom - control->Height(), width, control->Height());
+                rest.bottom -= control->Height();
+                break;
+            case alLeft:
+                control->SetBounds(rest.left, rest.top, control->Width(), height);
+                rest.left += control->Width();
+                break;
+            case alRight:
+                control->SetBounds(rest.right - control->Width(), rest.top, control->Width(), height);
+                rest.right -= control->Width();
+                break;
+            default:
+                control->SetBounds(rest.left, rest.top, width, height);
+                break;
+            }
+        }
+    }
+    Aligning_ = false;
+}

@@ -13,6 +13,10 @@
 
 class TWinControl;
 
+// How a control sticks to its parent's client area: aligned controls are laid
+// out by kind in this order, each kind in the order the controls were added.
+enum TAlign { alNone, alTop, alBottom, alLeft, alRight, alClient };
+
 class TControl : public TComponent {
 public:
     explicit TControl(TComponent* owner);
@@ -38,6 +42,8 @@ public:
     void Hide() { SetVisible(false); }
     bool Enabled() const { return Enabled_; }
     void SetEnabled(bool enabled);
+    TAlign Align() const { return Align_; }
+    void SetAlign(TAlign align);
 
     // The control's text: a label's or button's caption, an edit's content.
     virtual std::string Text() const { return Text_; }
@@ -87,6 +93,7 @@ private:
     int Height_ = 0;
     bool Visible_ = true;
     bool Enabled_ = true;
+    TAlign Align_ = alNone;
     TColor Color_ = clBtnFace;
     bool ParentColor_ = false;
     TFont Font_;
@@ -149,6 +156,8 @@ public:
     // Paints the windowless children that meet the area; paint code takes a
     // DC so that it serves the screen and off-screen bitmaps alike.
     void PaintControls(HDC dc, const RECT& area);
+    // Places the aligned children in the client area.
+    void AlignControls();
 
 protected:
     virtual void CreateParams(TCreateParams& params) const;
@@ -194,6 +203,7 @@ private:
     int TabOrder_ = -1;
     bool TabStop_ = false;
     int ControlId_ = 0;
+    bool Aligning_ = false;
 };
 
 // Reports an error escaping a message handler; defined by the application.
