@@ -67,11 +67,11 @@ void TControl::SetBounds(int left, int top, int width, int height) {
 }
 
 void TControl::SetAlign(TAlign align) {
-    if (align == Align_)
-        return;
-    Align_ = align;
-    if (Parent_)
-        Parent_->AlignControls();
+    if (align != Align_) {
+        Align_ = align;
+        if (Parent_)
+            Parent_->AlignControls();
+    }
 }
 
 void TControl::StoreBounds(int left, int top, int width, int height) {
@@ -90,7 +90,11 @@ void TControl::SetVisible(bool visible) {
     }
 }
 
-void TControl::VisibleChanged() { Invalidate(); }
+void TControl::VisibleChanged() {
+    Invalidate();
+    if (Align_ != alNone && Parent_)
+        Parent_->AlignControls();
+}
 
 void TControl::SetEnabled(bool enabled) {
     if (enabled != Enabled_) {
@@ -161,18 +165,18 @@ bool TControl::ReadProperty(TReader& reader, const std::string& name, const TSto
         SetVisible(reader.AsBoolean(value));
     else if (name == "Enabled")
         SetEnabled(reader.AsBoolean(value));
+    else if (name == "Color")
+        SetColor(ReadColor(reader, value));
     else if (name == "Align") {
         static const char* const names[] = {"alNone", "alTop", "alBottom", "alLeft", "alRight", "alClient"};
         const std::string& ident = reader.AsIdent(value);
-        const auto* found =
-            std::find_if(std::begin(names), std::end(names), [&](const char* n) { return ident == n; });
-        if (found == std::end(names))
+        int index = 0;
+        while (index < 6 && ident != names[index])
+            ++index;
+        if (index == 6)
             reader.InvalidValue();
-        SetAlign(static_cast<TAlign>(found - std::begin(names)));
-    }
-    else if (name == "Color")
-        SetColor(ReadColor(reader, value));
-    else if (name == "ParentColor")
+        SetAlign(static_cast<TAlign>(index));
+    } else if (name == "ParentColor")
         SetParentColor(reader.AsBoolean(value));
     else if (name == "ParentFont")
         SetParentFont(reader.AsBoolean(value));
@@ -439,6 +443,9 @@ LRESULT TWinControl::WndProc(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_WINDOWPOSCHANGED:
         WMWindowPosChanged();
         break;
+    case WM_SIZE:
+        WMSize();
+        break;
     case WM_SETFOCUS: {
         TWinControl* top = this;
         while (top->Parent())
@@ -468,13 +475,7 @@ void TWinControl::WMWindowPosChanged() {
     GetWindowRect(Handle_, &bounds);
     if (Parent() && Parent()->Handle_)
         MapWindowPoints(nullptr, Parent()->Handle_, reinterpret_cast<POINT*>(&bounds), 2);
-    const bool resized = bounds.right - bounds.left != Width() || bounds.bottom - bounds.top != Height();
     StoreBounds(bounds.left, bounds.top, bounds.right - bounds.left, bounds.bottom - bounds.top);
-    if (resized) {
-        AlignControls();
-        if (Align() != alNone && Parent())
-            Parent()->AlignControls();
-    }
 }
 
 std::string TWinControl::Text() const {
@@ -486,10 +487,14 @@ std::string TWinControl::Text() const {
 }
 
 void TWinControl::SetBounds(int left, int top, int width, int height) {
-    if (Handle_)
-        SetWindowPos(Handle_, nullptr, left, top, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
-    else
+    if (!Handle_) {
         TControl::SetBounds(left, top, width, height);
+        return;
+    }
+    // The fields follow from WM_WINDOWPOSCHANGED.
+    SetWindowPos(Handle_, nullptr, left, top, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+    if (Align() != alNone && Parent())
+        Parent()->AlignControls();
 }
 
 void TWinControl::Invalidate() {
@@ -561,42 +566,74 @@ void TWinControl::VisibleChanged() {
         ShowWindow(Handle_, Visible() ? SW_SHOW : SW_HIDE);
 }
 
-void TWinControl::BoundsChanged() { AlignControls(); }
+void TWinControl::BoundsChanged() {
+    // With a window, WM_SIZE does it.
+    if (!Handle_)
+        AlignControls();
+}
+
+void TWinControl::WMSize() { AlignControls(); }
+
+void TWinControl::Loaded() {
+    TControl::Loaded();
+    AlignControls();
+}
 
 void TWinControl::AlignControls() {
-    // A child that resizes itself while being placed must not start another pass.
-    if (Aligning_)
+    if (Aligning_ || IsLoading() || IsDestroying())
         return;
     Aligning_ = true;
     RECT rest{0, 0, ClientWidth(), ClientHeight()};
-    for (TAlign kind : {alTop, alBottom, alLeft, alRight, alClient}) {
-        for (TControl* control : Controls_) {
-            if (control->Align() != kind || !control->Visible())
-                continue;
-            const int width = rest.right - rest.left;
-            const int height = rest.bottom - rest.top;
-            switch (kind) {
+    auto place = [&](TAlign align) {
+        std::vector<TControl*> aligned;
+        for (TControl* control : Controls_)
+            if (control->Align_ == align && control->Visible())
+                aligned.push_back(control);
+        // Stacked in the order of their positions, first created first on a tie.
+        std::stable_sort(aligned.begin(), aligned.end(), [align](const TControl* a, const TControl* b) {
+            switch (align) {
+            case alBottom:
+                return a->Top_ + a->Height_ > b->Top_ + b->Height_;
+            case alLeft:
+                return a->Left_ < b->Left_;
+            case alRight:
+                return a->Left_ + a->Width_ > b->Left_ + b->Width_;
+            default:
+                return a->Top_ < b->Top_;
+            }
+        });
+        for (TControl* control : aligned) {
+            const int width = control->Width_;
+            const int height = control->Height_;
+            switch (align) {
             case alTop:
-                control->SetBounds(rest.left, rest.top, width, control->Height());
-                rest.top += control->Height();
+                control->SetBounds(rest.left, rest.top, rest.right - rest.left, height);
+                rest.top += height;
                 break;
             case alBottom:
-                control->SetBounds(rest.left, rest.bottom - control->Height(), width, control->Height());
-                rest.bottom -= control->Height();
+                rest.bottom -= height;
+                control->SetBounds(rest.left, rest.bottom, rest.right - rest.left, height);
                 break;
             case alLeft:
-                control->SetBounds(rest.left, rest.top, control->Width(), height);
-                rest.left += control->Width();
+                control->SetBounds(rest.left, rest.top, width, rest.bottom - rest.top);
+                rest.left += width;
                 break;
             case alRight:
-                control->SetBounds(rest.right - control->Width(), rest.top, control->Width(), height);
-                rest.right -= control->Width();
+                rest.right -= width;
+                control->SetBounds(rest.right, rest.top, width, rest.bottom - rest.top);
                 break;
             default:
-                control->SetBounds(rest.left, rest.top, width, height);
+                control->SetBounds(rest.left, rest.top, rest.right - rest.left, rest.bottom - rest.top);
                 break;
             }
         }
+    };
+    try {
+        for (TAlign align : {alTop, alBottom, alLeft, alRight, alClient})
+            place(align);
+    } catch (...) {
+        Aligning_ = false;
+        throw;
     }
     Aligning_ = false;
 }

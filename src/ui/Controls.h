@@ -13,8 +13,9 @@
 
 class TWinControl;
 
-// How a control sticks to its parent's client area: aligned controls are laid
-// out by kind in this order, each kind in the order the controls were added.
+// Docking to an edge of the parent's client area: aligned controls are laid
+// out edge by edge (top, bottom, left, right) in the order of their
+// positions, then alClient takes what is left.
 enum TAlign { alNone, alTop, alBottom, alLeft, alRight, alClient };
 
 class TControl : public TComponent {
@@ -33,6 +34,8 @@ public:
     int Height() const { return Height_; }
     virtual void SetBounds(int left, int top, int width, int height);
     RECT BoundsRect() const { return RECT{Left_, Top_, Left_ + Width_, Top_ + Height_}; }
+    TAlign Align() const { return Align_; }
+    void SetAlign(TAlign align);
     virtual int ClientWidth() const { return Width_; }
     virtual int ClientHeight() const { return Height_; }
 
@@ -42,8 +45,6 @@ public:
     void Hide() { SetVisible(false); }
     bool Enabled() const { return Enabled_; }
     void SetEnabled(bool enabled);
-    TAlign Align() const { return Align_; }
-    void SetAlign(TAlign align);
 
     // The control's text: a label's or button's caption, an edit's content.
     virtual std::string Text() const { return Text_; }
@@ -153,11 +154,12 @@ public:
     void ChangeScale(int multiplier, int divisor) override;
     bool ReadProperty(TReader& reader, const std::string& name, const TStoredValue& value) override;
 
+    // Lays out the aligned children in the client area.
+    void AlignControls();
+
     // Paints the windowless children that meet the area; paint code takes a
     // DC so that it serves the screen and off-screen bitmaps alike.
     void PaintControls(HDC dc, const RECT& area);
-    // Places the aligned children in the client area.
-    void AlignControls();
 
 protected:
     virtual void CreateParams(TCreateParams& params) const;
@@ -180,6 +182,7 @@ protected:
     void EnabledChanged() override;
     void VisibleChanged() override;
     void BoundsChanged() override;
+    void Loaded() override;
 
 private:
     friend class TControl;
@@ -196,6 +199,7 @@ private:
     void ArrangeTabOrder();
     void WMCommand(WPARAM wParam, LPARAM lParam);
     void WMWindowPosChanged();
+    void WMSize();
 
     HWND Handle_ = nullptr;
     bool Subclassed_ = false;

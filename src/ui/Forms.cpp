@@ -235,20 +235,14 @@ HWND TForm::FocusTarget() {
     if (FocusedWindow_ && IsWindow(FocusedWindow_) && IsChild(Handle(), FocusedWindow_) &&
         IsWindowVisible(FocusedWindow_) && IsWindowEnabled(FocusedWindow_))
         return FocusedWindow_;
+    // Otherwise the first control in tab order that can take the focus.
+    TWinControl* first = nullptr;
     for (int i = 0; i < ControlCount(); ++i) {
         auto* control = dynamic_cast<TWinControl*>(Controls(i));
-        if (!control || !control->TabStop() || !control->CanFocus())
-            continue;
-        // The first in tab order.
-        auto* best = control;
-        for (int j = 0; j < ControlCount(); ++j) {
-            auto* other = dynamic_cast<TWinControl*>(Controls(j));
-            if (other && other->TabStop() && other->CanFocus() && other->TabOrder() < best->TabOrder())
-                best = other;
-        }
-        return best->Handle();
+        if (control && control->TabStop() && control->CanFocus() && (!first || control->TabOrder() < first->TabOrder()))
+            first = control;
     }
-    return nullptr;
+    return first ? first->Handle() : nullptr;
 }
 
 void TForm::WMActivate(WORD state) {

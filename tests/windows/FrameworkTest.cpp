@@ -285,6 +285,88 @@ TEST(Form, BorderlessWithoutOwnerCentredOverAnotherForm) {
     EXPECT_TRUE(IsWindow(main.Handle()));
 }
 
+// A definition stored at half the screen's density comes out twice as big.
+class THalfDensityForm : public TForm {
+public:
+    THalfDensityForm() : TForm(nullptr) {
+        ReadDefinition({"THalfDensityForm",
+                        "Half",
+                        {{"BorderStyle", Ident("bsNone")},
+                         {"ClientWidth", 100},
+                         {"ClientHeight", 60},
+                         {"PixelsPerInch", ScreenPixelsPerInch() / 2},
+                         {"Font.Height", -11}},
+                        {{"TLabel", "Top", {{"Align", Ident("alTop")}, {"AutoSize", Ident("False")},
+                                            {"Height", 10}, {"Caption", "a"}}, {}},
+                         {"TEdit", "Edit", {{"Left", 5}, {"Top", 20}, {"Width", 40}, {"Height", 12}}, {}},
+                         {"TLabel", "Bold", {{"Left", 5}, {"Top", 40}, {"AutoSize", Ident("False")},
+                                             {"Font.Height", -8}, {"Font.Style", IdentSet({"fsBold"})}}, {}}}});
+    }
+};
+
+TEST(Form, ScalesTheStoredLayoutToTheScreenDensity) {
+    TApplication application;
+    application.Initialize();
+    THalfDensityForm form;
+    EXPECT_EQ(form.PixelsPerInch(), ScreenPixelsPerInch());
+    RECT client;
+    GetClientRect(form.Handle(), &client);
+    EXPECT_EQ(client.right, 200) << "client width";
+    EXPECT_EQ(client.bottom, 120) << "client height";
+    EXPECT_EQ(form.Font().Height(), -22) << "form font";
+    const TControl& edit = form.Component<TEdit>("Edit");
+    EXPECT_EQ(edit.Left(), 10);
+    EXPECT_EQ(edit.Top(), 40);
+    EXPECT_EQ(edit.Width(), 80);
+    EXPECT_EQ(edit.Height(), 24);
+    const TLabel& bold = form.Component<TLabel>("Bold");
+    EXPECT_EQ(bold.Top(), 80);
+    EXPECT_EQ(bold.Font().Height(), -16) << "own font";
+    const TLabel& top = form.Component<TLabel>("Top");
+    EXPECT_EQ(top.Top(), 0);
+    EXPECT_EQ(top.Width(), 200) << "aligned to the top: the full scaled width";
+    EXPECT_EQ(top.Height(), 20);
+}
+
+TEST(Form, TopAlignedControlsStackDownwardsAndFollowTheWidth) {
+    TApplication application;
+    application.Initialize();
+    TForm form(nullptr);
+    form.SetBorderStyle(bsNone);
+    form.SetClientSize(300, 200);
+    auto add = [&form](int height) {
+        auto* label = new TLabel(&form);
+        label->SetAutoSize(false);
+        label->SetParent(&form);
+        label->SetBounds(7, 150, 30, height);
+        label->SetAlign(alTop);
+        return label;
+    };
+    TLabel* first = add(20);
+    TLabel* second = add(29);
+    TControl* third = add(50);
+    auto* edit = new TEdit(&form);
+    edit->SetParent(&form);
+    edit->SetAlign(alClient);
+    struct {
+        TControl* Control;
+        int Top, Height;
+    } expected[] = {{first, 0, 20}, {second, 20, 29}, {third, 49, 50}, {edit, 99, 101}};
+    for (const auto& item : expected) {
+        SCOPED_TRACE(item.Control == edit ? "client" : std::to_string(item.Top));
+        EXPECT_EQ(item.Control->Left(), 0);
+        EXPECT_EQ(item.Control->Top(), item.Top);
+        EXPECT_EQ(item.Control->Width(), 300);
+        EXPECT_EQ(item.Control->Height(), item.Height);
+    }
+    second->SetBounds(0, 20, 300, 9);
+    EXPECT_EQ(third->Top(), 29) << "a shorter band moves the next one up";
+    form.SetClientSize(400, 200);
+    EXPECT_EQ(first->Width(), 400) << "the width follows the form";
+    EXPECT_EQ(edit->Width(), 400);
+    EXPECT_EQ(edit->Height(), 121);
+}
+
 TEST(Form, ProcessMessagesHandlesEverythingPendingAndNotesAQuit) {
     TApplication application;
     application.Initialize();
