@@ -1,5 +1,5 @@
-// The splash window as built from its stored definition, shown over the main
-// window, and the top alignment it relies on.
+// The splash window as built from its stored definition and shown over the
+// main window.
 
 #include <gtest/gtest.h>
 
@@ -128,21 +128,4 @@ TEST_F(SplashTest, ShownCentredOverTheMainWindowOnTopAndEmptyBelowTheText) {
     const HWND handle = splash->Handle();
     splash.reset();
     EXPECT_FALSE(IsWindow(handle)) << "freeing destroys the window";
-}
-
-TEST(Align, TopAlignedControlsStackAndFollowTheParent) {
-    TApplication application;
-    Application->Initialize();
-    TFoSplash splash(nullptr);
-    // A taller first band pushes the others down; a wider window widens all.
-    splash.Label2->SetBounds(0, 0, 413, 30);
-    EXPECT_EQ(splash.Label1->Top(), 30);
-    EXPECT_EQ(splash.JvGIFAnimator1->Top(), 59);
-    EXPECT_EQ(splash.Label3->Top(), 109);
-    splash.SetClientSize(500, 129);
-    EXPECT_EQ(splash.Label3->Width(), 500);
-    EXPECT_EQ(splash.JvGIFAnimator1->Width(), 500);
-    splash.Label1->SetAlign(alNone);
-    EXPECT_EQ(splash.JvGIFAnimator1->Top(), 30) << "a control leaving the stack closes the gap";
-    EXPECT_EQ(splash.Label1->Width(), 500) << "it keeps its last bounds";
 }
