@@ -6,6 +6,8 @@
 #include "GifWriter.h"
 #include "GiflibReader.h"
 #include "MiniJson.h"
+#include "gif/JvGIF.h"
+#include "rtl/Streams.h"
 
 #include <gtest/gtest.h>
 
@@ -551,6 +553,29 @@ TEST(GifDumpInfo, DamagedRastersAreDecodedAsFarAsTheyGo) {
             for (size_t i = same; i < got.size(); ++i) restZero &= got[i] == 0 || got[i] == full.Indices[i];
             EXPECT_TRUE(restZero) << "pixels never reached keep index 0";
         }
+    }
+}
+
+TEST(GifDumpFrame, WritesTheCodecsBitmapStreamByteForByte) {
+    TempDir dir;
+    GifWriter w;
+    ImageSpec a = Frame(0, 0, 9, 3, 1, 1), b = Frame(2, 1, 5, 2, 3, 2), c = Frame(0, 0, 7, 7, 7, 3);
+    c.LocalTable = Table(128, 1);
+    w.Header().Screen(9, 7, Table(8, 2)).Image(a).GraphicControl(0, 0, 4).Image(b).Image(c).Trailer();
+    const Bytes gif = w.Finish();
+    const std::string file = dir.Write("b.gif", gif);
+    TMemoryStream source;
+    source.WriteBuffer(gif.data(), static_cast<int64_t>(gif.size()));
+    source.SetPosition(0);
+    TJvGIFImage image;
+    image.LoadFromStream(source);
+    ASSERT_EQ(image.FrameCount(), 3);
+    for (int i = 0; i < 3; ++i) {
+        SCOPED_TRACE("frame " + std::to_string(i));
+        TMemoryStream expected;
+        image.FrameAt(i)->BuildBitmapStream(expected);
+        ASSERT_EQ(Dump({"frame", file, std::to_string(i), dir.Path("o.bmp")}).Status, 0);
+        EXPECT_TRUE(ReadFile(dir.Path("o.bmp")) == expected.Bytes());
     }
 }
 
