@@ -8,8 +8,8 @@ packages=(
   clang libclang-rt-14-dev
   googletest libbenchmark-dev libgif-dev libstb-dev
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64
-  wine wine64 wine32:i386
-  xvfb xauth imagemagick
+  wine wine64 wine32:i386 fonts-wine
+  xvfb xauth imagemagick xdotool x11-utils
 )
 
 missing=()

@@ -54,6 +54,19 @@ kantrel_wine_prefix() {
   fi
   wineserver -p >/dev/null 2>&1 </dev/null
   wine cmd /c exit >/dev/null 2>&1 </dev/null || true
+  # Wine's own fonts (Marlett for the caption buttons, MS Sans Serif), which
+  # this Wine build does not find by itself.
+  local fonts="$KANTREL_WINEPREFIX/drive_c/windows/Fonts" f
+  if [ -d /usr/share/wine/fonts ] && [ -d "$fonts" ]; then
+    for f in /usr/share/wine/fonts/*; do
+      [ -e "$fonts/${f##*/}" ] || ln -s "$f" "$fonts/"
+    done
+  fi
+  # Unmanaged windows: Wine draws their frames itself, and hiding one does not
+  # wait seconds for a window manager that Xvfb does not have.
+  if ! grep -q '"Managed"="N"' "$KANTREL_WINEPREFIX/user.reg" 2>/dev/null; then
+    wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 </dev/null || true
+  fi
 }
 
 kantrel_configure() {

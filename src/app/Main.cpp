@@ -1,0 +1,20 @@
+// Kantrel's entry point.
+
+#include <windows.h>
+
+#include "app/uFoMain.h"
+#include "ui/Forms.h"
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+    TApplication application;
+    try {
+        Application->Initialize();
+        Application->SetTitle("Kantrel");
+        Application->CreateForm(FoMain);
+        Application->Run();
+    } catch (...) {
+        Application->HandleException(nullptr);
+        return 1;
+    }
+    return 0;
+}

@@ -1,0 +1,145 @@
+#include "app/SetupLauncherWin.h"
+
+#include "rtl/Errors.h"
+
+#include <windows.h>
+
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace {
+
+std::wstring Wide(std::string_view text) {
+    if (text.empty())
+        return {};
+    const int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring result(static_cast<size_t>(n), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), result.data(), n);
+    return result;
+}
+
+std::string Utf8(std::wstring_view text) {
+    if (text.empty())
+        return {};
+    const int n =
+        WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    std::string result(static_cast<size_t>(n), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), result.data(), n, nullptr, nullptr);
+    return result;
+}
+
+// A kernel handle closed when it goes.
+class TScopedHandle {
+public:
+    explicit TScopedHandle(HANDLE handle = nullptr) : Handle_(handle) {}
+    ~TScopedHandle() {
+        if (Handle_)
+            CloseHandle(Handle_);
+    }
+    TScopedHandle(TScopedHandle&& other) noexcept : Handle_(std::exchange(other.Handle_, nullptr)) {}
+    TScopedHandle& operator=(TScopedHandle&&) = delete;
+    HANDLE Get() const { return Handle_; }
+
+private:
+    HANDLE Handle_;
+};
+
+[[noreturn]] void RaiseLastSystemError() {
+    throw Exception(SystemErrorText(GetLastError()));
+}
+
+class TWin32Process : public TLauncherProcess {
+public:
+    explicit TWin32Process(TScopedHandle process) : Process_(std::move(process)) {}
+
+    bool WaitFor(unsigned timeoutMs) override {
+        switch (WaitForSingleObject(Process_.Get(), timeoutMs)) {
+        case WAIT_OBJECT_0:
+            return true;
+        case WAIT_TIMEOUT:
+            return false;
+        default:
+            // Treating a failed wait as "still running" would spin for ever.
+            RaiseLastSystemError();
+        }
+    }
+
+    uint32_t ExitCode() override {
+        DWORD code = 0;
+        if (!GetExitCodeProcess(Process_.Get(), &code))
+            RaiseLastSystemError();
+        return code;
+    }
+
+private:
+    TScopedHandle Process_;
+};
+
+}  // namespace
+
+std::string SystemErrorText(uint32_t code, const std::string& insert) {
+    wchar_t buffer[1024];
+    DWORD n = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, buffer,
+                             1024, nullptr);
+    while (n > 0 && (buffer[n - 1] == L'\r' || buffer[n - 1] == L'\n' || buffer[n - 1] == L' '))
+        --n;
+    if (n == 0)
+        return Format("Błąd systemu %u.", static_cast<unsigned>(code));
+    std::string text = Utf8(std::wstring_view(buffer, n));
+    for (size_t at = text.find("%1"); at != std::string::npos; at = text.find("%1", at + insert.size()))
+        text.replace(at, 2, insert);
+    return text;
+}
+
+namespace {
+
+// The program of one of our command lines: its quoted first token.
+std::string QuotedProgram(const std::string& commandLine) {
+    const size_t close = commandLine.find('"', 1);
+    return !commandLine.empty() && commandLine[0] == '"' && close != std::string::npos ? commandLine.substr(1, close - 1)
+                                                                                      : commandLine;
+}
+
+}  // namespace
+
+std::string TWin32LauncherPlatform::ProgramPath() {
+    std::vector<wchar_t> buffer(MAX_PATH);
+    for (;;) {
+        const DWORD n = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+        if (n == 0)
+            RaiseLastSystemError();
+        if (n < buffer.size())
+            return Utf8(std::wstring_view(buffer.data(), n));
+        buffer.resize(buffer.size() * 2);
+    }
+}
+
+bool TWin32LauncherPlatform::FileExists(const std::string& path) {
+    const DWORD attributes = GetFileAttributesW(Wide(path).c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+std::unique_ptr<TLauncherProcess> TWin32LauncherPlatform::StartProcess(const std::string& commandLine,
+                                                                       uint32_t creationFlags,
+                                                                       const std::string& workingDirectory,
+                                                                       uint16_t showMode, std::string& errorText) {
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = showMode;
+    // CreateProcessW may write into the command line.
+    std::wstring line = Wide(commandLine);
+    std::vector<wchar_t> lineBuffer(line.begin(), line.end());
+    lineBuffer.push_back(L'\0');
+    const std::wstring directory = Wide(workingDirectory);
+    PROCESS_INFORMATION info{};
+    if (!CreateProcessW(nullptr, lineBuffer.data(), nullptr, nullptr, FALSE, creationFlags, nullptr,
+                        directory.empty() ? nullptr : directory.c_str(), &startup, &info)) {
+        errorText = SystemErrorText(GetLastError(), QuotedProgram(commandLine));
+        return nullptr;
+    }
+    TScopedHandle thread(info.hThread);
+    TScopedHandle process(info.hProcess);
+    return std::make_unique<TWin32Process>(std::move(process));
+}

@@ -1,0 +1,23 @@
+#pragma once
+// The Win32 side of the launcher's platform: the program's path, the file
+// test and the setup process. The window side (message boxes, the splash,
+// btnOK, edPass, message pumping) belongs to the main window.
+
+#include "app/SetupLauncher.h"
+
+#include <cstdint>
+#include <string>
+
+// The system's own text for a Win32 error code, without the trailing line
+// break; a "%1" in it (as in "%1 is not a valid Win32 application") becomes insert.
+std::string SystemErrorText(uint32_t code, const std::string& insert = "");
+
+class TWin32LauncherPlatform : public TLauncherPlatform {
+public:
+    std::string ProgramPath() override;
+    bool FileExists(const std::string& path) override;
+    // CreateProcessW: Unicode, so any password reaches setup intact.
+    std::unique_ptr<TLauncherProcess> StartProcess(const std::string& commandLine, uint32_t creationFlags,
+                                                   const std::string& workingDirectory, uint16_t showMode,
+                                                   std::string& errorText) override;
+};

@@ -1,0 +1,486 @@
+#include "ui/Forms.h"
+
+#include <vector>
+
+#include "rtl/ErrorReport.h"
+#include "rtl/Errors.h"
+#include "ui/Reader.h"
+#include "ui/WinText.h"
+
+TApplication* Application = nullptr;
+
+void HandleWindowException(TComponent* sender) {
+    if (Application)
+        Application->HandleException(sender);
+}
+
+// ---- TForm
+
+TForm::TForm(TComponent* owner) : TWinControl(owner) {
+    SetVisible(false);
+    SetParentFont(false);
+    SetBounds(0, 0, 320, 240);
+}
+
+TForm::~TForm() {
+    Destroying();
+    if (Application)
+        Application->FormDestroyed(this);
+    DestroyHandle();
+}
+
+void TForm::ReadDefinition(const TStoredComponent& definition) {
+    TReader::ReadRoot(*this, definition);
+    HandleNeeded();
+}
+
+void TForm::Loaded() {
+    TWinControl::Loaded();
+    if (StoredClientWidth_ >= 0 || StoredClientHeight_ >= 0)
+        SetClientSize(StoredClientWidth_ >= 0 ? StoredClientWidth_ : ClientWidth(),
+                      StoredClientHeight_ >= 0 ? StoredClientHeight_ : ClientHeight());
+    // The layout is stored at PixelsPerInch; the screen may have more.
+    const int screen = ScreenPixelsPerInch();
+    if (screen > 0 && screen != PixelsPerInch_) {
+        const int clientWidth = ClientWidth();
+        const int clientHeight = ClientHeight();
+        ChangeScale(screen, PixelsPerInch_);
+        SetClientSize(MulDiv(clientWidth, screen, PixelsPerInch_), MulDiv(clientHeight, screen, PixelsPerInch_));
+        PixelsPerInch_ = screen;
+    }
+}
+
+void TForm::SetBorderStyle(TFormBorderStyle style) {
+    BorderStyle_ = style;
+    if (HandleAllocated()) {
+        TCreateParams params;
+        CreateParams(params);
+        SetWindowLongPtrW(Handle(), GWL_STYLE, static_cast<LONG_PTR>(params.Style | (Visible() ? WS_VISIBLE : 0)));
+        SetWindowPos(Handle(), nullptr, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_FRAMECHANGED);
+    }
+}
+
+void TForm::SetBorderIcons(unsigned icons) {
+    BorderIcons_ = icons;
+    SetBorderStyle(BorderStyle_);
+}
+
+void TForm::CreateParams(TCreateParams& params) const {
+    TWinControl::CreateParams(params);
+    params.WindowClass = L"KantrelForm";
+    params.Style = WS_CLIPCHILDREN;
+    params.ExStyle = WS_EX_CONTROLPARENT;
+    switch (BorderStyle_) {
+    case bsNone:
+        params.Style |= WS_POPUP;
+        break;
+    case bsSingle:
+        params.Style |= WS_CAPTION | WS_BORDER;
+        break;
+    case bsSizeable:
+        params.Style |= WS_CAPTION | WS_THICKFRAME;
+        break;
+    case bsDialog:
+        params.Style |= WS_POPUP | WS_CAPTION;
+        params.ExStyle |= WS_EX_DLGMODALFRAME;
+        break;
+    case bsToolWindow:
+        params.Style |= WS_CAPTION;
+        params.ExStyle |= WS_EX_TOOLWINDOW;
+        break;
+    case bsSizeToolWin:
+        params.Style |= WS_CAPTION | WS_THICKFRAME;
+        params.ExStyle |= WS_EX_TOOLWINDOW;
+        break;
+    }
+    if (BorderStyle_ != bsNone && (BorderIcons_ & biSystemMenu)) {
+        params.Style |= WS_SYSMENU;
+        if (BorderStyle_ == bsSingle || BorderStyle_ == bsSizeable) {
+            if (BorderIcons_ & biMinimize)
+                params.Style |= WS_MINIMIZEBOX;
+            if (BorderIcons_ & biMaximize)
+                params.Style |= WS_MAXIMIZEBOX;
+        }
+    }
+    if (!Enabled())
+        params.Style |= WS_DISABLED;
+    // The first form of the application is its main form and has the
+    // taskbar button; the others belong to the hidden main window.
+    const bool mainForm = Application && Owner() == Application &&
+                          (!Application->MainForm() || Application->MainForm() == this);
+    if (mainForm || !Application || !Application->Handle()) {
+        params.WndParent = nullptr;
+        params.ExStyle |= WS_EX_APPWINDOW;
+    } else {
+        params.WndParent = Application->Handle();
+    }
+}
+
+void TForm::HandleCreated() {
+    if (Application) {
+        SendMessageW(Handle(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(Application->Icon(false)));
+        SendMessageW(Handle(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(Application->Icon(true)));
+    }
+}
+
+int TForm::ClientWidth() const {
+    RECT frame{0, 0, 0, 0};
+    TCreateParams params;
+    CreateParams(params);
+    AdjustWindowRectEx(&frame, params.Style, FALSE, params.ExStyle);
+    return Width() - (frame.right - frame.left);
+}
+
+int TForm::ClientHeight() const {
+    RECT frame{0, 0, 0, 0};
+    TCreateParams params;
+    CreateParams(params);
+    AdjustWindowRectEx(&frame, params.Style, FALSE, params.ExStyle);
+    return Height() - (frame.bottom - frame.top);
+}
+
+void TForm::SetClientSize(int width, int height) {
+    RECT frame{0, 0, width, height};
+    TCreateParams params;
+    CreateParams(params);
+    AdjustWindowRectEx(&frame, params.Style, FALSE, params.ExStyle);
+    SetBounds(Left(), Top(), frame.right - frame.left, frame.bottom - frame.top);
+}
+
+void TForm::Show() { SetVisible(true); }
+
+void TForm::VisibleChanged() {
+    if (!Visible()) {
+        if (HandleAllocated())
+            ShowWindow(Handle(), SW_HIDE);
+        return;
+    }
+    HandleNeeded();
+    if (!Placed_) {
+        PlaceForShow();
+        Placed_ = true;
+    }
+    ShowWindow(Handle(), SW_SHOW);
+}
+
+void TForm::PlaceForShow() {
+    switch (Position_) {
+    case poDesigned:
+        break;
+    case poScreenCenter:
+        CenterOver(nullptr);
+        break;
+    case poMainFormCenter:
+        CenterOver(Application && Application->MainForm() != this ? Application->MainForm() : nullptr);
+        break;
+    case poOwnerFormCenter:
+        CenterOver(dynamic_cast<TForm*>(Owner()));
+        break;
+    }
+}
+
+void TForm::CenterOver(TForm* form) {
+    RECT area{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+    if (form && form->HandleAllocated())
+        GetWindowRect(form->Handle(), &area);
+    const int left = area.left + (area.right - area.left - Width()) / 2;
+    const int top = area.top + (area.bottom - area.top - Height()) / 2;
+    SetBounds(left, top, Width(), Height());
+}
+
+void TForm::Close() {
+    if (Application && Application->MainForm() == this)
+        Application->Terminate();
+    else
+        Hide();
+}
+
+LRESULT TForm::WndProc(UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_PAINT:
+        WMPaint();
+        return 0;
+    case WM_ERASEBKGND:
+        WMEraseBackground(reinterpret_cast<HDC>(wParam));
+        return 1;
+    case WM_CLOSE:
+        Close();
+        return 0;
+    case WM_ACTIVATE:
+        WMActivate(LOWORD(wParam));
+        return 0;
+    case WM_SETFOCUS:
+        WMSetFocus();
+        return 0;
+    default:
+        return TWinControl::WndProc(message, wParam, lParam);
+    }
+}
+
+void TForm::WMPaint() {
+    TScopedPaint paint(Handle());
+    PaintControls(paint.Get(), paint.Area());
+}
+
+void TForm::WMEraseBackground(HDC dc) {
+    RECT client;
+    GetClientRect(Handle(), &client);
+    TScopedBrush brush(CreateSolidBrush(ColorToRGB(Color())));
+    FillRect(dc, &client, brush.Get());
+}
+
+void TForm::ControlFocused(TWinControl* control) { FocusedWindow_ = control->Handle(); }
+
+HWND TForm::FocusTarget() {
+    if (FocusedWindow_ && IsWindow(FocusedWindow_) && IsChild(Handle(), FocusedWindow_) &&
+        IsWindowVisible(FocusedWindow_) && IsWindowEnabled(FocusedWindow_))
+        return FocusedWindow_;
+    // Otherwise the first control in tab order that can take the focus.
+    TWinControl* first = nullptr;
+    for (int i = 0; i < ControlCount(); ++i) {
+        auto* control = dynamic_cast<TWinControl*>(Controls(i));
+        if (control && control->TabStop() && control->CanFocus() && (!first || control->TabOrder() < first->TabOrder()))
+            first = control;
+    }
+    return first ? first->Handle() : nullptr;
+}
+
+void TForm::WMActivate(WORD state) {
+    if (state == WA_INACTIVE) {
+        HWND focus = GetFocus();
+        if (focus && IsChild(Handle(), focus))
+            FocusedWindow_ = focus;
+        return;
+    }
+    if (IsIconic(Handle()))
+        return;
+    HWND target = FocusTarget();
+    ::SetFocus(target ? target : Handle());
+}
+
+void TForm::WMSetFocus() {
+    if (HWND target = FocusTarget())
+        ::SetFocus(target);
+}
+
+bool TForm::ReadProperty(TReader& reader, const std::string& name, const TStoredValue& value) {
+    if (name == "BorderStyle") {
+        static const char* const names[] = {"bsNone",   "bsSingle",     "bsSizeable",
+                                            "bsDialog", "bsToolWindow", "bsSizeToolWin"};
+        const std::string& ident = reader.AsIdent(value);
+        for (int i = 0; i < 6; ++i)
+            if (ident == names[i]) {
+                SetBorderStyle(static_cast<TFormBorderStyle>(i));
+                return true;
+            }
+        reader.InvalidValue();
+    } else if (name == "BorderIcons") {
+        unsigned icons = 0;
+        for (const std::string& item : reader.AsSet(value)) {
+            if (item == "biSystemMenu")
+                icons |= biSystemMenu;
+            else if (item == "biMinimize")
+                icons |= biMinimize;
+            else if (item == "biMaximize")
+                icons |= biMaximize;
+            else if (item == "biHelp")
+                icons |= biHelp;
+            else
+                reader.InvalidValue();
+        }
+        SetBorderIcons(icons);
+    } else if (name == "Position") {
+        const std::string& ident = reader.AsIdent(value);
+        if (ident == "poDesigned")
+            Position_ = poDesigned;
+        else if (ident == "poScreenCenter")
+            Position_ = poScreenCenter;
+        else if (ident == "poMainFormCenter")
+            Position_ = poMainFormCenter;
+        else if (ident == "poOwnerFormCenter")
+            Position_ = poOwnerFormCenter;
+        else
+            reader.InvalidValue();
+    } else if (name == "ClientWidth") {
+        StoredClientWidth_ = reader.AsInt(value);
+    } else if (name == "ClientHeight") {
+        StoredClientHeight_ = reader.AsInt(value);
+    } else if (name == "PixelsPerInch") {
+        PixelsPerInch_ = reader.AsInt(value);
+        if (PixelsPerInch_ <= 0)
+            reader.InvalidValue();
+    } else if (name == "TextHeight") {
+        TextHeight_ = reader.AsInt(value);
+    } else {
+        return TWinControl::ReadProperty(reader, name, value);
+    }
+    return true;
+}
+
+// ---- TApplication
+
+namespace {
+
+// Disables every visible, enabled top-level window of this thread except
+// the one given, and enables them again when it goes.
+class TTaskWindowsDisabled {
+public:
+    explicit TTaskWindowsDisabled(HWND keep) : Keep_(keep) {
+        EnumThreadWindows(GetCurrentThreadId(), Collect, reinterpret_cast<LPARAM>(this));
+        for (HWND window : Windows_)
+            EnableWindow(window, FALSE);
+    }
+    ~TTaskWindowsDisabled() {
+        for (HWND window : Windows_)
+            if (IsWindow(window))
+                EnableWindow(window, TRUE);
+    }
+    TTaskWindowsDisabled(const TTaskWindowsDisabled&) = delete;
+    TTaskWindowsDisabled& operator=(const TTaskWindowsDisabled&) = delete;
+
+private:
+    static BOOL CALLBACK Collect(HWND window, LPARAM data) {
+        auto* self = reinterpret_cast<TTaskWindowsDisabled*>(data);
+        if (window != self->Keep_ && IsWindowVisible(window) && IsWindowEnabled(window))
+            self->Windows_.push_back(window);
+        return TRUE;
+    }
+
+    HWND Keep_;
+    std::vector<HWND> Windows_;
+};
+
+}  // namespace
+
+TApplication::TApplication(TComponent* owner) : TComponent(owner) {
+    if (!Application)
+        Application = this;
+}
+
+TApplication::~TApplication() {
+    Destroying();
+    // Forms go before the window that owns them.
+    while (ComponentCount() > 0)
+        delete Components(ComponentCount() - 1);
+    if (Handle_)
+        DestroyWindow(Handle_);
+    if (Application == this)
+        Application = nullptr;
+}
+
+void TApplication::Initialize() {
+    if (Handle_)
+        return;
+    WNDCLASSEXW windowClass{};
+    windowClass.cbSize = sizeof windowClass;
+    windowClass.lpfnWndProc = AppWndProc;
+    windowClass.hInstance = GetModuleHandleW(nullptr);
+    windowClass.hIcon = Icon(false);
+    windowClass.lpszClassName = L"KantrelApplication";
+    RegisterClassExW(&windowClass);  // fails harmlessly when registered already
+    Handle_ = CreateWindowExW(0, windowClass.lpszClassName, Utf8ToWide(Title_).c_str(),
+                              WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, 0, 0, 0, 0, nullptr, nullptr,
+                              windowClass.hInstance, nullptr);
+    if (!Handle_)
+        throw Exception("Cannot create the application window");
+}
+
+LRESULT CALLBACK TApplication::AppWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+void TApplication::SetTitle(const std::string& title) {
+    Title_ = title;
+    if (Handle_)
+        SetWindowTextW(Handle_, Utf8ToWide(title).c_str());
+}
+
+HICON TApplication::Icon(bool small) const {
+    const int size = GetSystemMetrics(small ? SM_CXSMICON : SM_CXICON);
+    auto icon = static_cast<HICON>(
+        LoadImageW(GetModuleHandleW(nullptr), L"MAINICON", IMAGE_ICON, size, size, LR_DEFAULTCOLOR | LR_SHARED));
+    return icon ? icon : LoadIconW(nullptr, MAKEINTRESOURCEW(32512));  // IDI_APPLICATION
+}
+
+void TApplication::FormDestroyed(TForm* form) {
+    if (MainForm_ == form)
+        MainForm_ = nullptr;
+}
+
+void TApplication::Run() {
+    if (MainForm_ && ShowMainForm)
+        MainForm_->Show();
+    while (!Terminated_)
+        HandleMessage();
+}
+
+void TApplication::HandleMessage() {
+    MSG message;
+    if (!ProcessMessage(message))
+        WaitMessage();
+}
+
+void TApplication::ProcessMessages() {
+    MSG message;
+    while (ProcessMessage(message)) {
+    }
+}
+
+bool TApplication::ProcessMessage(MSG& message) {
+    if (!PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
+        return false;
+    if (message.message == WM_QUIT) {
+        Terminated_ = true;
+        return true;
+    }
+    if (!IsDialogKey(message)) {
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
+    return true;
+}
+
+bool TApplication::IsDialogKey(MSG& message) {
+    // Tab and the other dialog keys move between a form's controls.
+    if (message.message < WM_KEYFIRST || message.message > WM_KEYLAST || !message.hwnd)
+        return false;
+    HWND root = GetAncestor(message.hwnd, GA_ROOT);
+    if (!dynamic_cast<TForm*>(TWinControl::FromHandle(root)))
+        return false;
+    return IsDialogMessageW(root, &message) != FALSE;
+}
+
+void TApplication::Terminate() { PostQuitMessage(0); }
+
+void TApplication::HandleException(TComponent*) {
+    try {
+        throw;
+    } catch (const EAbort&) {
+        // The silent abort is never shown.
+    } catch (const std::exception& error) {
+        ShowException(error);
+    } catch (...) {
+        ShowException(Exception("Unknown error"));
+    }
+}
+
+void TApplication::ShowException(const std::exception& error) {
+    const auto* own = dynamic_cast<const Exception*>(&error);
+    const std::string message = own ? own->Message() : std::string(error.what());
+    MessageBox(ErrorReportText(message), Title_, MB_OK | MB_ICONSTOP);
+}
+
+int TApplication::MessageBox(const std::string& text, const std::string& caption, unsigned flags) {
+    HWND active = GetActiveWindow();
+    HWND focus = GetFocus();
+    int result;
+    {
+        TTaskWindowsDisabled disabled(Handle_);
+        result = ::MessageBoxW(Handle_, Utf8ToWide(text).c_str(), Utf8ToWide(caption).c_str(), flags);
+    }
+    if (active && IsWindow(active))
+        SetActiveWindow(active);
+    if (focus && IsWindow(focus) && IsWindowEnabled(focus))
+        ::SetFocus(focus);
+    return result;
+}

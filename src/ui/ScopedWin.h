@@ -1,0 +1,101 @@
+#pragma once
+// RAII owners of Win32 resources: nothing is released by hand.
+
+#include <windows.h>
+
+#include <utility>
+
+// A GDI object (font, brush, pen, bitmap, region) deleted when it goes.
+template <class H>
+class TScopedGdiObject {
+public:
+    TScopedGdiObject() = default;
+    explicit TScopedGdiObject(H handle) : Handle_(handle) {}
+    ~TScopedGdiObject() { Reset(); }
+    TScopedGdiObject(TScopedGdiObject&& other) noexcept : Handle_(std::exchange(other.Handle_, nullptr)) {}
+    TScopedGdiObject& operator=(TScopedGdiObject&& other) noexcept {
+        if (this != &other) {
+            Reset();
+            Handle_ = std::exchange(other.Handle_, nullptr);
+        }
+        return *this;
+    }
+    H Get() const { return Handle_; }
+    explicit operator bool() const { return Handle_ != nullptr; }
+    void Reset(H handle = nullptr) {
+        if (Handle_)
+            DeleteObject(Handle_);
+        Handle_ = handle;
+    }
+
+private:
+    H Handle_ = nullptr;
+};
+
+using TScopedFont = TScopedGdiObject<HFONT>;
+using TScopedBrush = TScopedGdiObject<HBRUSH>;
+
+// GetDC / ReleaseDC on one window.
+class TScopedGetDC {
+public:
+    explicit TScopedGetDC(HWND window) : Window_(window), DC_(GetDC(window)) {}
+    ~TScopedGetDC() {
+        if (DC_)
+            ReleaseDC(Window_, DC_);
+    }
+    TScopedGetDC(const TScopedGetDC&) = delete;
+    TScopedGetDC& operator=(const TScopedGetDC&) = delete;
+    HDC Get() const { return DC_; }
+
+private:
+    HWND Window_;
+    HDC DC_;
+};
+
+// BeginPaint / EndPaint.
+class TScopedPaint {
+public:
+    explicit TScopedPaint(HWND window) : Window_(window) { DC_ = BeginPaint(window, &Paint_); }
+    ~TScopedPaint() { EndPaint(Window_, &Paint_); }
+    TScopedPaint(const TScopedPaint&) = delete;
+    TScopedPaint& operator=(const TScopedPaint&) = delete;
+    HDC Get() const { return DC_; }
+    const RECT& Area() const { return Paint_.rcPaint; }
+
+private:
+    HWND Window_;
+    PAINTSTRUCT Paint_{};
+    HDC DC_;
+};
+
+// An object selected into a DC for one scope.
+class TScopedSelect {
+public:
+    TScopedSelect(HDC dc, HGDIOBJ object) : DC_(dc), Previous_(SelectObject(dc, object)) {}
+    ~TScopedSelect() {
+        if (Previous_)
+            SelectObject(DC_, Previous_);
+    }
+    TScopedSelect(const TScopedSelect&) = delete;
+    TScopedSelect& operator=(const TScopedSelect&) = delete;
+
+private:
+    HDC DC_;
+    HGDIOBJ Previous_;
+};
+
+// SaveDC / RestoreDC: clipping, origins and selections come back together.
+class TScopedSaveDC {
+public:
+    explicit TScopedSaveDC(HDC dc) : DC_(dc), Saved_(SaveDC(dc)) {}
+    ~TScopedSaveDC() {
+        if (Saved_)
+            RestoreDC(DC_, Saved_);
+    }
+    TScopedSaveDC(const TScopedSaveDC&) = delete;
+    TScopedSaveDC& operator=(const TScopedSaveDC&) = delete;
+
+private:
+    HDC DC_;
+    int Saved_;
+};

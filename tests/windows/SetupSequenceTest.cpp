@@ -1,0 +1,273 @@
+// End to end: the real kantrel.exe, driven from outside through its windows,
+// with the setup stand-in beside it as SQLEXPR_x86_ENU.exe.
+
+#include "KantrelDriver.h"
+#include "TestFiles.h"
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <memory>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string ParamsHead =
+    "/ACTION=Install /INSTANCENAME=SQLVORNA /FEATURES=SQLENGINE /SkipRules=RebootRequiredCheck "
+    "/IAcceptSQLServerLicenseTerms /SQLSVCSTARTUPTYPE=Automatic /BROWSERSVCSTARTUPTYPE=Automatic "
+    "/ADDCURRENTUSERASSQLADMIN=true /TCPENABLED=1 /SECURITYMODE=SQL /SAPWD=";
+const std::string ParamsTail =
+    " /IACCEPTSQLSERVERLICENSETERMS /QS /HIDECONSOLE /AGTSVCACCOUNT=\"NT AUTHORITY\\NETWORK SERVICE\" "
+    "/ASSYSADMINACCOUNTS=BUILTIN\\Administrators /SQLSVCACCOUNT=\"NT AUTHORITY\\NETWORK SERVICE\" "
+    "/SQLSYSADMINACCOUNTS=BUILTIN\\Administrators";
+
+std::string Confirmation(const std::string& password) {
+    return "Wprowadzone hasło dla uzytkownika \"sa\" to: " + password +
+           "\r\nProszę podać je w oknie konfiguracji połączenia aplikacji ARVELO.\r\n"
+           "Czy kontynuować instalację SQL Server?";
+}
+
+bool SameButtons(std::vector<int> got, std::vector<int> expected) {
+    std::sort(got.begin(), got.end());
+    std::sort(expected.begin(), expected.end());
+    return got == expected;
+}
+
+POINT Centre(HWND window) {
+    RECT r;
+    GetWindowRect(window, &r);
+    return {(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+}
+
+// True when `upper` comes before `lower` in the z-order.
+bool Above(HWND upper, HWND lower) {
+    for (HWND w = GetWindow(upper, GW_HWNDNEXT); w; w = GetWindow(w, GW_HWNDNEXT))
+        if (w == lower)
+            return true;
+    return false;
+}
+
+class SetupSequence : public ::testing::Test {
+protected:
+    // Names that need the Unicode API and a quoted command line.
+    TTempFolder Temp{L"Próba ąę"};
+    fs::path ProgramDir = Temp.Path() / L"Zestaw ł";
+    fs::path Record = Temp.Path() / L"setup-record.txt";
+    std::unique_ptr<TKantrelSession> Kantrel;
+    HWND Main = nullptr;
+    HWND Password = nullptr;
+    HWND Start = nullptr;
+
+    void SetUp() override {
+        fs::create_directories(ProgramDir);
+        fs::copy_file(BuildFile(KANTREL_EXE), ProgramDir / L"kantrel.exe");
+        fs::copy_file(BuildFile(KANTREL_STANDIN_EXE), ProgramDir / L"SQLEXPR_x86_ENU.exe");
+        SetTestEnvironment(L"KANTREL_STANDIN_RECORD", Record.wstring());
+        StandinBehaviour(L"300", L"");
+    }
+    void TearDown() override {
+        // Ends kantrel.exe and the stand-in even when an assertion stopped the test.
+        Kantrel.reset();
+        StandinBehaviour(L"", L"");
+        SetTestEnvironment(L"KANTREL_STANDIN_RECORD", L"");
+    }
+    // Read by the stand-in from kantrel.exe's environment: set before Launch.
+    static void StandinBehaviour(const std::wstring& waitMs, const std::wstring& exitCode) {
+        SetTestEnvironment(L"KANTREL_STANDIN_WAIT_MS", waitMs);
+        SetTestEnvironment(L"KANTREL_STANDIN_EXIT_CODE", exitCode);
+    }
+    // Started from the temporary folder, not from its own, so that the
+    // current directory is not the program folder.
+    void Launch() {
+        Kantrel = std::make_unique<TKantrelSession>(ProgramDir / L"kantrel.exe", Temp.Path());
+        Main = Kantrel->WaitForMainWindow();
+        ASSERT_NE(Main, nullptr) << "main window";
+        Password = FindChild(Main, L"Edit");
+        Start = FindChild(Main, L"Button");
+        ASSERT_NE(Password, nullptr);
+        ASSERT_NE(Start, nullptr);
+    }
+    std::string LaunchPath() const { return TestUtf8(ProgramDir.wstring()) + "/SQLEXPR_x86_ENU.exe"; }
+    std::string ExpectedRecord(const std::string& passwordArgument) const {
+        return "\"" + LaunchPath() + "\" " + ParamsHead + passwordArgument + ParamsTail + "\n" +
+               TestUtf8(Temp.Path().wstring()) + "\\\n";
+    }
+    // Presses the start button and answers the confirmation; returns the
+    // confirmation's text.
+    std::string StartAndAnswer(int answer) {
+        ClickButton(Start);
+        HWND box = Kantrel->WaitForMessageBox("Pytanie");
+        if (!box)
+            return "(no confirmation)";
+        EXPECT_TRUE(SameButtons(MessageBoxButtons(box), {IDYES, IDNO})) << "Yes and No";
+        const std::string text = MessageBoxText(box);
+        ClickButton(GetDlgItem(box, answer));
+        EXPECT_TRUE(Kantrel->WaitForNoWindow([box](HWND w) { return w == box; })) << "confirmation closed";
+        return text;
+    }
+    // Waits until the splash window has come and gone.
+    void WaitForSetupToEnd() {
+        ASSERT_NE(Kantrel->WaitForSplash(), nullptr) << "splash shown";
+        ASSERT_TRUE(Kantrel->WaitForNoWindow(IsSplash, 20000)) << "splash freed";
+    }
+    // Expects one message box with this caption, text and buttons, and closes it.
+    void ExpectMessage(const std::string& caption, const std::string& text, const std::string& what) {
+        HWND box = Kantrel->WaitForMessageBox(caption);
+        ASSERT_NE(box, nullptr) << what << ": no \"" << caption << "\" box";
+        EXPECT_EQ(MessageBoxText(box), text) << what;
+        EXPECT_TRUE(SameButtons(MessageBoxButtons(box), {IDOK})) << what << ": OK only";
+        EXPECT_EQ(Kantrel->FindSplash(), nullptr) << what << ": the splash is gone before the message";
+        ClickButton(GetDlgItem(box, IDOK));
+        EXPECT_TRUE(Kantrel->WaitForNoWindow([box](HWND w) { return w == box; })) << what;
+    }
+    // Nothing of the sequence shows up for a while.
+    void ExpectQuiet(const std::string& what) {
+        const bool gone = !Kantrel->WaitForWindow([](HWND w) { return IsSplash(w) || IsMessageBox(w); }, 600);
+        EXPECT_TRUE(gone) << what << ": no splash or message expected";
+    }
+};
+
+}  // namespace
+
+TEST_F(SetupSequence, MissingSetupIsReportedEvenWhenTheCurrentFolderHasIt) {
+    fs::rename(ProgramDir / L"SQLEXPR_x86_ENU.exe", Temp.Path() / L"SQLEXPR_x86_ENU.exe");
+    Launch();
+    ClickButton(Start);
+    ExpectMessage("Uwaga", "Nie znaleziono pliku instalacyjnego SQL Server: \"SQLEXPR_x86_ENU.exe\"", "missing");
+    ExpectQuiet("after the warning");
+    EXPECT_FALSE(fs::exists(Record)) << "nothing started";
+    EXPECT_TRUE(IsWindowEnabled(Start));
+}
+
+TEST_F(SetupSequence, NoStartsNothing) {
+    Launch();
+    EXPECT_EQ(StartAndAnswer(IDNO), Confirmation("qwzqwz"));
+    ExpectQuiet("after No");
+    EXPECT_FALSE(fs::exists(Record)) << "no process";
+    EXPECT_EQ(WindowText(Password), "qwzqwz") << "password kept";
+    EXPECT_TRUE(IsWindowEnabled(Start));
+}
+
+TEST_F(SetupSequence, SetupReceivesThePasswordExactly) {
+    StandinBehaviour(L"0", L"");
+    Launch();
+    struct Case {
+        const char* name;
+        bool paste;
+        std::string password;
+        std::string onCommandLine;
+    };
+    const Case cases[] = {
+        {"typed ordinary", false, "Tajne123", "Tajne123"},
+        {"empty", false, "", ""},
+        {"pasted space", true, "ala ma kota", "\"ala ma kota\""},
+        {"typed Polish", false, "zażółćŁĄŻ", "zażółćŁĄŻ"},
+    };
+    for (const Case& c : cases) {
+        fs::remove(Record);
+        ClearText(Password);
+        if (c.paste)
+            PasteText(Password, c.password);
+        else
+            TypeText(Password, c.password);
+        ASSERT_EQ(WindowText(Password), c.password) << c.name;
+        EXPECT_EQ(StartAndAnswer(IDYES), Confirmation(c.password)) << c.name;
+        WaitForSetupToEnd();
+        EXPECT_EQ(ReadFileBytes(Record), ExpectedRecord(c.onCommandLine)) << c.name;
+        ExpectQuiet(c.name);
+    }
+}
+
+TEST_F(SetupSequence, PasswordWithQuoteIsRefused) {
+    Launch();
+    PasteText(Password, "ab\"cd");
+    ClickButton(Start);
+    ExpectMessage("Uwaga", "Hasło nie może zawierać znaku cudzysłowu (\").", "quote");
+    ExpectQuiet("after the refusal");
+    EXPECT_FALSE(fs::exists(Record)) << "nothing started";
+}
+
+TEST_F(SetupSequence, SplashCentredOnTopAndButtonDisabledDuringTheWait) {
+    StandinBehaviour(L"1500", L"");
+    Launch();
+    EXPECT_TRUE(IsWindowEnabled(Start));
+    StartAndAnswer(IDYES);
+    HWND splash = Kantrel->WaitForSplash();
+    ASSERT_NE(splash, nullptr);
+    RECT client;
+    GetClientRect(splash, &client);
+    EXPECT_EQ(client.right, 413);
+    EXPECT_EQ(client.bottom, 129);
+    RECT outer;
+    GetWindowRect(splash, &outer);
+    EXPECT_EQ(outer.right - outer.left, 413) << "no border";
+    const POINT splashCentre = Centre(splash), mainCentre = Centre(Main);
+    EXPECT_LE(std::abs(splashCentre.x - mainCentre.x), 1);
+    EXPECT_LE(std::abs(splashCentre.y - mainCentre.y), 1);
+    EXPECT_TRUE(Above(splash, Main)) << "splash on top of the main window";
+    EXPECT_FALSE(IsWindowEnabled(Start)) << "btnOK disabled while setup runs";
+    // The main window keeps answering during the wait.
+    EXPECT_EQ(WindowText(Password), "qwzqwz");
+    ASSERT_TRUE(Kantrel->WaitForNoWindow(IsSplash, 20000));
+    EXPECT_TRUE(fs::exists(Record));
+    EXPECT_TRUE(IsWindowEnabled(Start)) << "btnOK enabled again";
+    ExpectQuiet("exit code 0");
+}
+
+TEST_F(SetupSequence, SetupThatCannotStartIsReported) {
+    WriteFileBytes(ProgramDir / L"SQLEXPR_x86_ENU.exe", "Not a program, only text.\r\n");
+    Launch();
+    StartAndAnswer(IDYES);
+    HWND box = Kantrel->WaitForMessageBox("Błąd");
+    ASSERT_NE(box, nullptr);
+    const std::string head = "Nie można uruchomić instalatora SQL Server: \"" + LaunchPath() + "\"\r\n";
+    const std::string text = MessageBoxText(box);
+    EXPECT_EQ(text.substr(0, head.size()), head);
+    EXPECT_GT(text.size(), head.size()) << "the system's reason follows";
+    EXPECT_EQ(Kantrel->FindSplash(), nullptr);
+    ClickButton(GetDlgItem(box, IDOK));
+    ExpectQuiet("after the error");
+    EXPECT_TRUE(IsWindowEnabled(Start)) << "btnOK enabled again";
+}
+
+TEST_F(SetupSequence, ExitCodesAreReported) {
+    struct Case {
+        const wchar_t* code;
+        const char* caption;
+        const char* text;
+    };
+    const Case cases[] = {
+        {L"3010", "Informacja",
+         "Instalacja SQL Server została zakończona. Aby ją dokończyć, uruchom ponownie komputer."},
+        {L"1", "Uwaga",
+         "Instalator SQL Server zakończył pracę z kodem błędu 1 (0x00000001). Szczegóły zawiera plik Summary.txt w "
+         "folderze Setup Bootstrap\\Log instalacji SQL Server."},
+        {L"-2068578304", "Uwaga",
+         "Instalator SQL Server zakończył pracę z kodem błędu -2068578304 (0x84B40000). Szczegóły zawiera plik "
+         "Summary.txt w folderze Setup Bootstrap\\Log instalacji SQL Server."},
+    };
+    for (const Case& c : cases) {
+        StandinBehaviour(L"0", c.code);
+        Launch();
+        StartAndAnswer(IDYES);
+        ExpectMessage(c.caption, c.text, TestUtf8(c.code));
+        Kantrel.reset();
+    }
+}
+
+TEST_F(SetupSequence, ClosingDuringTheWaitEndsAfterSetup) {
+    StandinBehaviour(L"2000", L"");
+    Launch();
+    StartAndAnswer(IDYES);
+    ASSERT_NE(Kantrel->WaitForSplash(), nullptr);
+    PostMessageW(Main, WM_CLOSE, 0, 0);
+    Sleep(500);
+    EXPECT_TRUE(Kantrel->Running()) << "still waiting for setup";
+    EXPECT_NE(Kantrel->FindSplash(), nullptr) << "splash stays while setup runs";
+    EXPECT_TRUE(Kantrel->WaitForExit(20000)) << "ends once setup has ended";
+    EXPECT_TRUE(fs::exists(Record));
+}

@@ -1,0 +1,52 @@
+#pragma once
+// Helpers for tests that drive real windows on this thread's message loop.
+
+#include <windows.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "ui/Forms.h"
+
+// Handles pending messages for a while, so that posted input arrives.
+void Pump(int milliseconds = 50);
+
+// Types keys as a user would: key-down and key-up through SendInput, then
+// handles the messages. Characters map through the keyboard layout.
+void TypeText(const std::wstring& text);
+void PressKey(WORD virtualKey, bool control = false);
+
+// Puts text on the clipboard.
+void SetClipboardText(const std::wstring& text);
+
+std::wstring WindowText(HWND window);
+
+// Watches for a message box of one thread from a second thread: records
+// what it shows and the state of the given windows while it is open, then
+// presses its default button.
+class TMessageBoxWatcher {
+public:
+    struct TSeen {
+        bool Seen = false;
+        std::wstring Caption;
+        std::wstring Text;
+        HWND Owner = nullptr;
+        HICON Icon = nullptr;
+        std::vector<bool> EnabledWhileOpen;
+    };
+
+    TMessageBoxWatcher(std::vector<HWND> watched, int timeoutMilliseconds = 5000);
+    ~TMessageBoxWatcher();
+    // Waits for the watcher to finish.
+    TSeen Result();
+
+private:
+    void Watch(int timeoutMilliseconds);
+
+    DWORD ThreadId_;
+    std::vector<HWND> Watched_;
+    TSeen Seen_;
+    std::thread Thread_;
+};

@@ -1,0 +1,291 @@
+#include "KantrelDriver.h"
+
+#include <fstream>
+#include <stdexcept>
+
+namespace {
+
+struct TFindState {
+    DWORD ProcessId;
+    std::vector<HWND> Found;
+};
+
+BOOL CALLBACK CollectTopLevel(HWND window, LPARAM data) {
+    auto* state = reinterpret_cast<TFindState*>(data);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    if (pid == state->ProcessId && IsWindowVisible(window))
+        state->Found.push_back(window);
+    return TRUE;
+}
+
+BOOL CALLBACK CollectChildren(HWND window, LPARAM data) {
+    reinterpret_cast<std::vector<HWND>*>(data)->push_back(window);
+    return TRUE;
+}
+
+std::vector<HWND> Children(HWND parent) {
+    std::vector<HWND> all;
+    EnumChildWindows(parent, CollectChildren, reinterpret_cast<LPARAM>(&all));
+    std::vector<HWND> direct;
+    for (HWND child : all)
+        if (GetParent(child) == parent)
+            direct.push_back(child);
+    return direct;
+}
+
+}  // namespace
+
+std::wstring DriverWide(const std::string& text) {
+    if (text.empty())
+        return {};
+    const int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring result(static_cast<size_t>(n), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), result.data(), n);
+    return result;
+}
+
+std::string DriverUtf8(const std::wstring& text) {
+    if (text.empty())
+        return {};
+    const int n =
+        WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    std::string result(static_cast<size_t>(n), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), result.data(), n, nullptr, nullptr);
+    return result;
+}
+
+std::string WindowText(HWND window) {
+    // WM_GETTEXT, because GetWindowText does not ask other processes' controls;
+    // with a time-out, so that a hung program fails the test instead of hanging it.
+    DWORD_PTR length = 0;
+    if (!SendMessageTimeoutW(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 5000, &length))
+        return {};
+    std::wstring text(static_cast<size_t>(length) + 1, L'\0');
+    DWORD_PTR got = 0;
+    if (!SendMessageTimeoutW(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()), SMTO_ABORTIFHUNG,
+                             5000, &got))
+        return {};
+    text.resize(static_cast<size_t>(got));
+    return DriverUtf8(text);
+}
+
+std::string WindowClass(HWND window) {
+    wchar_t name[256];
+    const int n = GetClassNameW(window, name, 256);
+    return DriverUtf8(std::wstring(name, n > 0 ? n : 0));
+}
+
+HWND FindChild(HWND parent, const wchar_t* className, const std::string& text) {
+    for (HWND child : Children(parent)) {
+        if (_wcsicmp(DriverWide(WindowClass(child)).c_str(), className) != 0)
+            continue;
+        if (text.empty() || WindowText(child) == text)
+            return child;
+    }
+    return nullptr;
+}
+
+bool IsMessageBox(HWND window) {
+    return WindowClass(window) == "#32770";
+}
+
+bool IsSplash(HWND window) {
+    return WindowText(window) == "FoSplash" && !IsMessageBox(window);
+}
+
+std::string MessageBoxText(HWND box) {
+    // The system gives a message box's text the control id 0xFFFF.
+    HWND text = GetDlgItem(box, 0xFFFF);
+    return text ? WindowText(text) : std::string();
+}
+
+std::vector<int> MessageBoxButtons(HWND box) {
+    std::vector<int> ids;
+    for (HWND child : Children(box))
+        if (WindowClass(child) == "Button" && IsWindowVisible(child))
+            ids.push_back(GetDlgCtrlID(child));
+    return ids;
+}
+
+void ClickButton(HWND button) {
+    PostMessageW(button, BM_CLICK, 0, 0);
+}
+
+void TypeText(HWND edit, const std::string& text) {
+    for (wchar_t c : DriverWide(text))
+        SendMessageW(edit, WM_CHAR, c, 1);
+}
+
+void ClearText(HWND edit) {
+    SendMessageW(edit, EM_SETSEL, 0, -1);
+    SendMessageW(edit, WM_CLEAR, 0, 0);
+}
+
+void PasteText(HWND edit, const std::string& text) {
+    const std::wstring wide = DriverWide(text);
+    HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, (wide.size() + 1) * sizeof(wchar_t));
+    if (!memory)
+        throw std::runtime_error("GlobalAlloc failed");
+    auto* target = static_cast<wchar_t*>(GlobalLock(memory));
+    std::copy(wide.c_str(), wide.c_str() + wide.size() + 1, target);
+    GlobalUnlock(memory);
+    bool opened = false;
+    for (int attempt = 0; attempt < 50 && !opened; ++attempt) {
+        opened = OpenClipboard(nullptr);
+        if (!opened)
+            Sleep(20);
+    }
+    if (!opened) {
+        GlobalFree(memory);
+        throw std::runtime_error("the clipboard stays busy");
+    }
+    EmptyClipboard();
+    if (!SetClipboardData(CF_UNICODETEXT, memory))
+        GlobalFree(memory);
+    CloseClipboard();
+    SendMessageW(edit, EM_SETSEL, 0, -1);
+    SendMessageW(edit, WM_PASTE, 0, 0);
+}
+
+bool SaveWindowPicture(HWND window, const std::filesystem::path& bmp) {
+    RECT r;
+    if (!GetWindowRect(window, &r))
+        return false;
+    const int width = r.right - r.left, height = r.bottom - r.top;
+    HDC screen = GetDC(nullptr);
+    HDC memory = CreateCompatibleDC(screen);
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof(info.bmiHeader);
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 24;
+    info.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    bool ok = false;
+    if (bitmap) {
+        HGDIOBJ old = SelectObject(memory, bitmap);
+        ok = BitBlt(memory, 0, 0, width, height, screen, r.left, r.top, SRCCOPY);
+        GdiFlush();
+        SelectObject(memory, old);
+        if (ok) {
+            const DWORD stride = ((static_cast<DWORD>(width) * 3 + 3) & ~3u);
+            const DWORD imageSize = stride * static_cast<DWORD>(height);
+            BITMAPFILEHEADER file{};
+            file.bfType = 0x4D42;
+            file.bfOffBits = sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER);
+            file.bfSize = file.bfOffBits + imageSize;
+            info.bmiHeader.biSizeImage = imageSize;
+            std::ofstream out(bmp, std::ios::binary | std::ios::trunc);
+            out.write(reinterpret_cast<const char*>(&file), sizeof(file));
+            out.write(reinterpret_cast<const char*>(&info.bmiHeader), sizeof(info.bmiHeader));
+            out.write(static_cast<const char*>(bits), imageSize);
+            ok = static_cast<bool>(out);
+        }
+        DeleteObject(bitmap);
+    }
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+    return ok;
+}
+
+TKantrelSession::TKantrelSession(const std::filesystem::path& program,
+                                 const std::filesystem::path& currentDirectory) {
+    Job_ = CreateJobObjectW(nullptr, nullptr);
+    if (!Job_)
+        throw std::runtime_error("CreateJobObject failed");
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    SetInformationJobObject(Job_, JobObjectExtendedLimitInformation, &limits, sizeof(limits));
+
+    std::wstring commandLine = L"\"" + program.wstring() + L"\"";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info{};
+    if (!CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr,
+                        currentDirectory.c_str(), &startup, &info)) {
+        CloseHandle(Job_);
+        throw std::runtime_error("cannot start " + DriverUtf8(program.wstring()));
+    }
+    AssignProcessToJobObject(Job_, info.hProcess);
+    ResumeThread(info.hThread);
+    CloseHandle(info.hThread);
+    Process_ = info.hProcess;
+    ProcessId_ = info.dwProcessId;
+    WaitForInputIdle(Process_, 10000);
+}
+
+TKantrelSession::~TKantrelSession() {
+    Kill();
+    CloseHandle(Process_);
+    CloseHandle(Job_);
+}
+
+void TKantrelSession::Kill() {
+    TerminateJobObject(Job_, 1);
+    if (Running())
+        TerminateProcess(Process_, 1);
+    WaitForSingleObject(Process_, 5000);
+}
+
+bool TKantrelSession::WaitForExit(unsigned timeoutMs) {
+    return WaitForSingleObject(Process_, timeoutMs) == WAIT_OBJECT_0;
+}
+
+bool TKantrelSession::Running() {
+    return WaitForSingleObject(Process_, 0) == WAIT_TIMEOUT;
+}
+
+std::vector<HWND> TKantrelSession::Windows() {
+    TFindState state{ProcessId_, {}};
+    EnumWindows(CollectTopLevel, reinterpret_cast<LPARAM>(&state));
+    return state.Found;
+}
+
+HWND TKantrelSession::WaitForWindow(const std::function<bool(HWND)>& match, unsigned timeoutMs) {
+    const ULONGLONG end = GetTickCount64() + timeoutMs;
+    do {
+        for (HWND window : Windows())
+            if (match(window))
+                return window;
+        Sleep(10);
+    } while (GetTickCount64() < end && Running());
+    return nullptr;
+}
+
+bool TKantrelSession::WaitForNoWindow(const std::function<bool(HWND)>& match, unsigned timeoutMs) {
+    const ULONGLONG end = GetTickCount64() + timeoutMs;
+    for (;;) {
+        bool any = false;
+        for (HWND window : Windows())
+            any = any || match(window);
+        if (!any)
+            return true;
+        if (GetTickCount64() >= end)
+            return false;
+        Sleep(10);
+    }
+}
+
+HWND TKantrelSession::WaitForMainWindow(unsigned timeoutMs) {
+    return WaitForWindow(
+        [](HWND w) { return WindowText(w) == "Kantrel" && FindChild(w, L"Edit") && FindChild(w, L"Button"); },
+        timeoutMs);
+}
+
+HWND TKantrelSession::WaitForMessageBox(const std::string& caption, unsigned timeoutMs) {
+    return WaitForWindow([&](HWND w) { return IsMessageBox(w) && WindowText(w) == caption; }, timeoutMs);
+}
+
+HWND TKantrelSession::FindSplash() {
+    for (HWND window : Windows())
+        if (IsSplash(window))
+            return window;
+    return nullptr;
+}
+
+HWND TKantrelSession::WaitForSplash(unsigned timeoutMs) {
+    return WaitForWindow(IsSplash, timeoutMs);
+}
