@@ -157,23 +157,20 @@ std::vector<RawRaster> WalkRasters(const Bytes& g) {
     return out;
 }
 
-// True when the codes use a form our decoder reads its own way: a raster that
-// does not start with a clear code, or a clear code followed by another clear
-// code or by the end code (the code after a clear code is always a pixel).
+// True when a clear code is followed by another clear code or by the end
+// code: our decoder always takes the code after a clear code as a pixel.
 bool UsesClearCodeQuirks(const RawRaster& r) {
     const int m = r.CodeSize;
     if (m < 2 || m > 11) return true;
     const uint32_t clear = 1u << m, end = clear + 1;
     int width = m + 1;
     uint32_t next = clear + 2;
-    bool full = false, afterClear = false, first = true;
+    bool full = false, afterClear = false;
     size_t bit = 0;
     while (bit + static_cast<size_t>(width) <= r.Data.size() * 8) {
         uint32_t code = 0;
         for (int k = 0; k < width; ++k, ++bit)
             code |= static_cast<uint32_t>((r.Data[bit / 8] >> (bit % 8)) & 1) << k;
-        if (first && code != clear) return true;
-        first = false;
         if (afterClear) {
             if (code == clear || code == end) return true;
             afterClear = false;
@@ -224,10 +221,9 @@ struct Agreement {
 
 // gifdump info and frame against giflib, field for field and index for index.
 // Where the codec's own rules knowingly differ from giflib (an unknown
-// extension label or a frame without any colour table fails the load; codes
-// above the clear code and below 2^depth when the code size is smaller than
-// the depth; clear code quirks; indices beyond the table) the fields are still
-// compared but that frame's pixels are not.
+// extension label or a frame without any colour table fails the load; the code
+// after a clear code is a pixel; indices beyond the colour table) the fields
+// are still compared but that frame's pixels are not.
 Agreement ExpectAgreesWithGiflib(const Bytes& gif, const std::string& label, int frameDumps = 1 << 30) {
     SCOPED_TRACE(label);
     Agreement result;
@@ -301,8 +297,7 @@ Agreement ExpectAgreesWithGiflib(const Bytes& gif, const std::string& label, int
         const int depth = table ? table->BitsPerPixel : 0;
         EXPECT_EQ(f["pixel_depth"].Int(), depth);
         const Bytes reference = giflibref::Raster(g->SavedImages[i]);
-        bool comparable = i < static_cast<int>(rasters.size()) && depth <= rasters[static_cast<size_t>(i)].CodeSize &&
-                          !UsesClearCodeQuirks(rasters[static_cast<size_t>(i)]);
+        bool comparable = i < static_cast<int>(rasters.size()) && !UsesClearCodeQuirks(rasters[static_cast<size_t>(i)]);
         for (uint8_t v : reference) comparable &= depth > 0 && v < (1 << depth);
         // Frames read by the codec's own rules may come out damaged.
         if (comparable) {
