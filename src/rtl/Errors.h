@@ -41,6 +41,7 @@ public:
     const char* ClassName() const noexcept override { return "EAbort"; }
 };
 
+KANTREL_ERROR_CLASS(EInvalidGraphic, Exception);
 KANTREL_ERROR_CLASS(EInvalidGraphicOperation, Exception);
 KANTREL_ERROR_CLASS(EStreamError, Exception);
 KANTREL_ERROR_CLASS(EReadError, EStreamError);

@@ -56,6 +56,7 @@ void TForm::SetBorderStyle(TFormBorderStyle style) {
         TCreateParams params;
         CreateParams(params);
         SetWindowLongPtrW(Handle(), GWL_STYLE, static_cast<LONG_PTR>(params.Style | (Visible() ? WS_VISIBLE : 0)));
+        SetWindowLongPtrW(Handle(), GWL_EXSTYLE, static_cast<LONG_PTR>(params.ExStyle));
         SetWindowPos(Handle(), nullptr, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_FRAMECHANGED);
     }
 }

@@ -2,6 +2,11 @@
 // Forms (top-level windows built from stored definitions) and the
 // application object: hidden main window, message loop, error reporting and
 // message boxes.
+//
+// A window of the program derives from TForm: its constructor defines the
+// handlers the definition names (DefineMethod), calls ReadDefinition with
+// the stored definition and then picks its components by name
+// (Component<TEdit>("edPass")). See src/app/uFoMain.cpp.
 
 #include <windows.h>
 // TApplication::MessageBox is ours; the W function is called by its name.

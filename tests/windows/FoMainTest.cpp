@@ -75,6 +75,9 @@ TEST_F(FoMainTest, TypedSpacesAreDiscardedOtherKeysKept) {
     EXPECT_EQ(WindowText(Edit()), L"qwzqwza") << "backspace passes the filter";
     TypeText(L"Z9!");
     EXPECT_EQ(WindowText(Edit()), L"qwzqwzaZ9!") << "capitals, digits, punctuation";
+    TypeUnicode(L"ż\u3000ł");
+    EXPECT_EQ(WindowText(Edit()), L"qwzqwzaZ9!ż\u3000ł") << "Polish letters; only the plain space is filtered";
+    EXPECT_EQ(FoMain->edPass->Text(), "qwzqwzaZ9!ż\u3000ł");
 }
 
 TEST_F(FoMainTest, PastedSpacesAreKept) {

@@ -8,7 +8,9 @@
 #include <algorithm>
 #include <memory>
 #include <set>
+#include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "TestSupport.h"
 
@@ -142,6 +144,60 @@ TEST(ProgramFile, CarriesTheIconGroupWithNineSizes) {
             DestroyIcon(icon);
     }
     EXPECT_EQ(sizes, (std::set<int>{256, 128, 96, 72, 64, 48, 32, 24, 16}));
+}
+
+// The DLL names in the import table, read from the file.
+std::vector<std::string> ImportedDlls(const std::wstring& path) {
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    std::string image;
+    if (file != INVALID_HANDLE_VALUE) {
+        image.resize(GetFileSize(file, nullptr));
+        DWORD read = 0;
+        ReadFile(file, image.data(), static_cast<DWORD>(image.size()), &read, nullptr);
+        image.resize(read);
+        CloseHandle(file);
+    }
+    auto at = [&image](size_t offset, size_t size) {
+        if (offset + size > image.size())
+            throw std::runtime_error("truncated image");
+        return image.data() + offset;
+    };
+    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(at(0, sizeof(IMAGE_DOS_HEADER)));
+    const size_t nt = static_cast<size_t>(dos->e_lfanew);
+    const auto* fileHeader = reinterpret_cast<const IMAGE_FILE_HEADER*>(at(nt + 4, sizeof(IMAGE_FILE_HEADER)));
+    const size_t optional = nt + 4 + sizeof(IMAGE_FILE_HEADER);
+    const WORD magic = *reinterpret_cast<const WORD*>(at(optional, 2));
+    const IMAGE_DATA_DIRECTORY* directories =
+        magic == IMAGE_NT_OPTIONAL_HDR64_MAGIC
+            ? reinterpret_cast<const IMAGE_OPTIONAL_HEADER64*>(at(optional, sizeof(IMAGE_OPTIONAL_HEADER64)))->DataDirectory
+            : reinterpret_cast<const IMAGE_OPTIONAL_HEADER32*>(at(optional, sizeof(IMAGE_OPTIONAL_HEADER32)))->DataDirectory;
+    const auto* sections = reinterpret_cast<const IMAGE_SECTION_HEADER*>(
+        at(optional + fileHeader->SizeOfOptionalHeader, fileHeader->NumberOfSections * sizeof(IMAGE_SECTION_HEADER)));
+    auto offsetOf = [&](DWORD rva) -> size_t {
+        for (int i = 0; i < fileHeader->NumberOfSections; ++i)
+            if (rva >= sections[i].VirtualAddress && rva < sections[i].VirtualAddress + sections[i].SizeOfRawData)
+                return rva - sections[i].VirtualAddress + sections[i].PointerToRawData;
+        throw std::runtime_error("address outside the sections");
+    };
+    std::vector<std::string> names;
+    size_t entry = offsetOf(directories[IMAGE_DIRECTORY_ENTRY_IMPORT].VirtualAddress);
+    for (;; entry += sizeof(IMAGE_IMPORT_DESCRIPTOR)) {
+        const auto* import = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(at(entry, sizeof(IMAGE_IMPORT_DESCRIPTOR)));
+        if (import->Name == 0)
+            break;
+        std::string name(at(offsetOf(import->Name), 1));
+        std::transform(name.begin(), name.end(), name.begin(), [](char c) { return static_cast<char>(tolower(c)); });
+        names.push_back(name);
+    }
+    return names;
+}
+
+TEST(ProgramFile, DependsOnSystemDllsOnly) {
+    const std::set<std::string> system = {"kernel32.dll", "user32.dll", "gdi32.dll", "comctl32.dll", "msvcrt.dll"};
+    const std::vector<std::string> imported = ImportedDlls(ProgramPath());
+    EXPECT_FALSE(imported.empty());
+    for (const std::string& name : imported)
+        EXPECT_TRUE(system.count(name)) << name << " is not a system DLL";
 }
 
 TEST(ProgramFile, CarriesVersionInformation) {

@@ -93,8 +93,10 @@ protected:
     }
     std::string LaunchPath() const { return TestUtf8(ProgramDir.wstring()) + "/SQLEXPR_x86_ENU.exe"; }
     std::string ExpectedRecord(const std::string& passwordArgument) const {
-        return "\"" + LaunchPath() + "\" " + ParamsHead + passwordArgument + ParamsTail + "\n" +
-               TestUtf8(Temp.Path().wstring()) + "\\\n";
+        std::string record = "\"";
+        record += LaunchPath() + "\" " + ParamsHead + passwordArgument + ParamsTail + "\n";
+        record += TestUtf8(Temp.Path().wstring()) + "\\\n";
+        return record;
     }
     // Presses the start button and answers the confirmation; returns the
     // confirmation's text.
@@ -153,7 +155,7 @@ TEST_F(SetupSequence, NoStartsNothing) {
 }
 
 TEST_F(SetupSequence, SetupReceivesThePasswordExactly) {
-    StandinBehaviour(L"0", L"");
+    StandinBehaviour(L"200", L"");
     Launch();
     struct Case {
         const char* name;
@@ -214,7 +216,7 @@ TEST_F(SetupSequence, SplashCentredOnTopAndButtonDisabledDuringTheWait) {
     EXPECT_EQ(WindowText(Password), "qwzqwz");
     ASSERT_TRUE(Kantrel->WaitForNoWindow(IsSplash, 20000));
     EXPECT_TRUE(fs::exists(Record));
-    EXPECT_TRUE(IsWindowEnabled(Start)) << "btnOK enabled again";
+    EXPECT_TRUE(WaitUntil([this] { return IsWindowEnabled(Start) != FALSE; })) << "btnOK enabled again";
     ExpectQuiet("exit code 0");
 }
 
@@ -229,9 +231,10 @@ TEST_F(SetupSequence, SetupThatCannotStartIsReported) {
     EXPECT_EQ(text.substr(0, head.size()), head);
     EXPECT_GT(text.size(), head.size()) << "the system's reason follows";
     EXPECT_EQ(Kantrel->FindSplash(), nullptr);
+    EXPECT_TRUE(IsWindowEnabled(Start)) << "btnOK enabled again before the message";
     ClickButton(GetDlgItem(box, IDOK));
+    EXPECT_TRUE(Kantrel->WaitForNoWindow([box](HWND w) { return w == box; }));
     ExpectQuiet("after the error");
-    EXPECT_TRUE(IsWindowEnabled(Start)) << "btnOK enabled again";
 }
 
 TEST_F(SetupSequence, ExitCodesAreReported) {

@@ -49,6 +49,20 @@ void TypeText(const std::wstring& text) {
     Pump();
 }
 
+void TypeUnicode(const std::wstring& text) {
+    for (wchar_t c : text) {
+        INPUT input[2] = {};
+        for (int i = 0; i < 2; ++i) {
+            input[i].type = INPUT_KEYBOARD;
+            input[i].ki.wScan = c;
+            input[i].ki.dwFlags = KEYEVENTF_UNICODE | (i ? KEYEVENTF_KEYUP : 0);
+        }
+        SendInput(2, input, sizeof(INPUT));
+        Pump(10);
+    }
+    Pump();
+}
+
 void SetClipboardText(const std::wstring& text) {
     if (!OpenClipboard(nullptr))
         return;

@@ -16,6 +16,8 @@ void Pump(int milliseconds = 50);
 // Types keys as a user would: key-down and key-up through SendInput, then
 // handles the messages. Characters map through the keyboard layout.
 void TypeText(const std::wstring& text);
+// Types characters that the keyboard layout may lack (KEYEVENTF_UNICODE).
+void TypeUnicode(const std::wstring& text);
 void PressKey(WORD virtualKey, bool control = false);
 
 // Puts text on the clipboard.

@@ -34,6 +34,34 @@ std::vector<HWND> Children(HWND parent) {
     return direct;
 }
 
+constexpr const wchar_t* DriverDesktop = L"KantrelDriver";
+
+// Runs kantrel.exe and this thread on a desktop of their own. Under Wine a
+// desktop other than the default one is a virtual desktop: Wine draws the
+// title bars itself (the pictures show them) and, with no window manager to
+// wait for, closing an active window costs no time (on a bare X server it
+// costs 2 s per message box).
+void UseOwnDesktop() {
+    static HDESK desktop = [] {
+        HKEY key;
+        if (RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Wine\\Explorer\\Desktops", 0, nullptr, 0, KEY_SET_VALUE,
+                            nullptr, &key, nullptr) == ERROR_SUCCESS) {
+            const wchar_t size[] = L"1280x1024";
+            RegSetValueExW(key, DriverDesktop, 0, REG_SZ, reinterpret_cast<const BYTE*>(size), sizeof(size));
+            RegCloseKey(key);
+        }
+        HDESK created = CreateDesktopW(DriverDesktop, nullptr, nullptr, 0, GENERIC_ALL, nullptr);
+        if (!created || !SetThreadDesktop(created))
+            throw std::runtime_error("cannot use a desktop of its own");
+        // The first process that needs a desktop starts the process serving
+        // it; that must be this one, not kantrel.exe, or it would join the
+        // session's job and end with it.
+        GetDesktopWindow();
+        return created;
+    }();
+    (void)desktop;
+}
+
 }  // namespace
 
 std::wstring DriverWide(const std::string& text) {
@@ -70,6 +98,12 @@ std::string WindowText(HWND window) {
     return DriverUtf8(text);
 }
 
+std::string WindowCaption(HWND window) {
+    wchar_t text[512];
+    const int n = GetWindowTextW(window, text, 512);
+    return DriverUtf8(std::wstring(text, n > 0 ? n : 0));
+}
+
 std::string WindowClass(HWND window) {
     wchar_t name[256];
     const int n = GetClassNameW(window, name, 256);
@@ -91,7 +125,7 @@ bool IsMessageBox(HWND window) {
 }
 
 bool IsSplash(HWND window) {
-    return WindowText(window) == "FoSplash" && !IsMessageBox(window);
+    return WindowCaption(window) == "FoSplash" && !IsMessageBox(window);
 }
 
 std::string MessageBoxText(HWND box) {
@@ -148,6 +182,16 @@ void PasteText(HWND edit, const std::string& text) {
     SendMessageW(edit, WM_PASTE, 0, 0);
 }
 
+bool WaitUntil(const std::function<bool()>& condition, unsigned timeoutMs) {
+    const ULONGLONG end = GetTickCount64() + timeoutMs;
+    while (!condition()) {
+        if (GetTickCount64() >= end)
+            return false;
+        Sleep(10);
+    }
+    return true;
+}
+
 bool SaveWindowPicture(HWND window, const std::filesystem::path& bmp) {
     RECT r;
     if (!GetWindowRect(window, &r))
@@ -193,6 +237,7 @@ bool SaveWindowPicture(HWND window, const std::filesystem::path& bmp) {
 
 TKantrelSession::TKantrelSession(const std::filesystem::path& program,
                                  const std::filesystem::path& currentDirectory) {
+    UseOwnDesktop();
     Job_ = CreateJobObjectW(nullptr, nullptr);
     if (!Job_)
         throw std::runtime_error("CreateJobObject failed");
@@ -203,6 +248,8 @@ TKantrelSession::TKantrelSession(const std::filesystem::path& program,
     std::wstring commandLine = L"\"" + program.wstring() + L"\"";
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
+    std::wstring desktop = DriverDesktop;
+    startup.lpDesktop = desktop.data();
     PROCESS_INFORMATION info{};
     if (!CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr,
                         currentDirectory.c_str(), &startup, &info)) {
@@ -271,12 +318,12 @@ bool TKantrelSession::WaitForNoWindow(const std::function<bool(HWND)>& match, un
 
 HWND TKantrelSession::WaitForMainWindow(unsigned timeoutMs) {
     return WaitForWindow(
-        [](HWND w) { return WindowText(w) == "Kantrel" && FindChild(w, L"Edit") && FindChild(w, L"Button"); },
+        [](HWND w) { return WindowCaption(w) == "Kantrel" && FindChild(w, L"Edit") && FindChild(w, L"Button"); },
         timeoutMs);
 }
 
 HWND TKantrelSession::WaitForMessageBox(const std::string& caption, unsigned timeoutMs) {
-    return WaitForWindow([&](HWND w) { return IsMessageBox(w) && WindowText(w) == caption; }, timeoutMs);
+    return WaitForWindow([&](HWND w) { return IsMessageBox(w) && WindowCaption(w) == caption; }, timeoutMs);
 }
 
 HWND TKantrelSession::FindSplash() {

@@ -13,7 +13,11 @@
 std::wstring DriverWide(const std::string& text);
 std::string DriverUtf8(const std::wstring& text);
 
+// A control's text, asked of its window (WM_GETTEXT).
 std::string WindowText(HWND window);
+// A top-level window's caption as the system keeps it; asks nothing of the
+// window's thread, so it does not wait for a busy program.
+std::string WindowCaption(HWND window);
 std::string WindowClass(HWND window);
 // The first direct child of the class (and text, when given).
 HWND FindChild(HWND parent, const wchar_t* className, const std::string& text = {});
@@ -30,6 +34,9 @@ void TypeText(HWND edit, const std::string& text);
 // Replaces the whole text through the clipboard, as Ctrl+V does.
 void PasteText(HWND edit, const std::string& text);
 void ClearText(HWND edit);
+
+// Polls the condition until it holds; false on time-out.
+bool WaitUntil(const std::function<bool()>& condition, unsigned timeoutMs = 10000);
 
 // Saves what the screen shows of the window as a 24-bit BMP.
 bool SaveWindowPicture(HWND window, const std::filesystem::path& bmp);

@@ -1,0 +1,231 @@
+#pragma once
+// The GIF image model: a multi-frame GIF held in memory. Frames keep their
+// raster LZW-encoded and decode it on first use; copies of an image or a frame
+// share the encoded data and the header through reference-counted holders.
+
+#include "rtl/Bitmap.h"
+#include "rtl/Graphic.h"
+#include "rtl/ObjectList.h"
+#include "rtl/Streams.h"
+#include "rtl/StringList.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+// Damaged data is decoded as far as possible and the frame marked
+// IsCorrupted instead of failing. Process-wide, never changed.
+inline constexpr bool AcceptCorruptFrames = true;
+
+inline constexpr const char* SGIFImage = "CompuServe GIF Image";
+inline constexpr const char* SChangeGIFSize = "Cannot change the Size of a GIF image";
+inline constexpr const char* SGIFVersion = "Unknown GIF version";
+inline constexpr const char* SGIFDecodeError = "GIF encoded data is corrupt";
+inline constexpr const char* SBadGIFCodeSize = "GIF code size not in range 2 to 9";
+inline constexpr const char* SWrongGIFColors = "Wrong number of colors; must be a power of 2";
+// Filled with the label in upper-case hexadecimal, at least two digits.
+inline constexpr const char* SUnrecognizedGIFExt = "Unrecognized extension block: %.2X";
+inline constexpr const char* SGIFWriteUnsupported = "Writing GIF data is not supported";
+
+// A colour table, always copied whole; entries at and beyond Count are zero.
+struct TGIFColors {
+    int32_t Count = 0;
+    uint8_t Entries[256][3] = {}; // red, green, blue
+};
+
+// A colour table entry as a colour value: red + 256 * green + 65536 * blue.
+TColor TripletToColor(const uint8_t* triple);
+
+enum TExtensionKind : uint8_t { ekGraphicControl = 0, ekPlainText = 1, ekApplication = 2, ekComment = 3 };
+
+// One extension block that preceded a frame.
+class TExtension : public TPersistent {
+public:
+    const char* ClassName() const override { return "TExtension"; }
+    void Assign(TPersistent* source) override;
+
+    TExtensionKind Kind = ekGraphicControl;
+    // The data sub-blocks, one string of 1 to 255 bytes each; may be absent.
+    std::unique_ptr<TStringList> SubBlocks;
+    // The fixed part as read, from its block-size byte on; zero where nothing was read.
+    uint8_t FixedPart[13] = {};
+};
+
+using TExtensionList = TObjectList<TExtension>;
+
+// Destroys every extension of the list and then the list (none is fine).
+void DisposeExtensionList(std::unique_ptr<TExtensionList>& list);
+// The last extension of that kind in stream order, or none.
+TExtension* LastExtensionOfKind(const TExtensionList* list, TExtensionKind kind);
+
+// The image's header data, shared by images assigned from one another.
+class TGIFData : public TSharedImage {
+public:
+    TStringList CommentLines;
+    uint8_t PixelAspect = 0;
+    uint8_t ColorBits = 0;
+    uint8_t ColorResolution = 0;
+    TGIFColors GlobalColors;
+
+protected:
+    void FreeHandle() override { CommentLines.Clear(); }
+};
+
+// A frame's encoded raster and colour table, shared by frames assigned from one another.
+class TGIFItem : public TSharedImage {
+public:
+    // LZW minimum code size, then the data sub-blocks as the stream carried them.
+    std::unique_ptr<TMemoryStream> EncodedData;
+    TPoint RasterSize;
+    uint8_t DescriptorFlags = 0;
+    // Bits per pixel of FrameColors, 1..8; 0 without a colour table.
+    uint8_t PixelDepth = 0;
+    TGIFColors FrameColors;
+
+protected:
+    void FreeHandle() override {
+        if (EncodedData)
+            EncodedData->SetSize(0);
+    }
+};
+
+enum TDisposalMethod : uint8_t { dpUnspecified = 0, dpKeep = 1, dpRestoreBackground = 2, dpRestorePrevious = 3 };
+
+class TJvGIFImage;
+
+class TJvGIFFrame : public TPersistent {
+public:
+    explicit TJvGIFFrame(TJvGIFImage* owner);
+    ~TJvGIFFrame() override;
+    TJvGIFFrame(const TJvGIFFrame&) = delete;
+    TJvGIFFrame& operator=(const TJvGIFFrame&) = delete;
+    const char* ClassName() const override { return "TJvGIFFrame"; }
+
+    void Assign(TPersistent* source) override;
+
+    void ResetFrame();
+    // Replaces CachedBitmap with a new, empty bitmap.
+    void FreshBitmap();
+    // The decoded frame, built from the encoded data when absent or empty;
+    // owned by the frame.
+    TBitmap* FrameBitmap();
+    // Writes the frame as a complete BMP stream, decoding the raster straight
+    // into its pixel rows, and positions the stream at 0.
+    void BuildBitmapStream(TMemoryStream& target);
+    int FrameWidth();
+    int FrameHeight();
+    // The lines of the frame's last comment extension; with create, the
+    // extension and its list are made when missing.
+    TStringList* LookupComment(bool create);
+    TStringList* FrameComment() { return LookupComment(true); }
+    void SetFrameComment(const TStringList& lines);
+
+    TJvGIFImage* OwnerImage() const { return OwnerImage_; }
+    TBitmap* CachedBitmap() const { return CachedBitmap_.get(); }
+    TGIFItem* SharedData() const { return SharedData_.Get(); }
+    TExtensionList* ExtensionList() const { return ExtensionList_.get(); }
+    const TPoint& Origin() const { return Origin_; }
+    bool IsInterlaced() const { return IsInterlaced_; }
+    bool IsCorrupted() const { return IsCorrupted_; }
+    TColor KeyColor() const { return KeyColor_; }
+    uint16_t DelayMs() const { return DelayMs_; }
+    uint8_t DisposalMode() const { return DisposalMode_; }
+    bool HasLocalTable() const { return HasLocalTable_; }
+    void SetHasLocalTable(bool value) { HasLocalTable_ = value; }
+
+protected:
+    void AssignTo(TPersistent* dest) override;
+
+private:
+    friend class TJvGIFImage;
+    friend class TGIFReader;
+
+    void AssignNone();
+
+    TJvGIFImage* OwnerImage_;
+    std::unique_ptr<TBitmap> CachedBitmap_;
+    TSharedRef<TGIFItem> SharedData_;
+    std::unique_ptr<TExtensionList> ExtensionList_;
+    TPoint Origin_;
+    bool IsInterlaced_ = false;
+    bool IsCorrupted_ = false;
+    TColor KeyColor_ = clNone;
+    uint16_t DelayMs_ = 0;
+    uint8_t DisposalMode_ = dpUnspecified;
+    bool HasLocalTable_ = false;
+};
+
+class TJvGIFImage : public TGraphic {
+public:
+    TJvGIFImage();
+    ~TJvGIFImage() override;
+    const char* ClassName() const override { return "TJvGIFImage"; }
+
+    void Assign(TPersistent* source) override;
+    // True exactly when graphic is a TJvGIFImage sharing this one's header.
+    bool Equals(TGraphic* graphic) override;
+    bool Empty() override;
+    int Height() override;
+    const TPalette* Palette() override;
+    bool Transparent() override;
+    int Width() override;
+    // The stored "Data" value: a 32-bit little-endian length, then the GIF stream.
+    void ReadData(TStream& stream) override;
+    // Size changes always fail with "Cannot change the Size of a GIF image".
+    void SetHeight(int value) override;
+    void SetWidth(int value) override;
+    void WriteData(TStream& stream) override;
+    // Reads the rest of the stream as one GIF stream.
+    void LoadFromStream(TStream& stream) override;
+    void SaveToStream(TStream& stream) override;
+    // Appends a frame made from graphic and makes it the active one.
+    virtual int AppendFrame(TGraphic* graphic);
+
+    void ResetImage();
+    int FrameCount() const { return FrameList_.Count(); }
+    // Index outside 0..FrameCount-1 raises "List index out of bounds (%d)".
+    TJvGIFFrame* FrameAt(int index) const { return FrameList_.Get(index); }
+    void RecalcLogicalSize();
+    TBitmap* ActiveBitmap();
+    void NotifyProgress(TProgressStage stage, uint8_t percent, const std::string& message);
+
+    TGIFData* SharedHeader() const { return SharedHeader_.Get(); }
+    // 0 none, 1 "87a", 2 "89a".
+    uint8_t GifVersion() const { return GifVersion_; }
+    int ActiveFrameIndex() const { return ActiveFrameIndex_; }
+    void SetActiveFrameIndex(int value) { ActiveFrameIndex_ = value; }
+    // The logical screen size as read; 0 when the image is empty.
+    int LogicalWidth();
+    int LogicalHeight();
+    TColor BackdropColor() const { return BackdropColor_; }
+    bool LoopDeclared() const { return LoopDeclared_; }
+    uint16_t LoopCount() const { return LoopCount_; }
+
+    // Raises the change notification of the graphic.
+    void Change() { Changed(this); }
+
+protected:
+    void AssignTo(TPersistent* dest) override;
+
+private:
+    friend class TJvGIFFrame;
+    friend class TGIFReader;
+    friend void ParseGifStream(TJvGIFImage& image, int32_t length, TStream& source, bool buildFirstBitmap);
+
+    TSharedRef<TGIFData> SharedHeader_;
+    uint8_t GifVersion_ = 0;
+    TObjectList<TJvGIFFrame> FrameList_;
+    int32_t ActiveFrameIndex_ = -1;
+    uint16_t LogicalWidth_ = 0;
+    uint16_t LogicalHeight_ = 0;
+    TColor BackdropColor_ = clNone;
+    bool LoopDeclared_ = false;
+    uint16_t LoopCount_ = 1;
+};
+
+// Bits per stored pixel for a colour depth: 1 → 1, 2..4 → 4, 5..8 → 8;
+// anything else raises "Wrong number of colors; must be a power of 2".
+int PixelBitsForDepth(int pixelDepth);
+// The BMP palette for a colour table: blue, green, red, 0 per entry, and grey
+// 128, 128, 128, 128 beyond the table's count; fills all 256 entries.
+void FillPaletteQuads(const TGIFColors& colors, uint8_t (&quads)[1024]);

@@ -1,0 +1,124 @@
+// Frame bitmaps: a frame's raster decoded straight into the pixel rows of an
+// in-memory BMP stream, which a new framework bitmap then loads.
+
+#include "gif/JvGIF.h"
+#include "gif/JvGIFDecoder.h"
+#include "rtl/Errors.h"
+
+#include <cstring>
+
+namespace {
+
+constexpr uint32_t FileHeaderSize = 14;
+constexpr uint32_t InfoHeaderSize = 40;
+// A frame's pixel block above this size is refused with EOutOfMemory: a few
+// bytes of GIF can declare 65535 x 65535 pixels.
+constexpr uint64_t MaxFramePixelBytes = uint64_t(256) << 20;
+
+void Put32(uint8_t* p, uint32_t v) {
+    for (int i = 0; i < 4; ++i)
+        p[i] = uint8_t(v >> (8 * i));
+}
+void Put16(uint8_t* p, uint16_t v) {
+    p[0] = uint8_t(v);
+    p[1] = uint8_t(v >> 8);
+}
+
+} // namespace
+
+int PixelBitsForDepth(int pixelDepth) {
+    if (pixelDepth == 1)
+        return 1;
+    if (pixelDepth >= 2 && pixelDepth <= 4)
+        return 4;
+    if (pixelDepth >= 5 && pixelDepth <= 8)
+        return 8;
+    throw EInvalidGraphicOperation(SWrongGIFColors);
+}
+
+void FillPaletteQuads(const TGIFColors& colors, uint8_t (&quads)[1024]) {
+    std::memset(quads, 128, sizeof quads);
+    const int count = std::min(colors.Count, 256);
+    for (int i = 0; i < count; ++i) {
+        quads[4 * i] = colors.Entries[i][2];
+        quads[4 * i + 1] = colors.Entries[i][1];
+        quads[4 * i + 2] = colors.Entries[i][0];
+        quads[4 * i + 3] = 0;
+    }
+}
+
+void TJvGIFFrame::BuildBitmapStream(TMemoryStream& target) {
+    TGIFItem& item = *SharedData_;
+    if (!item.EncodedData)
+        throw EReadError(SReadError);
+    const int pixelBits = PixelBitsForDepth(item.PixelDepth);
+    const int32_t width = item.RasterSize.X;
+    const int32_t height = item.RasterSize.Y;
+    if (width < 0 || height < 0)
+        throw EInvalidGraphicOperation(Format("Invalid GIF frame size %d x %d", width, height));
+    const uint64_t stride = RasterStride(uint64_t(width), uint64_t(pixelBits));
+    const uint64_t imageSize = stride * uint64_t(height);
+    if (imageSize > MaxFramePixelBytes)
+        throw EOutOfMemory(Format("Not enough memory for a GIF frame of %d x %d pixels", width, height));
+    const uint32_t paletteEntries = 1u << pixelBits;
+    const uint32_t pixelOffset = FileHeaderSize + InfoHeaderSize + 4 * paletteEntries;
+
+    uint8_t header[FileHeaderSize + InfoHeaderSize] = {};
+    header[0] = 'B';
+    header[1] = 'M';
+    Put32(header + 2, pixelOffset + uint32_t(imageSize));
+    Put32(header + 10, pixelOffset);
+    uint8_t* info = header + FileHeaderSize;
+    Put32(info, InfoHeaderSize);
+    Put32(info + 4, uint32_t(width));
+    Put32(info + 8, uint32_t(height));
+    Put16(info + 12, 1);
+    Put16(info + 14, uint16_t(pixelBits));
+    Put32(info + 20, uint32_t(imageSize));
+
+    target.SetSize(0);
+    target.SetPosition(0);
+    target.WriteBuffer(header, sizeof header);
+    uint8_t quads[1024];
+    FillPaletteQuads(item.FrameColors, quads);
+    target.WriteBuffer(quads, 4 * paletteEntries);
+
+    // The pixel rows are decoded in place, in the zero-filled tail of the stream.
+    target.SetSize(int64_t(pixelOffset) + int64_t(imageSize));
+    bool corrupt = false;
+    TDecodeProgress report;
+    TJvGIFImage* owner = OwnerImage_;
+    if (owner && owner->OnProgress)
+        report = [owner](TProgressStage stage, uint8_t percent, const std::string& message) {
+            owner->NotifyProgress(stage, percent, message);
+        };
+    TRasterDestination destination;
+    destination.PixelsPerRow = width;
+    destination.RowCount = height;
+    destination.PixelBits = pixelBits;
+    destination.Pixels = target.Memory() + pixelOffset;
+    try {
+        item.EncodedData->SetPosition(0);
+        DecodeFrameRaster(*item.EncodedData, destination, IsInterlaced_, AcceptCorruptFrames, item.PixelDepth,
+                          corrupt, report ? &report : nullptr);
+    } catch (...) {
+        target.SetSize(pixelOffset);
+        throw;
+    }
+    IsCorrupted_ = IsCorrupted_ || corrupt;
+    target.SetPosition(0);
+}
+
+TBitmap* TJvGIFFrame::FrameBitmap() {
+    if (CachedBitmap_ && !CachedBitmap_->Empty())
+        return CachedBitmap_.get();
+    FreshBitmap();
+    if (!SharedData_->EncodedData)
+        return CachedBitmap_.get();
+    TMemoryStream stream;
+    BuildBitmapStream(stream);
+    CachedBitmap_->LoadFromStream(stream);
+    if (!CachedBitmap_->Monochrome())
+        CachedBitmap_->SetHandleType(bmDDB);
+    return CachedBitmap_.get();
+}

@@ -1,0 +1,193 @@
+#include "rtl/Bitmap.h"
+
+#include "rtl/Errors.h"
+#include "rtl/Streams.h"
+
+#include <cstring>
+#include <limits>
+
+namespace {
+
+constexpr const char* SInvalidBitmap = "Bitmap image is not valid";
+constexpr int FileHeaderSize = 14;
+constexpr int InfoHeaderSize = 40;
+// Larger pixel blocks are refused instead of attempted.
+constexpr uint64_t MaxPixelBytes = uint64_t(1) << 30;
+
+uint32_t Get32(const uint8_t* p) {
+    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
+}
+uint16_t Get16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
+void Put32(uint8_t* p, uint32_t v) {
+    for (int i = 0; i < 4; ++i)
+        p[i] = uint8_t(v >> (8 * i));
+}
+void Put16(uint8_t* p, uint16_t v) {
+    p[0] = uint8_t(v);
+    p[1] = uint8_t(v >> 8);
+}
+
+uint64_t StrideFor(uint64_t width, uint64_t bits) { return (width * bits + 31) / 32 * 4; }
+
+[[noreturn]] void InvalidBitmap() { throw EInvalidGraphic(SInvalidBitmap); }
+
+} // namespace
+
+void TBitmap::Assign(TPersistent* source) {
+    if (!source) {
+        Width_ = Height_ = Stride_ = 0;
+        Bits_.clear();
+        Palette_.Colors.clear();
+        Changed(this);
+        return;
+    }
+    if (auto* other = dynamic_cast<TBitmap*>(source)) {
+        if (other == this)
+            return;
+        Width_ = other->Width_;
+        Height_ = other->Height_;
+        PixelBits_ = other->PixelBits_;
+        Stride_ = other->Stride_;
+        Palette_ = other->Palette_;
+        Bits_ = other->Bits_;
+        HandleType_ = other->HandleType_;
+        TransparentColor_ = other->TransparentColor_;
+        SetTransparent(other->Transparent());
+        Changed(this);
+        return;
+    }
+    TGraphic::Assign(source);
+}
+
+void TBitmap::SetSize(int width, int height) {
+    if (width < 0 || height < 0)
+        throw EInvalidGraphic(SInvalidBitmap);
+    const uint64_t stride = StrideFor(uint64_t(width), uint64_t(PixelBits_));
+    if (stride * uint64_t(height) > MaxPixelBytes)
+        throw EOutOfMemory(Format("Not enough memory for a bitmap of %d x %d pixels", width, height));
+    Bits_.assign(static_cast<size_t>(stride * uint64_t(height)), 0);
+    Width_ = width;
+    Height_ = height;
+    Stride_ = int(stride);
+    Changed(this);
+}
+
+TColor TBitmap::TransparentColor() {
+    if (TransparentColor_ != clDefault)
+        return TransparentColor_;
+    if (Empty())
+        return clDefault;
+    return PixelColor(0, Height_ - 1);
+}
+
+const uint8_t* TBitmap::ScanLine(int y) const {
+    if (y < 0 || y >= Height_)
+        throw EInvalidGraphicOperation("Scan line index out of range");
+    return Bits_.data() + size_t(Height_ - 1 - y) * size_t(Stride_);
+}
+
+TColor TBitmap::PixelColor(int x, int y) const {
+    if (x < 0 || x >= Width_)
+        throw EInvalidGraphicOperation("Scan line index out of range");
+    const uint8_t* row = ScanLine(y);
+    unsigned index = 0;
+    switch (PixelBits_) {
+    case 1: index = (row[x / 8] >> (7 - x % 8)) & 1; break;
+    case 4: index = (x % 2 == 0) ? row[x / 2] >> 4 : row[x / 2] & 15; break;
+    case 8: index = row[x]; break;
+    case 24: return RGBToColor(row[3 * x + 2], row[3 * x + 1], row[3 * x]);
+    default: return RGBToColor(row[4 * x + 2], row[4 * x + 1], row[4 * x]);
+    }
+    return index < Palette_.Colors.size() ? Palette_.Colors[index] : clBlack;
+}
+
+void TBitmap::LoadFromStream(TStream& stream) {
+    const int64_t start = stream.Position();
+    const int64_t available = stream.Size() - start;
+    uint8_t header[FileHeaderSize + InfoHeaderSize];
+    if (available < int64_t(sizeof header))
+        InvalidBitmap();
+    stream.ReadBuffer(header, sizeof header);
+    const uint8_t* info = header + FileHeaderSize;
+    if (header[0] != 'B' || header[1] != 'M')
+        InvalidBitmap();
+    const uint32_t pixelOffset = Get32(header + 10);
+    const uint32_t infoSize = Get32(info);
+    const int32_t width = int32_t(Get32(info + 4));
+    const int32_t rawHeight = int32_t(Get32(info + 8));
+    const unsigned planes = Get16(info + 12);
+    const unsigned bits = Get16(info + 14);
+    const uint32_t compression = Get32(info + 16);
+    uint32_t colorsUsed = Get32(info + 32);
+    if (infoSize < InfoHeaderSize || planes != 1 || compression != 0 || width < 0 ||
+        rawHeight == std::numeric_limits<int32_t>::min())
+        InvalidBitmap();
+    if (bits != 1 && bits != 4 && bits != 8 && bits != 24 && bits != 32)
+        InvalidBitmap();
+    const bool topDown = rawHeight < 0;
+    const int32_t height = topDown ? -rawHeight : rawHeight;
+    std::vector<TColor> colors;
+    if (bits <= 8) {
+        const uint32_t full = 1u << bits;
+        if (colorsUsed == 0 || colorsUsed > full)
+            colorsUsed = full;
+        if (int64_t(FileHeaderSize) + infoSize + 4 * int64_t(colorsUsed) > available)
+            InvalidBitmap();
+        stream.Seek(start + FileHeaderSize + infoSize, soBeginning);
+        std::vector<uint8_t> quads(4 * size_t(colorsUsed));
+        stream.ReadBuffer(quads.data(), int64_t(quads.size()));
+        colors.resize(colorsUsed);
+        for (uint32_t i = 0; i < colorsUsed; ++i)
+            colors[i] = RGBToColor(quads[4 * i + 2], quads[4 * i + 1], quads[4 * i]);
+    }
+    const uint64_t stride = StrideFor(uint64_t(width), bits);
+    const uint64_t imageSize = stride * uint64_t(height);
+    if (imageSize > MaxPixelBytes)
+        throw EOutOfMemory(Format("Not enough memory for a bitmap of %d x %d pixels", width, height));
+    if (int64_t(pixelOffset) + int64_t(imageSize) > available)
+        InvalidBitmap();
+    std::vector<uint8_t> pixels(static_cast<size_t>(imageSize));
+    stream.Seek(start + pixelOffset, soBeginning);
+    stream.ReadBuffer(pixels.data(), int64_t(imageSize));
+    if (topDown) {
+        for (int32_t y = 0; y < height / 2; ++y)
+            std::swap_ranges(pixels.begin() + ptrdiff_t(y * stride), pixels.begin() + ptrdiff_t((y + 1) * stride),
+                             pixels.begin() + ptrdiff_t((height - 1 - y) * stride));
+    }
+    Width_ = width;
+    Height_ = height;
+    PixelBits_ = int(bits);
+    Stride_ = int(stride);
+    Palette_.Colors = std::move(colors);
+    Bits_ = std::move(pixels);
+    HandleType_ = bmDIB;
+    Changed(this);
+}
+
+void TBitmap::SaveToStream(TStream& stream) {
+    const uint32_t paletteSize = PixelBits_ <= 8 ? 4u << PixelBits_ : 0;
+    const uint32_t offset = FileHeaderSize + InfoHeaderSize + paletteSize;
+    uint8_t header[FileHeaderSize + InfoHeaderSize] = {};
+    header[0] = 'B';
+    header[1] = 'M';
+    Put32(header + 2, uint32_t(offset + Bits_.size()));
+    Put32(header + 10, offset);
+    uint8_t* info = header + FileHeaderSize;
+    Put32(info, InfoHeaderSize);
+    Put32(info + 4, uint32_t(Width_));
+    Put32(info + 8, uint32_t(Height_));
+    Put16(info + 12, 1);
+    Put16(info + 14, uint16_t(PixelBits_));
+    Put32(info + 20, uint32_t(Bits_.size()));
+    stream.WriteBuffer(header, sizeof header);
+    if (paletteSize) {
+        std::vector<uint8_t> quads(paletteSize, 0);
+        for (size_t i = 0; i < Palette_.Colors.size() && 4 * i < quads.size(); ++i) {
+            quads[4 * i] = BlueOf(Palette_.Colors[i]);
+            quads[4 * i + 1] = GreenOf(Palette_.Colors[i]);
+            quads[4 * i + 2] = RedOf(Palette_.Colors[i]);
+        }
+        stream.WriteBuffer(quads.data(), paletteSize);
+    }
+    stream.WriteBuffer(Bits_.data(), int64_t(Bits_.size()));
+}

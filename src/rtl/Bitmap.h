@@ -1,0 +1,66 @@
+#pragma once
+// The framework bitmap's portable core: a device-independent bitmap loaded
+// from a BMP stream, with its size, pixel format and palette. The Windows side
+// (handle, canvas, the display's device-dependent form) builds on this core;
+// natively the requested handle type is only recorded.
+
+#include "rtl/Graphic.h"
+
+#include <cstdint>
+#include <vector>
+
+enum TBitmapHandleType { bmDIB, bmDDB };
+
+class TBitmap : public TGraphic {
+public:
+    TBitmap() = default;
+    const char* ClassName() const override { return "TBitmap"; }
+
+    // From another bitmap: a copy of its pixels, palette and settings; from
+    // none: an empty bitmap; otherwise the framework's assign.
+    void Assign(TPersistent* source) override;
+
+    bool Empty() override { return Width_ == 0 || Height_ == 0; }
+    int Width() override { return Width_; }
+    int Height() override { return Height_; }
+    // Resizing keeps the pixel format and clears the pixels.
+    void SetWidth(int value) override { SetSize(value, Height_); }
+    void SetHeight(int value) override { SetSize(Width_, value); }
+    void SetSize(int width, int height);
+    const TPalette* Palette() override { return HasPalette() ? &Palette_ : nullptr; }
+
+    // Bits per pixel of the stored pixels: 1, 4, 8, 24 or 32 (24 for a new bitmap).
+    int PixelBits() const { return PixelBits_; }
+    // One plane of 1 bit per pixel.
+    bool Monochrome() const { return PixelBits_ == 1; }
+    TBitmapHandleType HandleType() const { return HandleType_; }
+    void SetHandleType(TBitmapHandleType value) { HandleType_ = value; }
+
+    // The colour drawn as transparent; clDefault (the default) means the
+    // colour of the bottom-left pixel.
+    TColor TransparentColor();
+    void SetTransparentColor(TColor value) { TransparentColor_ = value; }
+
+    // Bytes per stored row (padded to 4) and the pixels of image row y (0 is the top).
+    int Stride() const { return Stride_; }
+    const uint8_t* ScanLine(int y) const;
+    // Colour of the pixel at (x, y), through the palette for indexed formats.
+    TColor PixelColor(int x, int y) const;
+
+    // Reads a BMP file image (uncompressed, 1, 4, 8, 24 or 32 bits per pixel)
+    // from the stream's position; anything else raises EInvalidGraphic.
+    void LoadFromStream(TStream& stream) override;
+    void SaveToStream(TStream& stream) override;
+
+private:
+    bool HasPalette() const { return PixelBits_ <= 8 && !Palette_.Colors.empty(); }
+
+    int Width_ = 0;
+    int Height_ = 0;
+    int PixelBits_ = 24;
+    int Stride_ = 0;
+    TPalette Palette_;
+    std::vector<uint8_t> Bits_; // bottom-up rows, as in a BMP stream
+    TBitmapHandleType HandleType_ = bmDIB;
+    TColor TransparentColor_ = clDefault;
+};

@@ -1,0 +1,136 @@
+#pragma once
+// The graphic base (a drawable picture with change and progress
+// notifications) and the reference-counted holders that graphics share.
+
+#include "rtl/Colors.h"
+#include "rtl/Persistent.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+class TStream;
+// Drawing needs a device context: the canvas, and the graphics' draw slot,
+// belong to the Windows side of the framework.
+class TCanvas;
+
+struct TPoint {
+    int32_t X = 0;
+    int32_t Y = 0;
+    friend bool operator==(const TPoint&, const TPoint&) = default;
+};
+
+struct TRect {
+    int32_t Left = 0;
+    int32_t Top = 0;
+    int32_t Right = 0;
+    int32_t Bottom = 0;
+    friend bool operator==(const TRect&, const TRect&) = default;
+};
+
+// A logical palette: the colours a bitmap's pixel indices name.
+struct TPalette {
+    std::vector<TColor> Colors;
+};
+
+enum TProgressStage { psStarting, psRunning, psEnding };
+
+using TProgressEvent = std::function<void(TObject* sender, TProgressStage stage, uint8_t percentDone,
+                                          bool redrawNow, const TRect& rect, const std::string& message)>;
+
+class TGraphic : public TPersistent {
+public:
+    TGraphic() = default;
+    TGraphic(const TGraphic&) = delete;
+    TGraphic& operator=(const TGraphic&) = delete;
+    const char* ClassName() const override { return "TGraphic"; }
+
+    TObjectEvent OnChange;
+    TProgressEvent OnProgress;
+
+    bool Modified() const { return Modified_; }
+    void SetModified(bool value) { Modified_ = value; }
+    bool PaletteModified() const { return PaletteModified_; }
+    void SetPaletteModified(bool value) { PaletteModified_ = value; }
+
+    // Equality: the base compares the saved streams of two graphics of one class.
+    virtual bool Equals(TGraphic* graphic);
+    virtual bool Empty() = 0;
+    virtual int Height() = 0;
+    // The palette the picture's pixels use, or none.
+    virtual const TPalette* Palette() { return nullptr; }
+    virtual bool Transparent() { return Transparent_; }
+    virtual int Width() = 0;
+    // The stored "Data" property: raw bytes inside a window definition.
+    virtual void ReadData(TStream& stream);
+    virtual void SetHeight(int value) = 0;
+    virtual void SetPalette(const TPalette* /*value*/) {}
+    virtual void SetTransparent(bool value);
+    virtual void SetWidth(int value) = 0;
+    virtual void WriteData(TStream& stream);
+    // Opens the file (path in UTF-8) and loads it through LoadFromStream.
+    virtual void LoadFromFile(const std::string& path);
+    virtual void SaveToFile(const std::string& path);
+    virtual void LoadFromStream(TStream& stream) = 0;
+    virtual void SaveToStream(TStream& stream) = 0;
+
+protected:
+    // Sets the modified flag and calls the change handler.
+    virtual void Changed(TObject* sender);
+    void Progress(TObject* sender, TProgressStage stage, uint8_t percentDone, bool redrawNow, const TRect& rect,
+                  const std::string& message);
+
+private:
+    bool Modified_ = false;
+    bool Transparent_ = false;
+    bool PaletteModified_ = false;
+};
+
+// A reference-counted holder of data that copies of a graphic share.
+class TSharedImage {
+public:
+    TSharedImage() = default;
+    TSharedImage(const TSharedImage&) = delete;
+    TSharedImage& operator=(const TSharedImage&) = delete;
+    virtual ~TSharedImage() = default;
+
+    int32_t RefCount() const { return RefCount_; }
+    void Reference() { ++RefCount_; }
+    // Drops one reference of image (none is fine); the last one frees the
+    // handle and then the holder.
+    static void Release(TSharedImage* image);
+
+protected:
+    virtual void FreeHandle() = 0;
+
+private:
+    int32_t RefCount_ = 0;
+};
+
+// One counted reference to a shared holder, taken and dropped with the owner.
+template <typename T>
+class TSharedRef {
+public:
+    TSharedRef() = default;
+    explicit TSharedRef(T* holder) { Reset(holder); }
+    TSharedRef(const TSharedRef&) = delete;
+    TSharedRef& operator=(const TSharedRef&) = delete;
+    ~TSharedRef() { Reset(nullptr); }
+
+    // Takes a reference to holder (which may be the current one) and drops the old.
+    void Reset(T* holder) {
+        if (holder)
+            holder->Reference();
+        T* old = Holder_;
+        Holder_ = holder;
+        TSharedImage::Release(old);
+    }
+    T* Get() const { return Holder_; }
+    T* operator->() const { return Holder_; }
+    T& operator*() const { return *Holder_; }
+    explicit operator bool() const { return Holder_ != nullptr; }
+
+private:
+    T* Holder_ = nullptr;
+};

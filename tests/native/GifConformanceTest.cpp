@@ -1,0 +1,149 @@
+// The codec against the public GIF collections: every file loads and decodes
+// or fails with one of the framework's errors, and where giflib decodes a file
+// completely, every frame's indices agree with giflib's.
+
+#include "gif/JvGIF.h"
+#include "rtl/Errors.h"
+
+#include <gif_lib.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::vector<fs::path> TestFiles() {
+    std::vector<fs::path> files;
+    const fs::path root(KANTREL_GIF_TESTDATA_DIR);
+    if (!fs::is_directory(root))
+        return files;
+    for (const auto& entry : fs::recursive_directory_iterator(root))
+        if (entry.is_regular_file() && entry.path().extension() == ".gif")
+            files.push_back(entry.path());
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+std::vector<uint8_t> ReadFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+struct MemoryReader {
+    const std::vector<uint8_t>* Data;
+    size_t Position = 0;
+};
+
+int ReadFromMemory(GifFileType* gif, GifByteType* buffer, int count) {
+    auto* reader = static_cast<MemoryReader*>(gif->UserData);
+    const size_t n = std::min(size_t(count), reader->Data->size() - reader->Position);
+    std::memcpy(buffer, reader->Data->data() + reader->Position, n);
+    reader->Position += n;
+    return int(n);
+}
+
+// giflib's frames (indices row by row), or nothing when giflib does not
+// decode the whole file.
+std::vector<std::vector<uint8_t>> ReferenceFrames(const std::vector<uint8_t>& bytes, std::vector<int>& widths) {
+    MemoryReader reader{&bytes};
+    int error = 0;
+    GifFileType* gif = DGifOpen(&reader, ReadFromMemory, &error);
+    std::vector<std::vector<uint8_t>> frames;
+    if (!gif)
+        return frames;
+    if (DGifSlurp(gif) == GIF_OK) {
+        for (int i = 0; i < gif->ImageCount; ++i) {
+            const SavedImage& image = gif->SavedImages[i];
+            const size_t size = size_t(image.ImageDesc.Width) * size_t(image.ImageDesc.Height);
+            frames.emplace_back(image.RasterBits, image.RasterBits + size);
+            widths.push_back(image.ImageDesc.Width);
+        }
+    }
+    DGifCloseFile(gif, &error);
+    return frames;
+}
+
+unsigned IndexAt(TBitmap& bitmap, int x, int y) {
+    const uint8_t* row = bitmap.ScanLine(y);
+    switch (bitmap.PixelBits()) {
+    case 1: return (row[x / 8] >> (7 - x % 8)) & 1;
+    case 4: return x % 2 == 0 ? row[x / 2] >> 4 : row[x / 2] & 15;
+    default: return row[x];
+    }
+}
+
+// Files where this codec's rules differ from giflib's on purpose.
+const std::map<std::string, std::string> KnownDifferences{
+    {"double-clears.gif", "the code right after a clear code is a pixel, even another clear code"},
+    {"many-clears.gif", "the code right after a clear code is a pixel, even another clear code"},
+    {"invalid-colors.gif", "a root code beyond a smaller colour table expands to index 0"},
+    {"unknown-extension.gif", "an unknown extension label fails the load"},
+    {"empty-palette.gif", "a frame without any colour table cannot be decoded"},
+};
+
+} // namespace
+
+TEST(GifConformance, PublicFilesLoadOrFailCleanlyAndMatchGiflib) {
+    const std::vector<fs::path> files = TestFiles();
+    if (files.empty())
+        GTEST_SKIP() << "no public GIF test data at " << KANTREL_GIF_TESTDATA_DIR;
+    int loaded = 0, failed = 0, compared = 0;
+    for (const fs::path& path : files) {
+        const std::vector<uint8_t> bytes = ReadFile(path);
+        std::vector<int> widths;
+        std::vector<std::vector<uint8_t>> reference = ReferenceFrames(bytes, widths);
+        // Still loaded and decoded, never compared.
+        if (KnownDifferences.count(path.filename().string()))
+            reference.clear();
+        TJvGIFImage image;
+        try {
+            TMemoryStream stream;
+            stream.WriteBuffer(bytes.data(), int64_t(bytes.size()));
+            stream.SetPosition(0);
+            image.LoadFromStream(stream);
+            ++loaded;
+        } catch (const Exception& e) {
+            ++failed;
+            EXPECT_TRUE(reference.empty()) << path << ": giflib decodes it, we fail: " << e.ClassName() << ": "
+                                           << e.Message();
+            continue;
+        }
+        for (int i = 0; i < image.FrameCount(); ++i) {
+            TJvGIFFrame& frame = *image.FrameAt(i);
+            TBitmap* bitmap = nullptr;
+            try {
+                bitmap = frame.FrameBitmap();
+            } catch (const Exception& e) {
+                EXPECT_TRUE(reference.empty()) << path << " frame " << i << ": " << e.Message();
+                continue;
+            }
+            if (reference.empty() || size_t(i) >= reference.size())
+                continue;
+            const std::vector<uint8_t>& expected = reference[size_t(i)];
+            const int width = widths[size_t(i)];
+            ASSERT_EQ(size_t(bitmap->Width()) * size_t(bitmap->Height()), expected.size()) << path << " frame " << i;
+            EXPECT_EQ(bitmap->Width(), width) << path << " frame " << i;
+            int mismatches = 0;
+            for (int y = 0; y < bitmap->Height() && mismatches == 0; ++y)
+                for (int x = 0; x < width; ++x)
+                    if (IndexAt(*bitmap, x, y) != expected[size_t(y) * size_t(width) + size_t(x)]) {
+                        ADD_FAILURE() << path << " frame " << i << ": first difference at " << x << ", " << y;
+                        ++mismatches;
+                        break;
+                    }
+            ++compared;
+        }
+    }
+    std::cout << files.size() << " files: " << loaded << " loaded, " << failed << " failed to load; " << compared
+              << " frames compared with giflib\n";
+    EXPECT_GT(compared, 0);
+}
