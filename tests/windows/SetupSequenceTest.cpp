@@ -150,6 +150,7 @@ TEST_F(SetupSequence, NoStartsNothing) {
     EXPECT_EQ(StartAndAnswer(IDNO), Confirmation("qwzqwz"));
     ExpectQuiet("after No");
     EXPECT_FALSE(fs::exists(Record)) << "no process";
+    EXPECT_EQ(Kantrel->TotalProcesses(), 1) << "kantrel.exe alone";
     EXPECT_EQ(WindowText(Password), "qwzqwz") << "password kept";
     EXPECT_TRUE(IsWindowEnabled(Start));
 }
@@ -267,10 +268,14 @@ TEST_F(SetupSequence, ClosingDuringTheWaitEndsAfterSetup) {
     Launch();
     StartAndAnswer(IDYES);
     ASSERT_NE(Kantrel->WaitForSplash(), nullptr);
+    EXPECT_EQ(Kantrel->ActiveProcesses(), 2) << "kantrel.exe and setup";
     PostMessageW(Main, WM_CLOSE, 0, 0);
     Sleep(500);
     EXPECT_TRUE(Kantrel->Running()) << "still waiting for setup";
+    EXPECT_EQ(Kantrel->ActiveProcesses(), 2) << "setup still running";
     EXPECT_NE(Kantrel->FindSplash(), nullptr) << "splash stays while setup runs";
     EXPECT_TRUE(Kantrel->WaitForExit(20000)) << "ends once setup has ended";
+    EXPECT_TRUE(WaitUntil([this] { return Kantrel->ActiveProcesses() == 0; }, 2000))
+        << "setup ended before kantrel.exe";
     EXPECT_TRUE(fs::exists(Record));
 }
