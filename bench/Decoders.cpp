@@ -1,0 +1,244 @@
+#include "Decoders.h"
+
+#include "gif/JvGIF.h"
+#include "gif/JvGIFDecoder.h"
+#include "rtl/Errors.h"
+#include "ReferenceDecoder.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+namespace {
+
+// A read-only stream over bytes the caller keeps, so that loading does not
+// copy the file first (giflib reads it in place too).
+class TByteViewStream : public TStream {
+public:
+    explicit TByteViewStream(const Bytes& bytes) : Bytes_(bytes) {}
+    int64_t Read(void* buffer, int64_t count) override
+    {
+        int64_t n = std::clamp<int64_t>(Size() - Position_, 0, count);
+        if (n > 0)
+            std::memcpy(buffer, Bytes_.data() + Position_, static_cast<size_t>(n));
+        Position_ += n;
+        return n;
+    }
+    int64_t Write(const void*, int64_t) override { return 0; }
+    int64_t Seek(int64_t offset, TSeekOrigin origin) override
+    {
+        int64_t base = origin == soBeginning ? 0 : origin == soCurrent ? Position_ : Size();
+        Position_ = std::max<int64_t>(0, base + offset);
+        return Position_;
+    }
+    void SetSize(int64_t) override { throw EWriteError(SWriteError); }
+    int64_t Size() override { return static_cast<int64_t>(Bytes_.size()); }
+
+private:
+    const Bytes& Bytes_;
+    int64_t Position_ = 0;
+};
+
+// Loading builds frame 0's bitmap; every other frame's bitmap is built the
+// way the animator asks for it.
+bool LoadAndBuildAll(const Bytes& file, TJvGIFImage& image)
+{
+    TByteViewStream stream(file);
+    image.LoadFromStream(stream);
+    for (int i = 0; i < image.FrameCount(); ++i)
+        image.FrameAt(i)->FrameBitmap();
+    return image.FrameCount() > 0;
+}
+
+bool OursDecode(const Bytes& file)
+{
+    try {
+        TJvGIFImage image;
+        return LoadAndBuildAll(file, image);
+    } catch (const Exception&) {
+        return false;
+    }
+}
+
+// What DecodeFrameRaster needs for one frame, gathered before timing.
+struct RasterJob {
+    TMemoryStream* raster;
+    TRasterDestination destination;
+    size_t bytes;
+    bool interlaced;
+    int pixelDepth;
+};
+
+struct RasterWork {
+    TJvGIFImage image;
+    std::vector<RasterJob> jobs;
+    std::vector<uint8_t> pixels;
+};
+
+std::function<bool()> PrepareRaster(const Bytes& file)
+{
+    auto work = std::make_shared<RasterWork>();
+    try {
+        TByteViewStream stream(file);
+        work->image.LoadFromStream(stream);
+        size_t largest = 0;
+        for (int i = 0; i < work->image.FrameCount(); ++i) {
+            TJvGIFFrame* frame = work->image.FrameAt(i);
+            TGIFItem* item = frame->SharedData();
+            if (!item->EncodedData)
+                continue;
+            RasterJob job{};
+            job.raster = item->EncodedData.get();
+            job.destination.PixelsPerRow = item->RasterSize.X;
+            job.destination.RowCount = item->RasterSize.Y;
+            job.destination.PixelBits = PixelBitsForDepth(item->PixelDepth);
+            job.bytes = RasterStride(item->RasterSize.X, job.destination.PixelBits) * item->RasterSize.Y;
+            job.interlaced = frame->IsInterlaced();
+            job.pixelDepth = item->PixelDepth;
+            largest = std::max(largest, job.bytes);
+            work->jobs.push_back(job);
+        }
+        work->pixels.resize(largest);
+    } catch (const Exception&) {
+        return [] { return false; };
+    }
+    return [work] {
+        try {
+            for (RasterJob& job : work->jobs) {
+                std::fill_n(work->pixels.data(), job.bytes, uint8_t(0));
+                job.destination.Pixels = work->pixels.data();
+                job.raster->SetPosition(0);
+                bool corrupt = false;
+                DecodeFrameRaster(*job.raster, job.destination, job.interlaced, true, job.pixelDepth, corrupt,
+                                  nullptr);
+            }
+            return !work->jobs.empty();
+        } catch (const Exception&) {
+            return false;
+        }
+    };
+}
+
+template <bool (*Decode)(const Bytes&)>
+std::function<bool()> Plain(const Bytes& file)
+{
+    return [&file] { return Decode(file); };
+}
+
+}  // namespace
+
+std::vector<Decoder> AllDecoders()
+{
+    return {
+        {"ours", true, Plain<OursDecode>},
+        {"raster", true, PrepareRaster},
+        {"giflib", false, Plain<GiflibDecode>},
+        {"stb", false, Plain<StbDecode>},
+    };
+}
+
+namespace {
+
+struct OurDecode {
+    std::vector<uint8_t> pixels;
+    bool corrupt = false;
+    std::string error;
+};
+
+OurDecode DecodeWithCodec(TMemoryStream& raster, int width, int height, int pixelBits, bool interlaced,
+                          int pixelDepth, bool acceptCorrupt)
+{
+    OurDecode out;
+    out.pixels.assign(RasterStride(uint64_t(width), uint64_t(pixelBits)) * uint64_t(height), 0);
+    TRasterDestination destination;
+    destination.PixelsPerRow = width;
+    destination.RowCount = height;
+    destination.PixelBits = pixelBits;
+    destination.Pixels = out.pixels.data();
+    raster.SetPosition(0);
+    try {
+        DecodeFrameRaster(raster, destination, interlaced, acceptCorrupt, pixelDepth, out.corrupt, nullptr);
+    } catch (const Exception& e) {
+        out.error = std::string(e.ClassName()) + ": " + e.Message();
+        out.corrupt = false;
+    }
+    return out;
+}
+
+int IndexAt(const uint8_t* row, int bits, int x)
+{
+    return bits == 8 ? row[x] : bits == 4 ? (row[x / 2] >> (x % 2 ? 0 : 4)) & 15 : (row[x / 8] >> (7 - x % 8)) & 1;
+}
+
+}  // namespace
+
+VerifyCounts Verify(const std::string& name, const Bytes& file)
+{
+    VerifyCounts counts;
+    TJvGIFImage image;
+    try {
+        TByteViewStream stream(file);
+        image.LoadFromStream(stream);
+    } catch (const Exception&) {
+        // Frames read before the failure are gone with the image: nothing to decode.
+        return counts;
+    }
+    std::vector<GiflibFrame> giflib;
+    std::string giflibError;
+    const bool giflibDecodes = GiflibFrames(file, giflib, giflibError) &&
+                               static_cast<int>(giflib.size()) == image.FrameCount();
+    int giflibDiffers = 0;
+    for (int i = 0; i < image.FrameCount(); ++i) {
+        TJvGIFFrame* frame = image.FrameAt(i);
+        TGIFItem* item = frame->SharedData();
+        const int depth = item->PixelDepth;
+        const int width = item->RasterSize.X, height = item->RasterSize.Y;
+        if (!item->EncodedData || depth < 1 || depth > 8 || width < 0 || height < 0)
+            continue;
+        const int bits = PixelBitsForDepth(depth);
+        // Frames too large to build are refused before decoding.
+        if (RasterStride(uint64_t(width), uint64_t(bits)) * uint64_t(height) > (uint64_t(64) << 20))
+            continue;
+        TMemoryStream& raster = *item->EncodedData;
+        for (bool accept : {true, false}) {
+            OurDecode ours = DecodeWithCodec(raster, width, height, bits, frame->IsInterlaced(), depth, accept);
+            ReferenceResult want = ReferenceDecode(raster.Memory(), size_t(raster.Size()), width, height, bits,
+                                                   frame->IsInterlaced(), depth, accept);
+            ++counts.decodes;
+            if (ours.pixels != want.pixels || ours.corrupt != want.corrupt || ours.error != want.error) {
+                ++counts.mismatches;
+                size_t at = std::mismatch(ours.pixels.begin(), ours.pixels.end(), want.pixels.begin()).first -
+                            ours.pixels.begin();
+                std::printf("%s frame %d (%dx%d, %d bits%s, accept corrupt %d): decoder differs from the "
+                            "reference: first byte %zu of %zu; corrupt %d/%d; error \"%s\"/\"%s\"\n",
+                            name.c_str(), i, width, height, bits, frame->IsInterlaced() ? ", interlaced" : "",
+                            accept, at, ours.pixels.size(), ours.corrupt, want.corrupt, ours.error.c_str(),
+                            want.error.c_str());
+            }
+            if (!accept || !giflibDecodes || !ours.error.empty())
+                continue;
+            const GiflibFrame& g = giflib[size_t(i)];
+            const int mask = (1 << depth) - 1;
+            // Indices beyond the frame's table: we keep their low bits, giflib all of them.
+            if (g.width != width || g.height != height ||
+                std::any_of(g.indices.begin(), g.indices.end(), [mask](uint8_t v) { return v > mask; }))
+                continue;
+            const size_t stride = RasterStride(uint64_t(width), uint64_t(bits));
+            bool same = true;
+            for (int y = 0; y < height && same; ++y) {
+                const uint8_t* row = ours.pixels.data() + size_t(height - 1 - y) * stride;
+                for (int x = 0; x < width && same; ++x)
+                    same = IndexAt(row, bits, x) == g.indices[size_t(y) * size_t(width) + size_t(x)];
+            }
+            ++(same ? counts.giflibSame : counts.giflibDifferent);
+            if (!same)
+                ++giflibDiffers;
+        }
+    }
+    if (giflibDiffers != 0)
+        std::printf("%s: %d frames differ from giflib, where its decoding rules differ from ours (for example "
+                    "a clear code right after a clear code)\n",
+                    name.c_str(), giflibDiffers);
+    return counts;
+}

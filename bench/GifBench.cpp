@@ -1,0 +1,278 @@
+// Decodes the same in-memory GIF files with this codec, giflib and stb_image
+// in one run, and prints per file the median time of each decoder and each
+// peer's time relative to ours.
+//
+//   gifbench [benchmark flags] PATH...        PATH: a .gif file or a folder of them
+//   gifbench --peak DECODER FILE              decodes FILE once (for /usr/bin/time -v)
+//   gifbench --verify PATH...                 compares our indices with giflib's
+
+#include "Decoders.h"
+#include "Peers.h"
+
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct GifFile {
+    std::string name;
+    Bytes bytes;
+    GifCensus census;
+};
+
+bool ReadFile(const fs::path& path, Bytes& bytes)
+{
+    std::error_code error;
+    auto size = fs::file_size(path, error);
+    std::ifstream in(path, std::ios::binary);
+    if (error || !in)
+        return false;
+    // Exactly the file, so that peak memory counts no spare capacity.
+    bytes.resize(size);
+    return static_cast<bool>(in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(size)));
+}
+
+// Files named directly, then the .gif files of each named folder in name order.
+std::vector<fs::path> CollectPaths(int argc, char** argv, int first)
+{
+    std::vector<fs::path> paths;
+    for (int i = first; i < argc; ++i) {
+        fs::path p(argv[i]);
+        if (fs::is_directory(p)) {
+            std::vector<fs::path> inFolder;
+            for (const auto& entry : fs::directory_iterator(p))
+                if (entry.is_regular_file() && entry.path().extension() == ".gif")
+                    inFolder.push_back(entry.path());
+            std::sort(inFolder.begin(), inFolder.end());
+            paths.insert(paths.end(), inFolder.begin(), inFolder.end());
+        } else {
+            paths.push_back(p);
+        }
+    }
+    return paths;
+}
+
+std::vector<GifFile> LoadFiles(const std::vector<fs::path>& paths)
+{
+    std::vector<GifFile> files;
+    for (const auto& p : paths) {
+        GifFile f;
+        f.name = p.filename().string();
+        if (!ReadFile(p, f.bytes)) {
+            std::fprintf(stderr, "cannot read %s\n", p.string().c_str());
+            continue;
+        }
+        f.census = CountGifPixels(f.bytes);
+        files.push_back(std::move(f));
+    }
+    return files;
+}
+
+double ToMilliseconds(double value, benchmark::TimeUnit unit)
+{
+    switch (unit) {
+    case benchmark::kNanosecond: return value / 1e6;
+    case benchmark::kMicrosecond: return value / 1e3;
+    case benchmark::kMillisecond: return value;
+    case benchmark::kSecond: return value * 1e3;
+    }
+    return value;
+}
+
+// The console output as usual, and afterwards one table with the median CPU
+// time of every decoder per file and the ratios to ours, all from this run.
+class RatioReporter : public benchmark::ConsoleReporter {
+public:
+    RatioReporter(const std::vector<GifFile>& files, const std::vector<Decoder>& decoders)
+        : ConsoleReporter(OO_Tabular), files_(files), decoders_(decoders)
+    {
+    }
+
+    void ReportRuns(const std::vector<Run>& reports) override
+    {
+        ConsoleReporter::ReportRuns(reports);
+        for (const Run& run : reports) {
+            Result& r = results_[run.run_name.function_name];
+            if (run.error_occurred) {
+                r.failed = true;
+                continue;
+            }
+            bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
+            if (run.run_type == Run::RT_Iteration && !r.fromMedian) {
+                r.ms = ToMilliseconds(run.GetAdjustedCPUTime(), run.time_unit);
+                r.present = true;
+            } else if (median) {
+                r.ms = ToMilliseconds(run.GetAdjustedCPUTime(), run.time_unit);
+                r.present = r.fromMedian = true;
+            }
+        }
+    }
+
+    void PrintTable() const
+    {
+        std::printf("\nCPU time per decode in ms (median when repeated); ratio = peer time / ours\n");
+        std::printf("%-40s %8s", "file", "MPix");
+        for (const Decoder& d : decoders_)
+            std::printf(" %10s", d.name);
+        for (const Decoder& d : decoders_)
+            if (!d.ours)
+                std::printf(" %9s", (std::string(d.name) + "/us").c_str());
+        std::printf(" %9s\n", "us MP/s");
+        for (const GifFile& f : files_) {
+            // Files the filter left out have no results.
+            if (std::none_of(decoders_.begin(), decoders_.end(), [&](const Decoder& d) { return Find(f, d); }))
+                continue;
+            std::printf("%-40s %8.2f", f.name.c_str(), f.census.pixels / 1e6);
+            for (const Decoder& d : decoders_)
+                PrintTime(Find(f, d));
+            const Result* ours = Find(f, decoders_.front());
+            for (const Decoder& d : decoders_) {
+                if (d.ours)
+                    continue;
+                const Result* peer = Find(f, d);
+                if (ours && peer && ours->present && peer->present && ours->ms > 0)
+                    std::printf(" %9.2f", peer->ms / ours->ms);
+                else
+                    std::printf(" %9s", "-");
+            }
+            if (ours && ours->present && ours->ms > 0)
+                std::printf(" %9.1f\n", f.census.pixels / 1e6 / (ours->ms / 1e3));
+            else
+                std::printf(" %9s\n", "-");
+        }
+        std::fflush(stdout);
+    }
+
+    static std::string BenchmarkName(const GifFile& f, const Decoder& d) { return f.name + "/" + d.name; }
+
+private:
+    struct Result {
+        double ms = 0;
+        bool present = false;
+        bool fromMedian = false;
+        bool failed = false;
+    };
+
+    const Result* Find(const GifFile& f, const Decoder& d) const
+    {
+        auto it = results_.find(BenchmarkName(f, d));
+        return it == results_.end() ? nullptr : &it->second;
+    }
+
+    static void PrintTime(const Result* r)
+    {
+        if (!r)
+            std::printf(" %10s", "-");
+        else if (r->failed)
+            std::printf(" %10s", "fails");
+        else if (r->present)
+            std::printf(" %10.3f", r->ms);
+        else
+            std::printf(" %10s", "-");
+    }
+
+    const std::vector<GifFile>& files_;
+    const std::vector<Decoder>& decoders_;
+    std::map<std::string, Result> results_;
+};
+
+const Decoder* FindDecoder(const std::vector<Decoder>& decoders, const std::string& name)
+{
+    for (const Decoder& d : decoders)
+        if (name == d.name)
+            return &d;
+    return nullptr;
+}
+
+void Usage()
+{
+    std::fprintf(stderr,
+                 "usage: gifbench [benchmark flags] PATH...\n"
+                 "       gifbench --peak DECODER FILE\n"
+                 "       gifbench --verify PATH...\n"
+                 "PATH is a .gif file or a folder whose .gif files are used.\n");
+}
+
+int PeakMode(int argc, char** argv, const std::vector<Decoder>& decoders)
+{
+    if (argc != 4) {
+        Usage();
+        return 2;
+    }
+    // "none" only reads the file: the baseline of the others.
+    bool none = std::strcmp(argv[2], "none") == 0;
+    const Decoder* d = FindDecoder(decoders, argv[2]);
+    Bytes bytes;
+    if ((!d && !none) || !ReadFile(argv[3], bytes)) {
+        std::fprintf(stderr, "unknown decoder or unreadable file\n");
+        return 2;
+    }
+    return none || d->prepare(bytes)() ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    std::vector<Decoder> decoders = AllDecoders();
+    if (argc > 1 && std::strcmp(argv[1], "--peak") == 0)
+        return PeakMode(argc, argv, decoders);
+    if (argc > 1 && std::strcmp(argv[1], "--verify") == 0) {
+        std::vector<GifFile> files = LoadFiles(CollectPaths(argc, argv, 2));
+        if (files.empty())
+            return 77;  // nothing to verify: skipped
+        VerifyCounts total;
+        for (const GifFile& f : files) {
+            VerifyCounts c = Verify(f.name, f.bytes);
+            total.decodes += c.decodes;
+            total.mismatches += c.mismatches;
+            total.giflibSame += c.giflibSame;
+            total.giflibDifferent += c.giflibDifferent;
+        }
+        std::printf("%zu files: %d of %d frame decodes differ from the reference decoder; %d frames as giflib, "
+                    "%d where its rules differ\n",
+                    files.size(), total.mismatches, total.decodes, total.giflibSame, total.giflibDifferent);
+        return total.mismatches == 0 ? 0 : 1;
+    }
+
+    benchmark::Initialize(&argc, argv);
+    std::vector<GifFile> files = LoadFiles(CollectPaths(argc, argv, 1));
+    if (files.empty()) {
+        Usage();
+        return 2;
+    }
+    for (const GifFile& f : files) {
+        for (const Decoder& d : decoders) {
+            std::function<bool()> decode = d.prepare(f.bytes);
+            int64_t pixels = f.census.pixels;
+            benchmark::RegisterBenchmark(RatioReporter::BenchmarkName(f, d).c_str(),
+                                         [decode, pixels](benchmark::State& state) {
+                                             for (auto _ : state) {
+                                                 if (!decode()) {
+                                                     state.SkipWithError("decoding failed");
+                                                     break;
+                                                 }
+                                             }
+                                             state.counters["pixels/s"] = benchmark::Counter(
+                                                 static_cast<double>(pixels),
+                                                 benchmark::Counter::kIsIterationInvariantRate);
+                                         })
+                ->Unit(benchmark::kMillisecond);
+        }
+    }
+    RatioReporter reporter(files, decoders);
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    reporter.PrintTable();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -1,0 +1,46 @@
+#!/usr/bin/env bash
+# Builds the decoding benchmark natively, makes the corpus when it is missing,
+# times this codec, giflib and stb_image on the corpus and on the public
+# benchmark images, prints the table of ratios, and measures the peak memory
+# of one decode per file and decoder. Extra arguments go to the benchmark
+# (for instance --benchmark_filter=photo). Not part of the test command:
+# timings on a shared machine are noisy.
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+bash "$here/deps.sh"
+source "$here/env.sh"
+cd "$KANTREL_ROOT"
+
+kantrel_configure native -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake --build build/native -j2 --target gifbench >build/bench-build.log 2>&1 ||
+  { tail -30 build/bench-build.log; exit 1; }
+bench=build/native/bench/gifbench
+[ -f bench/corpus/screen-anim.gif ] || bash bench/make-corpus.sh >/dev/null
+
+paths=(bench/corpus)
+for d in "$KANTREL_ROOT/../shared/testdata/gif/wuffs" "$KANTREL_ROOT/../../shared/testdata/gif/wuffs"; do
+  if [ -d "$d" ]; then paths+=("$d"); break; fi
+done
+
+"$bench" --verify "${paths[@]}" || echo "WARNING: our indices differ from giflib's (above)"
+"$bench" --benchmark_repetitions="${KANTREL_BENCH_REPETITIONS:-5}" --benchmark_min_time=0.2 \
+  --benchmark_display_aggregates_only=true "$@" "${paths[@]}"
+
+# Peak resident memory of a process that reads the file and decodes it once;
+# "none" only reads it, the baseline of the others.
+echo
+echo "Peak memory (maximum resident set size, KiB) of one decode"
+decoders=(none ours giflib stb)
+printf '%-40s' file; printf ' %8s' "${decoders[@]}"; echo
+files=(bench/corpus/*.gif)
+# and the largest public image
+[ ${#paths[@]} -gt 1 ] && files+=("$(ls -S "${paths[1]}"/*.gif | head -1)")
+for f in "${files[@]}"; do
+  printf '%-40s' "$(basename "$f")"
+  for d in "${decoders[@]}"; do
+    kib=$( (/usr/bin/time -v "$bench" --peak "$d" "$f" 2>&1 >/dev/null || true) |
+      sed -n 's/.*Maximum resident set size (kbytes): //p')
+    printf ' %8s' "$kib"
+  done
+  echo
+done

@@ -1,0 +1,231 @@
+// The raster decoder's fast paths (strings written straight into their row,
+// strings that cross a row end, packed 1- and 4-bit rows, the longest strings
+// the dictionary holds) checked against the pictures that were encoded, and
+// damaged data checked against the step-by-step reference decoder.
+
+#include "gif/JvGIFDecoder.h"
+#include "rtl/Errors.h"
+
+#include "GifWriter.h"
+#include "ReferenceDecoder.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+struct Decoded {
+    Bytes pixels;
+    bool corrupt = false;
+    std::string error;
+};
+
+Decoded Decode(const Bytes& raster, int width, int height, int bits, bool interlaced, int depth,
+               bool acceptCorrupt = true, const TDecodeProgress* progress = nullptr)
+{
+    Decoded out;
+    out.pixels.assign(RasterStride(uint64_t(width), uint64_t(bits)) * uint64_t(height), 0);
+    TMemoryStream stream;
+    stream.WriteBuffer(raster.data(), int64_t(raster.size()));
+    stream.SetPosition(0);
+    TRasterDestination destination;
+    destination.PixelsPerRow = width;
+    destination.RowCount = height;
+    destination.PixelBits = bits;
+    destination.Pixels = out.pixels.data();
+    try {
+        DecodeFrameRaster(stream, destination, interlaced, acceptCorrupt, depth, out.corrupt, progress);
+    } catch (const Exception& e) {
+        out.error = std::string(e.ClassName()) + ": " + e.Message();
+        out.corrupt = false;
+    }
+    return out;
+}
+
+// The stored rows a decoder must produce for a picture: bottom-up, packed,
+// each row padded with zero bytes to a multiple of 4.
+Bytes StoredRows(const Bytes& indices, int width, int height, int bits)
+{
+    const size_t stride = RasterStride(uint64_t(width), uint64_t(bits));
+    Bytes rows(stride * size_t(height), 0);
+    for (int y = 0; y < height; ++y) {
+        uint8_t* row = rows.data() + size_t(height - 1 - y) * stride;
+        for (int x = 0; x < width; ++x) {
+            const uint8_t v = indices[size_t(y) * size_t(width) + size_t(x)];
+            if (bits == 8)
+                row[x] = v;
+            else if (bits == 4)
+                row[x / 2] |= uint8_t(x % 2 == 0 ? v << 4 : v);
+            else
+                row[x / 8] |= uint8_t(v << (7 - x % 8));
+        }
+    }
+    return rows;
+}
+
+// Minimum code size byte, the codes in sub-blocks of chunk bytes, terminator.
+Bytes Raster(const Bytes& indices, int width, int height, int m, bool interlaced,
+             const gifwriter::LzwOptions& options = {}, size_t chunk = 255)
+{
+    Bytes ordered;
+    if (interlaced) {
+        for (int y : gifwriter::InterlacedRowOrder(height))
+            ordered.insert(ordered.end(), indices.begin() + std::ptrdiff_t(y) * width,
+                           indices.begin() + std::ptrdiff_t(y + 1) * width);
+    } else {
+        ordered = indices;
+    }
+    Bytes raster{uint8_t(m)};
+    Bytes blocks = gifwriter::SubBlocks(gifwriter::LzwEncode(ordered, m, options), chunk);
+    raster.insert(raster.end(), blocks.begin(), blocks.end());
+    return raster;
+}
+
+// Deterministic pseudo-random numbers, the same on every platform.
+struct Lcg {
+    uint32_t state;
+    uint32_t Next(uint32_t bound)
+    {
+        state = state * 1664525u + 1013904223u;
+        return (state >> 8) % bound;
+    }
+};
+
+int BitsFor(int depth) { return depth == 1 ? 1 : depth <= 4 ? 4 : 8; }
+
+}  // namespace
+
+// Strings that fit their row, strings that cross one or many row ends, rows
+// of odd widths packed 1 and 4 bits per pixel, straight and interlaced.
+TEST(GifDecoderPaths, StringsAcrossRowEndsAndPackedRows)
+{
+    Lcg random{12345};
+    for (int depth : {1, 4, 8}) {
+        const int bits = BitsFor(depth);
+        const int colours = 1 << depth;
+        const int m = std::max(depth, 2);
+        for (int width : {1, 3, 7, 9, 13, 17, 64, 301}) {
+            const int height = 23;
+            for (const char* kind : {"runs", "one colour", "noise", "stripes"}) {
+                Bytes indices(size_t(width) * height);
+                for (size_t i = 0; i < indices.size(); ++i) {
+                    const std::string k = kind;
+                    indices[i] = k == "runs"         ? uint8_t(i / 37 % colours)
+                                 : k == "one colour" ? uint8_t(colours - 1)
+                                 : k == "noise"      ? uint8_t(random.Next(colours))
+                                                     : uint8_t(i % width % 5 % colours);
+                }
+                for (bool interlaced : {false, true}) {
+                    const Decoded d = Decode(Raster(indices, width, height, m, interlaced), width, height, bits,
+                                             interlaced, depth);
+                    const std::string what = std::string(kind) + ", depth " + std::to_string(depth) + ", width " +
+                                             std::to_string(width) + (interlaced ? ", interlaced" : "");
+                    EXPECT_EQ(d.error, "") << what;
+                    EXPECT_FALSE(d.corrupt) << what;
+                    EXPECT_TRUE(d.pixels == StoredRows(indices, width, height, bits)) << what;
+                }
+            }
+        }
+    }
+}
+
+// One colour over millions of pixels: every string is one pixel longer than
+// the one before, up to the 4096th entry; with the table kept full the
+// longest string is sent again and again, across many row ends.
+TEST(GifDecoderPaths, LongestStringsAtTheEntryLimit)
+{
+    const struct {
+        int depth;
+        bool keepFull;
+    } cases[] = {{8, true}, {8, false}, {4, true}, {1, true}};
+    for (const auto& [depth, keepFull] : cases) {
+        const int width = 1531, height = 5300;  // 8.1 million pixels: the table fills
+        const int bits = BitsFor(depth);
+        const uint8_t colour = uint8_t((1 << depth) - 1);
+        Bytes indices(size_t(width) * height, colour);
+        gifwriter::LzwOptions options;
+        options.DeferredClear = keepFull;
+        const Decoded d = Decode(Raster(indices, width, height, std::max(depth, 2), false, options), width,
+                                 height, bits, false, depth);
+        const std::string what = "depth " + std::to_string(depth) + (keepFull ? ", table kept full" : "");
+        EXPECT_EQ(d.error, "") << what;
+        EXPECT_FALSE(d.corrupt) << what;
+        EXPECT_TRUE(d.pixels == StoredRows(indices, width, height, bits)) << what;
+    }
+}
+
+// Damaged and odd rasters (random codes, codes above the next free one,
+// circles in the dictionary, clear codes anywhere, cut data, code sizes out
+// of range, tables larger or smaller than the code size) decode exactly as
+// the step-by-step reference decoder does, with damage accepted and refused,
+// and the same with a progress listener as without.
+TEST(GifDecoderPaths, DamagedDataAsTheReferenceDecoder)
+{
+    Lcg random{2026};
+    for (int round = 0; round < 2000; ++round) {
+        const int depth = 1 + int(random.Next(8));
+        const int bits = BitsFor(depth);
+        const int width = int(random.Next(24));
+        const int height = int(random.Next(24));
+        const bool interlaced = random.Next(3) == 0;
+        int m = std::clamp(depth + int(random.Next(3)) - 1, 2, 8);
+        Bytes raster;
+        if (random.Next(2) == 0) {
+            // A valid picture, then damaged: bytes flipped, cut short, code size byte changed.
+            Bytes indices(size_t(width) * height);
+            const uint32_t colours = std::min(1u << depth, 1u << m);
+            for (auto& v : indices)
+                v = uint8_t(random.Next(random.Next(2) == 0 ? 2 : colours));
+            raster = Raster(indices, width, height, m, interlaced, {}, 1 + random.Next(255));
+            for (uint32_t flips = random.Next(4); flips > 0 && raster.size() > 2; --flips)
+                raster[1 + random.Next(uint32_t(raster.size() - 1))] ^= uint8_t(1 + random.Next(255));
+            if (random.Next(4) == 0)
+                raster.resize(random.Next(uint32_t(raster.size()) + 1));
+        } else {
+            // Random codes in random sub-blocks.
+            if (random.Next(10) == 0)
+                m = int(random.Next(12));
+            raster.push_back(uint8_t(m));
+            for (uint32_t blocks = 1 + random.Next(4); blocks > 0; --blocks) {
+                const uint32_t n = random.Next(256);
+                raster.push_back(uint8_t(n));
+                for (uint32_t i = 0; i < n; ++i)
+                    raster.push_back(uint8_t(random.Next(256)));
+            }
+            if (random.Next(2) == 0)
+                raster.push_back(0);
+        }
+        for (bool accept : {true, false}) {
+            const Decoded d = Decode(raster, width, height, bits, interlaced, depth, accept);
+            const ReferenceResult want =
+                ReferenceDecode(raster.data(), raster.size(), width, height, bits, interlaced, depth, accept);
+            const std::string what = "round " + std::to_string(round) + ", depth " + std::to_string(depth) +
+                                     ", " + std::to_string(width) + "x" + std::to_string(height) +
+                                     (interlaced ? ", interlaced" : "") + (accept ? "" : ", damage refused");
+            EXPECT_EQ(d.error, want.error) << what;
+            EXPECT_EQ(d.corrupt, want.corrupt) << what;
+            EXPECT_TRUE(d.pixels == want.pixels) << what;
+
+            std::vector<int> stages, percents;
+            TDecodeProgress listener = [&](TProgressStage stage, uint8_t percent, const std::string&) {
+                stages.push_back(int(stage));
+                if (stage == psRunning)
+                    percents.push_back(percent);
+            };
+            const Decoded heard = Decode(raster, width, height, bits, interlaced, depth, accept, &listener);
+            EXPECT_EQ(heard.error, d.error) << what << ", listened to";
+            EXPECT_EQ(heard.corrupt, d.corrupt) << what << ", listened to";
+            EXPECT_TRUE(heard.pixels == d.pixels) << what << ", listened to";
+            ASSERT_GE(stages.size(), 2u) << what;
+            EXPECT_EQ(stages.front(), int(psStarting)) << what;
+            EXPECT_EQ(stages.back(), int(psEnding)) << what;
+            EXPECT_EQ(percents, want.progress) << what;
+        }
+    }
+}
