@@ -117,7 +117,8 @@ TBitmap* TJvGIFFrame::FrameBitmap() {
         return CachedBitmap_.get();
     TMemoryStream stream;
     BuildBitmapStream(stream);
-    CachedBitmap_->LoadFromStream(stream);
+    // The stream's bytes become the bitmap's: the pixels are not copied again.
+    CachedBitmap_->LoadFromStream(std::move(stream));
     if (!CachedBitmap_->Monochrome())
         CachedBitmap_->SetHandleType(bmDDB);
     return CachedBitmap_.get();

@@ -16,36 +16,44 @@ constexpr uint32_t MaxCodeWidth = 12;
 // not-yet-defined code appends; more means the dictionary runs in a circle.
 constexpr uint32_t StackLimit = 4096;
 
-// Dictionary and work space of one call, zero-filled when allocated.
-struct TDecodeTables {
+// The dictionary as the decoding rules define it: zero-filled, so that
+// damaged data that reaches entries never assigned finds zeros there.
+struct TDictionary {
     uint16_t Prefix[MaxCodes];
     uint8_t Suffix[MaxCodes];
-    // Length of a code's string and its first pixel, kept for the codes whose
-    // prefix chain is known to be sound (strictly decreasing down to a pixel
-    // code); 0 for every other code, which is expanded step by step instead.
-    uint16_t Length[MaxCodes];
-    uint8_t First[MaxCodes];
-    uint8_t Stack[StackLimit + 8];
 };
 
-inline void Refill(CodeReaderState& s) {
-    if constexpr (std::endian::native == std::endian::little) {
-        if (s.BlockLeft >= 8) {
-            uint64_t v;
-            std::memcpy(&v, s.Next, 8);
-            s.Window |= v << s.BitsHeld;
-            const uint32_t n = (63 - s.BitsHeld) >> 3;
-            s.Next += n;
-            s.BlockLeft -= n;
-            s.BitsHeld += 8 * n;
-            s.BytesTaken += n;
-            return;
-        }
-    }
+// The same strings kept for fast output, for the codes whose prefix chain is
+// known to be sound (strictly decreasing down to a root): the string's last
+// one to eight pixels, the code of the part before them (a multiple of eight
+// pixels long), its length and its first pixel. Every other code has Length 0
+// and is expanded step by step through the dictionary instead. Only entries
+// below NextFree are ever read, so the table needs no clearing.
+struct TChunkEntry {
+    uint8_t Tail[8];
+    uint16_t Length;
+    uint16_t ChunkPrefix;
+    uint8_t First;
+    uint8_t Unused[3];
+};
+
+// Strings written with whole chunks may run up to this many bytes past their end.
+constexpr uint32_t ChunkSlack = 7;
+
+// Work space of one call.
+struct TDecodeTables {
+    TDictionary Dictionary;
+    TChunkEntry Chunks[MaxCodes];
+    uint8_t Stack[StackLimit + 16];
+};
+
+// Reads sub-blocks byte by byte near their ends; state goes in and out by
+// value so that the decoder's own copy stays in registers.
+CodeReaderState RefillSlowly(CodeReaderState s) {
     while (s.BitsHeld <= 56) {
         if (s.BlockLeft == 0) {
             if (s.Next >= s.End)
-                return;
+                break;
             // A length byte; zero lengths (the terminator too) add nothing.
             const uint32_t length = *s.Next++;
             const auto left = static_cast<uint32_t>(std::min<ptrdiff_t>(s.End - s.Next, 255));
@@ -57,13 +65,30 @@ inline void Refill(CodeReaderState& s) {
         --s.BlockLeft;
         ++s.BytesTaken;
     }
+    return s;
 }
 
 inline uint32_t TakeCode(CodeReaderState& s) {
     if (s.BitsHeld < s.CodeWidth) {
-        Refill(s);
-        if (s.BitsHeld < s.CodeWidth)
-            return NoMoreCodes;
+        bool done = false;
+        if constexpr (std::endian::native == std::endian::little) {
+            if (s.BlockLeft >= 8) {
+                uint64_t v;
+                std::memcpy(&v, s.Next, 8);
+                s.Window |= v << s.BitsHeld;
+                const uint32_t n = (63 - s.BitsHeld) >> 3;
+                s.Next += n;
+                s.BlockLeft -= n;
+                s.BitsHeld += 8 * n;
+                s.BytesTaken += n;
+                done = true;
+            }
+        }
+        if (!done) {
+            s = RefillSlowly(s);
+            if (s.BitsHeld < s.CodeWidth)
+                return NoMoreCodes;
+        }
     }
     const auto code = static_cast<uint32_t>(s.Window) & s.CodeMask;
     s.Window >>= s.CodeWidth;
@@ -90,38 +115,80 @@ struct TBlockPosition {
     }
 };
 
-inline void AdvanceRow(RasterCursor& c) {
+inline RasterCursor AdvanceRow(RasterCursor c) {
     c.Column = 0;
-    c.Row = c.Interlaced ? NextInterlacedRow(c.Row, c.RowCount, c.Pass) : c.Row + 1;
+    if (c.Interlaced) {
+        int32_t pass = c.Pass;
+        c.Row = NextInterlacedRow(c.Row, c.RowCount, pass);
+        c.Pass = pass;
+    } else {
+        ++c.Row;
+    }
     c.RowStart = c.Row < c.RowCount ? c.Pixels + size_t(c.RowCount - 1 - c.Row) * c.Stride : nullptr;
+    return c;
+}
+
+// Packs n pixels of 1 or 4 bits into the row at column, as EmitPixel would
+// one by one: the first pixel of a byte sets it, the later ones are ORed in.
+inline void PackPixels(uint8_t* row, int32_t column, int32_t bits, const uint8_t* pixels, uint32_t n) {
+    uint32_t i = 0;
+    if (bits == 4) {
+        uint8_t* out = row + column / 2;
+        if (column % 2 != 0) {
+            *out++ |= uint8_t(pixels[i++] & 15);
+        }
+        for (; i + 1 < n; i += 2)
+            *out++ = uint8_t((pixels[i] << 4) | (pixels[i + 1] & 15));
+        if (i < n)
+            *out = uint8_t(pixels[i] << 4);
+        return;
+    }
+    uint8_t* out = row + column / 8;
+    uint32_t shift = 7 - uint32_t(column % 8);
+    uint32_t byte = shift == 7 ? 0 : *out;
+    for (; i < n; ++i) {
+        byte |= (pixels[i] & 1u) << shift;
+        if (shift == 0) {
+            *out++ = uint8_t(byte);
+            byte = 0;
+            shift = 7;
+        } else {
+            --shift;
+        }
+    }
+    if (shift != 7)
+        *out = uint8_t(byte);
 }
 
 // Writes a run of pixels in order, across row ends, until the frame is complete.
-inline void EmitRun(const uint8_t* pixels, uint32_t count, RasterCursor& c) {
-    if (c.PixelBits == 8) {
-        while (count != 0 && c.Row < c.RowCount) {
-            const uint32_t room = uint32_t(c.PixelsPerRow - c.Column);
-            const uint32_t n = std::min(count, room);
+RasterCursor EmitRun(RasterCursor c, const uint8_t* pixels, uint32_t count) {
+    while (count != 0 && c.Row < c.RowCount) {
+        const uint32_t room = uint32_t(c.PixelsPerRow - c.Column);
+        const uint32_t n = std::min(count, room);
+        if (c.PixelBits == 8)
             std::memcpy(c.RowStart + c.Column, pixels, n);
-            pixels += n;
-            count -= n;
-            c.Column += int32_t(n);
-            if (c.Column == c.PixelsPerRow)
-                AdvanceRow(c);
-        }
-        return;
+        else
+            PackPixels(c.RowStart, c.Column, c.PixelBits, pixels, n);
+        pixels += n;
+        count -= n;
+        c.Column += int32_t(n);
+        if (c.Column == c.PixelsPerRow)
+            c = AdvanceRow(c);
     }
-    for (uint32_t i = 0; i < count && c.Row < c.RowCount; ++i)
-        EmitPixel(pixels[i], c);
+    return c;
 }
 
-// Writes the string of a sound code backwards, last pixel first, ending at out[0].
-inline void WriteString(const TDecodeTables& t, uint32_t code, uint32_t length, uint8_t* out) {
-    for (uint32_t i = length - 1; i > 0; --i) {
-        out[i] = t.Suffix[code];
-        code = t.Prefix[code];
+// Writes the string of a sound code at out, chunk by chunk from its end; may
+// write up to ChunkSlack bytes beyond it.
+inline void WriteString(const TChunkEntry* chunks, uint32_t code, uint32_t length, uint8_t* out) {
+    uint32_t at = (length - 1) & ~7u;
+    std::memcpy(out + at, chunks[code].Tail, 8);
+    uint32_t part = chunks[code].ChunkPrefix;
+    while (at != 0) {
+        at -= 8;
+        std::memcpy(out + at, chunks[part].Tail, 8);
+        part = chunks[part].ChunkPrefix;
     }
-    out[0] = uint8_t(code);
 }
 
 struct TDecoder {
@@ -145,41 +212,53 @@ struct TDecoder {
     uint32_t Run();
 };
 
+// The decoding loop. Everything it changes per code lives in locals, so that
+// the pixel stores (which may alias anything in memory) do not force reloads.
 template <bool Listening>
 uint32_t TDecoder::Run() {
-    TDecodeTables& t = *Tables;
-    CodeReaderState& r = Reader;
-    RasterCursor& c = Cursor;
+    TDictionary& d = Tables->Dictionary;
+    TChunkEntry* const chunks = Tables->Chunks;
+    uint8_t* const stack = Tables->Stack;
+    CodeReaderState r = Reader;
+    RasterCursor c = Cursor;
     const uint32_t pixelMask = PixelMask;
     const uint32_t rootLimit = RootLimit;
+    const uint32_t clearCode = ClearCode;
+    const uint32_t endCode = EndCode;
+    const uint32_t firstFree = FirstFree;
+    const uint32_t initialWidth = InitialWidth;
     const bool bytePixels = c.PixelBits == 8;
-    uint32_t nextFree = FirstFree;
+    bool corrupt = Corrupt;
+    uint32_t nextFree = firstFree;
     uint32_t widthLimit = 1u << r.CodeWidth;
     uint32_t previousCode = 0;
     uint32_t firstPixel = 0;
     bool tableFull = false;
     TBlockPosition position{Data, Size};
+    auto report = [&](uint32_t code) {
+        const uint64_t needed = code == NoMoreCodes ? ~uint64_t(0) : 8 * r.BytesTaken - r.BitsHeld;
+        const size_t at = position.Advance(needed);
+        (*Progress)(psRunning, uint8_t(double(at) / double(Size) * 100), std::string());
+    };
 
     uint32_t code = TakeCode(r);
     // A raster need not begin with a clear code: its first code is then a
     // pixel, as after a clear code, and adds no entry.
-    if (code != ClearCode && code != EndCode && code != NoMoreCodes && c.Row < c.RowCount && !Corrupt) {
+    if (code != clearCode && code != endCode && code != NoMoreCodes && c.Row < c.RowCount && !corrupt) {
         previousCode = code;
         firstPixel = code & pixelMask;
         const uint8_t pixel = uint8_t(firstPixel);
-        EmitRun(&pixel, 1, c);
+        c = EmitRun(c, &pixel, 1);
         code = TakeCode(r);
-        if constexpr (Listening) {
-            const uint64_t needed = code == NoMoreCodes ? ~uint64_t(0) : 8 * r.BytesTaken - r.BitsHeld;
-            (*Progress)(psRunning, uint8_t(double(position.Advance(needed)) / double(Size) * 100), std::string());
-        }
+        if constexpr (Listening)
+            report(code);
     }
-    while (code != EndCode && code != NoMoreCodes && c.Row < c.RowCount) {
-        if (code == ClearCode) {
-            r.CodeWidth = InitialWidth;
+    while (code != endCode && code != NoMoreCodes && c.Row < c.RowCount) {
+        if (code == clearCode) {
+            r.CodeWidth = initialWidth;
             widthLimit = 1u << r.CodeWidth;
             r.CodeMask = widthLimit - 1;
-            nextFree = FirstFree;
+            nextFree = firstFree;
             code = TakeCode(r);
             if (code == NoMoreCodes)
                 break;
@@ -187,55 +266,55 @@ uint32_t TDecoder::Run() {
             previousCode = code;
             firstPixel = code & pixelMask;
             const uint8_t pixel = uint8_t(firstPixel);
-            EmitRun(&pixel, 1, c);
+            c = EmitRun(c, &pixel, 1);
             tableFull = false;
         } else {
             // A clamped code size: only the pixels right after clear codes count.
-            if (Corrupt)
+            if (corrupt)
                 break;
             const uint32_t incoming = code;
             uint32_t length = 0;
-            uint32_t soundCode = 0;
+            uint32_t soundCode = code;
             bool appendFirst = false;
             if (code < nextFree) {
-                length = t.Length[code];
-                soundCode = code;
-            } else if (previousCode < nextFree && t.Length[previousCode] != 0) {
+                length = chunks[code].Length;
+            } else if (previousCode < nextFree && chunks[previousCode].Length != 0) {
                 // Not yet defined: the previous string and its own first pixel.
-                length = t.Length[previousCode] + 1u;
+                length = chunks[previousCode].Length + 1u;
                 soundCode = previousCode;
                 appendFirst = true;
             }
             if (length != 0) {
-                const uint32_t newFirst = t.First[soundCode];
+                const uint32_t newFirst = chunks[soundCode].First;
                 const uint32_t room = uint32_t(c.PixelsPerRow - c.Column);
-                if (bytePixels && length <= room) {
-                    uint8_t* out = c.RowStart + c.Column;
-                    if (appendFirst) {
-                        out[length - 1] = uint8_t(firstPixel);
-                        WriteString(t, soundCode, length - 1, out);
-                    } else {
-                        WriteString(t, soundCode, length, out);
-                    }
+                // Straight into its row when the chunks' overrun stays among
+                // pixels still to come; otherwise through the stack.
+                const bool inRow = bytePixels && length + ChunkSlack <= room;
+                uint8_t* out = inRow ? c.RowStart + c.Column : stack;
+                if (appendFirst) {
+                    WriteString(chunks, soundCode, length - 1, out);
+                    out[length - 1] = uint8_t(firstPixel);
+                } else {
+                    WriteString(chunks, soundCode, length, out);
+                }
+                if (inRow) {
+                    c.Column += int32_t(length);
+                } else if (length <= room) {
+                    if (bytePixels)
+                        std::memcpy(c.RowStart + c.Column, stack, length);
+                    else
+                        PackPixels(c.RowStart, c.Column, c.PixelBits, stack, length);
                     c.Column += int32_t(length);
                     if (c.Column == c.PixelsPerRow)
-                        AdvanceRow(c);
+                        c = AdvanceRow(c);
                 } else {
-                    uint8_t* out = t.Stack;
-                    if (appendFirst) {
-                        out[length - 1] = uint8_t(firstPixel);
-                        WriteString(t, soundCode, length - 1, out);
-                    } else {
-                        WriteString(t, soundCode, length, out);
-                    }
-                    EmitRun(out, length, c);
+                    c = EmitRun(c, out, length);
                 }
                 firstPixel = newFirst;
             } else {
                 // Step by step through the dictionary, as damaged data needs.
                 uint32_t working = code;
                 uint32_t depth = 0;
-                uint8_t* stack = t.Stack;
                 if (working >= nextFree) {
                     stack[depth++] = uint8_t(firstPixel);
                     working = previousCode;
@@ -244,27 +323,33 @@ uint32_t TDecoder::Run() {
                     if (depth > StackLimit) {
                         if (!AcceptCorrupt)
                             throw EInvalidGraphicOperation(SGIFDecodeError);
-                        Corrupt = true;
+                        corrupt = true;
                         break;
                     }
-                    stack[depth++] = t.Suffix[working];
-                    working = t.Prefix[working];
+                    stack[depth++] = d.Suffix[working];
+                    working = d.Prefix[working];
                 }
-                if (Corrupt)
+                if (corrupt)
                     break;
                 firstPixel = working;
                 stack[depth++] = uint8_t(working);
                 std::reverse(stack, stack + depth);
-                EmitRun(stack, depth, c);
+                c = EmitRun(c, stack, depth);
             }
             if (!tableFull) {
-                t.Prefix[nextFree] = uint16_t(previousCode);
-                t.Suffix[nextFree] = uint8_t(firstPixel);
-                if (previousCode < nextFree && t.Length[previousCode] != 0) {
-                    t.Length[nextFree] = uint16_t(t.Length[previousCode] + 1);
-                    t.First[nextFree] = t.First[previousCode];
+                d.Prefix[nextFree] = uint16_t(previousCode);
+                d.Suffix[nextFree] = uint8_t(firstPixel);
+                TChunkEntry& added = chunks[nextFree];
+                if (previousCode < nextFree && chunks[previousCode].Length != 0) {
+                    const TChunkEntry& before = chunks[previousCode];
+                    const uint32_t filled = before.Length % 8;
+                    std::memcpy(added.Tail, before.Tail, 8);
+                    added.Tail[filled] = uint8_t(firstPixel);
+                    added.ChunkPrefix = filled == 0 ? uint16_t(previousCode) : before.ChunkPrefix;
+                    added.Length = uint16_t(before.Length + 1);
+                    added.First = before.First;
                 } else {
-                    t.Length[nextFree] = 0;
+                    added.Length = 0;
                 }
                 ++nextFree;
                 if (nextFree >= widthLimit) {
@@ -280,12 +365,12 @@ uint32_t TDecoder::Run() {
             previousCode = incoming;
         }
         code = TakeCode(r);
-        if constexpr (Listening) {
-            const uint64_t needed = code == NoMoreCodes ? ~uint64_t(0) : 8 * r.BytesTaken - r.BitsHeld;
-            const size_t at = position.Advance(needed);
-            (*Progress)(psRunning, uint8_t(double(at) / double(Size) * 100), std::string());
-        }
+        if constexpr (Listening)
+            report(code);
     }
+    Reader = r;
+    Cursor = c;
+    Corrupt = corrupt;
     return code;
 }
 
@@ -318,7 +403,7 @@ void EmitPixel(uint32_t value, RasterCursor& c) {
     default: c.RowStart[column] = uint8_t(value); break;
     }
     if (++c.Column == c.PixelsPerRow)
-        AdvanceRow(c);
+        c = AdvanceRow(c);
 }
 
 int32_t NextInterlacedRow(int32_t row, int32_t rowCount, int32_t& pass) {
@@ -371,16 +456,23 @@ void DecodeFrameRaster(TMemoryStream& raster, const TRasterDestination& destinat
             m = std::clamp<uint32_t>(m, 2, 9);
         }
 
-        auto tables = std::make_unique<TDecodeTables>();
+        // Only the dictionary must start zero-filled; the chunk table is
+        // written before it is read.
+        std::unique_ptr<TDecodeTables> tables(new TDecodeTables);
         TDecodeTables& t = *tables;
+        std::memset(&t.Dictionary, 0, sizeof t.Dictionary);
         const uint32_t clearCode = 1u << m;
         const uint32_t pixelMask = (1u << pixelDepth) - 1;
         // A colour table larger than the code size does not turn dictionary
         // codes into pixels: only codes below the clear code are roots.
         const uint32_t rootLimit = std::min(pixelMask, clearCode - 1);
-        for (uint32_t i = 0; i <= rootLimit; ++i) {
-            t.Length[i] = 1;
-            t.First[i] = uint8_t(i);
+        for (uint32_t i = 0; i < clearCode + 2; ++i) {
+            TChunkEntry& root = t.Chunks[i];
+            root = TChunkEntry{};
+            const bool pixel = i <= rootLimit;
+            root.Length = pixel ? 1 : 0;
+            root.First = uint8_t(i);
+            root.Tail[0] = uint8_t(i);
         }
 
         TDecoder d{};

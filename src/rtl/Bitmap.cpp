@@ -3,6 +3,7 @@
 #include "rtl/Errors.h"
 #include "rtl/Streams.h"
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 
@@ -37,6 +38,7 @@ void TBitmap::Assign(TPersistent* source) {
     if (!source) {
         Width_ = Height_ = Stride_ = 0;
         Bits_.clear();
+        BitsOffset_ = 0;
         Palette_.Colors.clear();
         Changed(this);
         return;
@@ -49,7 +51,8 @@ void TBitmap::Assign(TPersistent* source) {
         PixelBits_ = other->PixelBits_;
         Stride_ = other->Stride_;
         Palette_ = other->Palette_;
-        Bits_ = other->Bits_;
+        Bits_.assign(other->Bits_.begin() + ptrdiff_t(other->BitsOffset_), other->Bits_.end());
+        BitsOffset_ = 0;
         HandleType_ = other->HandleType_;
         TransparentColor_ = other->TransparentColor_;
         SetTransparent(other->Transparent());
@@ -66,6 +69,7 @@ void TBitmap::SetSize(int width, int height) {
     if (stride * uint64_t(height) > MaxPixelBytes)
         throw EOutOfMemory(Format("Not enough memory for a bitmap of %d x %d pixels", width, height));
     Bits_.assign(static_cast<size_t>(stride * uint64_t(height)), 0);
+    BitsOffset_ = 0;
     Width_ = width;
     Height_ = height;
     Stride_ = int(stride);
@@ -83,7 +87,7 @@ TColor TBitmap::TransparentColor() {
 const uint8_t* TBitmap::ScanLine(int y) const {
     if (y < 0 || y >= Height_)
         throw EInvalidGraphicOperation("Scan line index out of range");
-    return Bits_.data() + size_t(Height_ - 1 - y) * size_t(Stride_);
+    return Bits_.data() + BitsOffset_ + size_t(Height_ - 1 - y) * size_t(Stride_);
 }
 
 TColor TBitmap::PixelColor(int x, int y) const {
@@ -101,6 +105,88 @@ TColor TBitmap::PixelColor(int x, int y) const {
     return index < Palette_.Colors.size() ? Palette_.Colors[index] : clBlack;
 }
 
+// What the headers of a BMP file image say, once checked.
+struct TBmpLayout {
+    int32_t Width = 0;
+    int32_t Height = 0;
+    unsigned Bits = 0;
+    bool TopDown = false;
+    uint32_t PaletteAt = 0;
+    uint32_t Colors = 0;
+    uint32_t PixelOffset = 0;
+    uint64_t Stride = 0;
+    uint64_t ImageSize = 0;
+
+    // End of what the bitmap needs, from the file image's start.
+    uint64_t End() const { return std::max<uint64_t>(PixelOffset + ImageSize, PaletteAt + 4ull * Colors); }
+};
+
+namespace {
+
+// Checks the 54 header bytes against the bytes available from their start.
+TBmpLayout ReadLayout(const uint8_t* header, int64_t available) {
+    const uint8_t* info = header + FileHeaderSize;
+    if (header[0] != 'B' || header[1] != 'M')
+        InvalidBitmap();
+    TBmpLayout layout;
+    layout.PixelOffset = Get32(header + 10);
+    const uint32_t infoSize = Get32(info);
+    layout.Width = int32_t(Get32(info + 4));
+    const int32_t rawHeight = int32_t(Get32(info + 8));
+    const unsigned planes = Get16(info + 12);
+    layout.Bits = Get16(info + 14);
+    const uint32_t compression = Get32(info + 16);
+    uint32_t colorsUsed = Get32(info + 32);
+    if (infoSize < InfoHeaderSize || infoSize > available || planes != 1 || compression != 0 || layout.Width < 0 ||
+        rawHeight == std::numeric_limits<int32_t>::min())
+        InvalidBitmap();
+    const unsigned bits = layout.Bits;
+    if (bits != 1 && bits != 4 && bits != 8 && bits != 24 && bits != 32)
+        InvalidBitmap();
+    layout.TopDown = rawHeight < 0;
+    layout.Height = layout.TopDown ? -rawHeight : rawHeight;
+    layout.PaletteAt = FileHeaderSize + infoSize;
+    if (bits <= 8) {
+        const uint32_t full = 1u << bits;
+        layout.Colors = colorsUsed == 0 || colorsUsed > full ? full : colorsUsed;
+    }
+    layout.Stride = StrideFor(uint64_t(layout.Width), bits);
+    layout.ImageSize = layout.Stride * uint64_t(layout.Height);
+    if (layout.ImageSize > MaxPixelBytes)
+        throw EOutOfMemory(
+            Format("Not enough memory for a bitmap of %d x %d pixels", layout.Width, layout.Height));
+    if (layout.End() > uint64_t(available))
+        InvalidBitmap();
+    return layout;
+}
+
+} // namespace
+
+void TBitmap::Adopt(std::vector<uint8_t> bytes, size_t start, const TBmpLayout& layout) {
+    const uint8_t* file = bytes.data() + start;
+    std::vector<TColor> colors(layout.Colors);
+    for (uint32_t i = 0; i < layout.Colors; ++i) {
+        const uint8_t* quad = file + layout.PaletteAt + 4 * i;
+        colors[i] = RGBToColor(quad[2], quad[1], quad[0]);
+    }
+    const size_t offset = start + layout.PixelOffset;
+    if (layout.TopDown) {
+        const auto stride = ptrdiff_t(layout.Stride);
+        auto rows = bytes.begin() + ptrdiff_t(offset);
+        for (int32_t y = 0; y < layout.Height / 2; ++y)
+            std::swap_ranges(rows + y * stride, rows + (y + 1) * stride, rows + (layout.Height - 1 - y) * stride);
+    }
+    Width_ = layout.Width;
+    Height_ = layout.Height;
+    PixelBits_ = int(layout.Bits);
+    Stride_ = int(layout.Stride);
+    Palette_.Colors = std::move(colors);
+    Bits_ = std::move(bytes);
+    BitsOffset_ = offset;
+    HandleType_ = bmDIB;
+    Changed(this);
+}
+
 void TBitmap::LoadFromStream(TStream& stream) {
     const int64_t start = stream.Position();
     const int64_t available = stream.Size() - start;
@@ -108,60 +194,21 @@ void TBitmap::LoadFromStream(TStream& stream) {
     if (available < int64_t(sizeof header))
         InvalidBitmap();
     stream.ReadBuffer(header, sizeof header);
-    const uint8_t* info = header + FileHeaderSize;
-    if (header[0] != 'B' || header[1] != 'M')
+    const TBmpLayout layout = ReadLayout(header, available);
+    std::vector<uint8_t> bytes(static_cast<size_t>(layout.End()));
+    stream.Seek(start, soBeginning);
+    stream.ReadBuffer(bytes.data(), int64_t(bytes.size()));
+    Adopt(std::move(bytes), 0, layout);
+}
+
+void TBitmap::LoadFromStream(TMemoryStream&& stream) {
+    const int64_t start = stream.Position();
+    const int64_t available = stream.Size() - start;
+    if (available < FileHeaderSize + InfoHeaderSize)
         InvalidBitmap();
-    const uint32_t pixelOffset = Get32(header + 10);
-    const uint32_t infoSize = Get32(info);
-    const int32_t width = int32_t(Get32(info + 4));
-    const int32_t rawHeight = int32_t(Get32(info + 8));
-    const unsigned planes = Get16(info + 12);
-    const unsigned bits = Get16(info + 14);
-    const uint32_t compression = Get32(info + 16);
-    uint32_t colorsUsed = Get32(info + 32);
-    if (infoSize < InfoHeaderSize || planes != 1 || compression != 0 || width < 0 ||
-        rawHeight == std::numeric_limits<int32_t>::min())
-        InvalidBitmap();
-    if (bits != 1 && bits != 4 && bits != 8 && bits != 24 && bits != 32)
-        InvalidBitmap();
-    const bool topDown = rawHeight < 0;
-    const int32_t height = topDown ? -rawHeight : rawHeight;
-    std::vector<TColor> colors;
-    if (bits <= 8) {
-        const uint32_t full = 1u << bits;
-        if (colorsUsed == 0 || colorsUsed > full)
-            colorsUsed = full;
-        if (int64_t(FileHeaderSize) + infoSize + 4 * int64_t(colorsUsed) > available)
-            InvalidBitmap();
-        stream.Seek(start + FileHeaderSize + infoSize, soBeginning);
-        std::vector<uint8_t> quads(4 * size_t(colorsUsed));
-        stream.ReadBuffer(quads.data(), int64_t(quads.size()));
-        colors.resize(colorsUsed);
-        for (uint32_t i = 0; i < colorsUsed; ++i)
-            colors[i] = RGBToColor(quads[4 * i + 2], quads[4 * i + 1], quads[4 * i]);
-    }
-    const uint64_t stride = StrideFor(uint64_t(width), bits);
-    const uint64_t imageSize = stride * uint64_t(height);
-    if (imageSize > MaxPixelBytes)
-        throw EOutOfMemory(Format("Not enough memory for a bitmap of %d x %d pixels", width, height));
-    if (int64_t(pixelOffset) + int64_t(imageSize) > available)
-        InvalidBitmap();
-    std::vector<uint8_t> pixels(static_cast<size_t>(imageSize));
-    stream.Seek(start + pixelOffset, soBeginning);
-    stream.ReadBuffer(pixels.data(), int64_t(imageSize));
-    if (topDown) {
-        for (int32_t y = 0; y < height / 2; ++y)
-            std::swap_ranges(pixels.begin() + ptrdiff_t(y * stride), pixels.begin() + ptrdiff_t((y + 1) * stride),
-                             pixels.begin() + ptrdiff_t((height - 1 - y) * stride));
-    }
-    Width_ = width;
-    Height_ = height;
-    PixelBits_ = int(bits);
-    Stride_ = int(stride);
-    Palette_.Colors = std::move(colors);
-    Bits_ = std::move(pixels);
-    HandleType_ = bmDIB;
-    Changed(this);
+    const TBmpLayout layout = ReadLayout(stream.Memory() + start, available);
+    stream.Seek(start + int64_t(layout.End()), soBeginning);
+    Adopt(stream.TakeBytes(), size_t(start), layout);
 }
 
 void TBitmap::SaveToStream(TStream& stream) {
@@ -170,7 +217,8 @@ void TBitmap::SaveToStream(TStream& stream) {
     uint8_t header[FileHeaderSize + InfoHeaderSize] = {};
     header[0] = 'B';
     header[1] = 'M';
-    Put32(header + 2, uint32_t(offset + Bits_.size()));
+    const auto imageSize = uint32_t(Bits_.size() - BitsOffset_);
+    Put32(header + 2, offset + imageSize);
     Put32(header + 10, offset);
     uint8_t* info = header + FileHeaderSize;
     Put32(info, InfoHeaderSize);
@@ -178,7 +226,7 @@ void TBitmap::SaveToStream(TStream& stream) {
     Put32(info + 8, uint32_t(Height_));
     Put16(info + 12, 1);
     Put16(info + 14, uint16_t(PixelBits_));
-    Put32(info + 20, uint32_t(Bits_.size()));
+    Put32(info + 20, imageSize);
     stream.WriteBuffer(header, sizeof header);
     if (paletteSize) {
         std::vector<uint8_t> quads(paletteSize, 0);
@@ -189,5 +237,5 @@ void TBitmap::SaveToStream(TStream& stream) {
         }
         stream.WriteBuffer(quads.data(), paletteSize);
     }
-    stream.WriteBuffer(Bits_.data(), int64_t(Bits_.size()));
+    stream.WriteBuffer(Bits_.data() + BitsOffset_, int64_t(Bits_.size() - BitsOffset_));
 }

@@ -5,11 +5,14 @@
 // natively the requested handle type is only recorded.
 
 #include "rtl/Graphic.h"
+#include "rtl/Streams.h"
 
 #include <cstdint>
 #include <vector>
 
 enum TBitmapHandleType { bmDIB, bmDDB };
+
+struct TBmpLayout;
 
 class TBitmap : public TGraphic {
 public:
@@ -50,17 +53,23 @@ public:
     // Reads a BMP file image (uncompressed, 1, 4, 8, 24 or 32 bits per pixel)
     // from the stream's position; anything else raises EInvalidGraphic.
     void LoadFromStream(TStream& stream) override;
+    // The same from a memory stream that is not needed afterwards: its bytes
+    // become the bitmap's without a copy, and the stream is left empty.
+    void LoadFromStream(TMemoryStream&& stream);
     void SaveToStream(TStream& stream) override;
 
 private:
     bool HasPalette() const { return PixelBits_ <= 8 && !Palette_.Colors.empty(); }
+    // Takes a BMP file image that starts at start in bytes and was checked.
+    void Adopt(std::vector<uint8_t> bytes, size_t start, const TBmpLayout& layout);
 
     int Width_ = 0;
     int Height_ = 0;
     int PixelBits_ = 24;
     int Stride_ = 0;
     TPalette Palette_;
-    std::vector<uint8_t> Bits_; // bottom-up rows, as in a BMP stream
+    std::vector<uint8_t> Bits_; // bottom-up rows from BitsOffset_ on, as in a BMP stream
+    size_t BitsOffset_ = 0;
     TBitmapHandleType HandleType_ = bmDIB;
     TColor TransparentColor_ = clDefault;
 };

@@ -98,6 +98,13 @@ void TMemoryStream::Clear() {
     Position_ = 0;
 }
 
+std::vector<uint8_t> TMemoryStream::TakeBytes() {
+    std::vector<uint8_t> bytes = std::move(Data_);
+    Data_.clear();
+    Position_ = 0;
+    return bytes;
+}
+
 void TMemoryStream::LoadFromStream(TStream& source) {
     source.SetPosition(0);
     const int64_t size = source.Size();

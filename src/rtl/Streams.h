@@ -43,6 +43,8 @@ public:
     uint8_t* Memory() { return Data_.data(); }
     const uint8_t* Memory() const { return Data_.data(); }
     const std::vector<uint8_t>& Bytes() const { return Data_; }
+    // Hands the bytes over without copying them; the stream is left empty.
+    std::vector<uint8_t> TakeBytes();
 
     void LoadFromStream(TStream& source);
     void SaveToStream(TStream& target);

@@ -56,12 +56,20 @@ unsigned IndexAt(TBitmap& bitmap, int x, int y) {
 void ExpectPixels(TJvGIFFrame& frame, const Bytes& indices, int width, const std::string& what) {
     TBitmap& bitmap = *frame.FrameBitmap();
     ASSERT_EQ(size_t(bitmap.Width()) * size_t(bitmap.Height()), indices.size()) << what;
-    for (int y = 0; y < bitmap.Height(); ++y)
+    for (int y = 0; y < bitmap.Height(); ++y) {
         for (int x = 0; x < width; ++x)
             if (IndexAt(bitmap, x, y) != indices[size_t(y) * size_t(width) + size_t(x)]) {
                 ADD_FAILURE() << what << ": pixel " << x << ", " << y;
                 return;
             }
+        // The fill bits after the last pixel of each row stay 0.
+        const uint8_t* row = bitmap.ScanLine(y);
+        for (int bit = width * bitmap.PixelBits(); bit < bitmap.Stride() * 8; ++bit)
+            if (row[bit / 8] & (0x80 >> (bit % 8))) {
+                ADD_FAILURE() << what << ": fill bit " << bit << " of row " << y;
+                return;
+            }
+    }
 }
 
 // Three 4-colour frames with graphic controls: the model's test animation.
@@ -420,7 +428,10 @@ TEST(GifBitmap, LongStringsFullTablesAndRowEnds) {
     Bytes runs;
     for (int i = 0; i < 37 * 300; ++i)
         runs.push_back(uint8_t((i / 500) % 3));
-    cases.push_back({"runs across rows", 37, 300, 4, runs});
+    cases.push_back({"runs across rows, 4 bits", 37, 300, 4, runs});
+    cases.push_back({"runs across rows, 8 bits", 37, 300, 256, runs});
+    cases.push_back({"runs across rows, 1 bit", 37, 300, 2, Bytes(runs.size(), 1)});
+    cases.push_back({"one colour, rows of 9", 9, 200, 256, Bytes(9 * 200, 5)});
     cases.push_back({"runs interlaced", 37, 300, 4, runs, true});
     cases.push_back({"noise 256", 203, 151, 256, Noise(203 * 151, 256, 11)});
     cases.push_back({"noise deferred clear", 203, 151, 256, Noise(203 * 151, 256, 12), false, true});
