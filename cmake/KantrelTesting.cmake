@@ -12,6 +12,15 @@ endif()
 # Where native tests drop the GIFs they make (see tools/gifwriter).
 set(KANTREL_GIF_CORPUS_DIR "${CMAKE_BINARY_DIR}/gif-corpus")
 
+# Public GIF test data, read in place beside the repository (a worktree one
+# level deeper finds it too); tests that use it skip when it is absent.
+if(NOT KANTREL_GIF_TESTDATA_DIR)
+  set(KANTREL_GIF_TESTDATA_DIR "${PROJECT_SOURCE_DIR}/../shared/testdata/gif")
+  if(NOT IS_DIRECTORY "${KANTREL_GIF_TESTDATA_DIR}" AND IS_DIRECTORY "${PROJECT_SOURCE_DIR}/../../shared/testdata/gif")
+    set(KANTREL_GIF_TESTDATA_DIR "${PROJECT_SOURCE_DIR}/../../shared/testdata/gif")
+  endif()
+endif()
+
 # kantrel_add_gtest(TARGET name SOURCES ... [LIBS ...] [SERIAL])
 # One ctest case per TEST(); cross builds run them through the toolchain's emulator.
 function(kantrel_add_gtest)

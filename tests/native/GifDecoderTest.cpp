@@ -276,4 +276,19 @@ TEST(GifDecoder, PackedPixelLayouts) {
     const Bytes nibbles{15, 1, 2, 14, 7};
     Decoded n = Decode(Raster(4, PackCodes(4, RootCodes(4, nibbles))), 5, 1, 4, 4);
     EXPECT_EQ(n.Pixels, (Bytes{0xF1, 0x2E, 0x70, 0}));
+
+    // EmitPixel alone: the first pixel of a byte sets the whole byte, and
+    // after the last row everything is discarded.
+    Bytes buffer(8, 0xFF);
+    RasterCursor c;
+    c.PixelsPerRow = 9;
+    c.RowCount = 2;
+    c.PixelBits = 1;
+    c.Stride = 4;
+    c.Pixels = buffer.data();
+    c.RowStart = buffer.data() + 4;
+    for (int i = 0; i < 30; ++i)
+        EmitPixel(i % 4 == 0 ? 1 : 0, c);
+    EXPECT_EQ(buffer, (Bytes{0x11, 0x00, 0xFF, 0xFF, 0x88, 0x80, 0xFF, 0xFF}));
+    EXPECT_EQ(c.Row, 2);
 }

@@ -4,6 +4,8 @@
 #include "GiflibReader.h"
 #include "SplashGen.h"
 #include "app/SplashAnimation.h"
+#include "gif/JvGIF.h"
+#include "rtl/Streams.h"
 
 #include <gtest/gtest.h>
 
@@ -109,5 +111,57 @@ TEST(SplashAnimationBytes, PicturesDecodeWithAReferenceDecoder) {
                     ADD_FAILURE() << "frame " << n << " pixel (" << x << "," << y << ") is "
                                   << int(raster[static_cast<size_t>(y * 400 + x)]) << ", expected "
                                   << int(ExpectedIndex(n, x, y));
+    }
+}
+
+TEST(SplashAnimationBytes, LoadsThroughTheDataPropertyAsTheSplashShowsIt) {
+    TMemoryStream stored;
+    stored.WriteBuffer(SplashAnimationData, static_cast<int64_t>(SplashAnimationSize));
+    stored.SetPosition(0);
+    TJvGIFImage image;
+    int changes = 0;
+    image.OnChange = [&](TObject*) { ++changes; };
+    image.ReadData(stored);
+    EXPECT_EQ(stored.Position(), static_cast<int64_t>(SplashAnimationSize)) << "the whole value is read";
+    EXPECT_EQ(changes, 1);
+    EXPECT_EQ(image.GifVersion(), 2);
+    ASSERT_EQ(image.FrameCount(), 12);
+    EXPECT_EQ(image.ActiveFrameIndex(), 0);
+    EXPECT_EQ(image.LogicalWidth(), 400);
+    EXPECT_EQ(image.LogicalHeight(), 50);
+    EXPECT_EQ(image.SharedHeader()->GlobalColors.Count, 32);
+    EXPECT_EQ(image.BackdropColor(), 0xFFFFFFu);
+    EXPECT_TRUE(image.LoopDeclared());
+    EXPECT_EQ(image.LoopCount(), 0);
+    for (int i = 0; i < 12; ++i) {
+        SCOPED_TRACE("frame " + std::to_string(i + 1));
+        TJvGIFFrame* frame = image.FrameAt(i);
+        EXPECT_EQ(frame->Origin(), (TPoint{0, 0}));
+        EXPECT_EQ(frame->SharedData()->RasterSize, (TPoint{400, 50}));
+        EXPECT_FALSE(frame->IsInterlaced());
+        EXPECT_FALSE(frame->HasLocalTable());
+        EXPECT_EQ(frame->SharedData()->PixelDepth, 5);
+        EXPECT_EQ(frame->DelayMs(), 10);
+        EXPECT_EQ(frame->DisposalMode(), i < 11 ? 1 : 0);
+        EXPECT_EQ(frame->KeyColor(), 0xFEFFFFu) << "entry 31 nudged off the other whites";
+        ASSERT_NE(frame->ExtensionList(), nullptr);
+        EXPECT_EQ(frame->ExtensionList()->Count(), 1) << "one graphic control extension";
+
+        TBitmap* bitmap = frame->FrameBitmap();
+        ASSERT_NE(bitmap, nullptr);
+        EXPECT_FALSE(frame->IsCorrupted());
+        ASSERT_EQ(bitmap->Width(), 400);
+        ASSERT_EQ(bitmap->Height(), 50);
+        ASSERT_EQ(bitmap->PixelBits(), 8);
+        int wrong = 0;
+        for (int y = 0; y < 50; ++y) {
+            const uint8_t* row = bitmap->ScanLine(y);
+            for (int x = 0; x < 400; ++x)
+                if (row[x] != ExpectedIndex(i + 1, x, y) && wrong++ < 3)
+                    ADD_FAILURE() << "pixel (" << x << "," << y << ") is " << int(row[x]) << ", expected "
+                                  << int(ExpectedIndex(i + 1, x, y));
+        }
+        EXPECT_EQ(bitmap->PixelColor(0, 0), 0xFEFFFFu) << "transparent pixels carry the key colour";
+        EXPECT_EQ(bitmap->PixelColor(47 + 26 * i, 15), 101u * 65536 + 59 * 256 + 25) << "runner";
     }
 }
