@@ -16,8 +16,10 @@ constexpr uint32_t MaxCodeWidth = 12;
 // not-yet-defined code appends; more means the dictionary runs in a circle.
 constexpr uint32_t StackLimit = 4096;
 
-// The dictionary as the decoding rules define it: zero-filled, so that
-// damaged data that reaches entries never assigned finds zeros there.
+// The dictionary as the decoding rules define it: damaged data that reaches
+// entries never assigned finds zeros there. Only the entries below FirstFree
+// are cleared; entries from the high-water mark on count as zero without
+// being read, which spares small frames the clearing of the whole table.
 struct TDictionary {
     uint16_t Prefix[MaxCodes];
     uint8_t Suffix[MaxCodes];
@@ -230,6 +232,8 @@ uint32_t TDecoder::Run() {
     const bool bytePixels = c.PixelBits == 8;
     bool corrupt = Corrupt;
     uint32_t nextFree = firstFree;
+    // Dictionary entries from here on have not been assigned in this call.
+    uint32_t highWater = firstFree;
     uint32_t widthLimit = 1u << r.CodeWidth;
     uint32_t previousCode = 0;
     uint32_t firstPixel = 0;
@@ -258,6 +262,7 @@ uint32_t TDecoder::Run() {
             r.CodeWidth = initialWidth;
             widthLimit = 1u << r.CodeWidth;
             r.CodeMask = widthLimit - 1;
+            highWater = std::max(highWater, nextFree);
             nextFree = firstFree;
             code = TakeCode(r);
             if (code == NoMoreCodes)
@@ -326,8 +331,13 @@ uint32_t TDecoder::Run() {
                         corrupt = true;
                         break;
                     }
-                    stack[depth++] = d.Suffix[working];
-                    working = d.Prefix[working];
+                    if (working >= std::max(highWater, nextFree)) {
+                        stack[depth++] = 0;
+                        working = 0;
+                    } else {
+                        stack[depth++] = d.Suffix[working];
+                        working = d.Prefix[working];
+                    }
                 }
                 if (corrupt)
                     break;
@@ -456,12 +466,12 @@ void DecodeFrameRaster(TMemoryStream& raster, const TRasterDestination& destinat
             m = std::clamp<uint32_t>(m, 2, 9);
         }
 
-        // Only the dictionary must start zero-filled; the chunk table is
-        // written before it is read.
+        // Neither table is cleared in full: see TDictionary and TChunkEntry.
         std::unique_ptr<TDecodeTables> tables(new TDecodeTables);
         TDecodeTables& t = *tables;
-        std::memset(&t.Dictionary, 0, sizeof t.Dictionary);
         const uint32_t clearCode = 1u << m;
+        std::memset(t.Dictionary.Prefix, 0, sizeof(uint16_t) * (clearCode + 2));
+        std::memset(t.Dictionary.Suffix, 0, clearCode + 2);
         const uint32_t pixelMask = (1u << pixelDepth) - 1;
         // A colour table larger than the code size does not turn dictionary
         // codes into pixels: only codes below the clear code are roots.
