@@ -12,53 +12,38 @@
 
 namespace {
 
-// A read-only stream over bytes the caller keeps, so that loading does not
-// copy the file first (giflib reads it in place too).
-class TByteViewStream : public TStream {
-public:
-    explicit TByteViewStream(const Bytes& bytes) : Bytes_(bytes) {}
-    int64_t Read(void* buffer, int64_t count) override
-    {
-        int64_t n = std::clamp<int64_t>(Size() - Position_, 0, count);
-        if (n > 0)
-            std::memcpy(buffer, Bytes_.data() + Position_, static_cast<size_t>(n));
-        Position_ += n;
-        return n;
-    }
-    int64_t Write(const void*, int64_t) override { return 0; }
-    int64_t Seek(int64_t offset, TSeekOrigin origin) override
-    {
-        int64_t base = origin == soBeginning ? 0 : origin == soCurrent ? Position_ : Size();
-        Position_ = std::max<int64_t>(0, base + offset);
-        return Position_;
-    }
-    void SetSize(int64_t) override { throw EWriteError(SWriteError); }
-    int64_t Size() override { return static_cast<int64_t>(Bytes_.size()); }
-
-private:
-    const Bytes& Bytes_;
-    int64_t Position_ = 0;
-};
+// The file in a memory stream, as the program's stored data reaches the
+// reader: read in place, like giflib and stb_image read the caller's buffer.
+std::unique_ptr<TMemoryStream> MemoryStreamOf(const Bytes& file)
+{
+    auto stream = std::make_unique<TMemoryStream>();
+    stream->WriteBuffer(file.data(), int64_t(file.size()));
+    stream->SetPosition(0);
+    return stream;
+}
 
 // Loading builds frame 0's bitmap; every other frame's bitmap is built the
 // way the animator asks for it.
-bool LoadAndBuildAll(const Bytes& file, TJvGIFImage& image)
+bool LoadAndBuildAll(TMemoryStream& file, TJvGIFImage& image)
 {
-    TByteViewStream stream(file);
-    image.LoadFromStream(stream);
+    file.SetPosition(0);
+    image.LoadFromStream(file);
     for (int i = 0; i < image.FrameCount(); ++i)
         image.FrameAt(i)->FrameBitmap();
     return image.FrameCount() > 0;
 }
 
-bool OursDecode(const Bytes& file)
+std::function<bool()> PrepareOurs(const Bytes& file)
 {
-    try {
-        TJvGIFImage image;
-        return LoadAndBuildAll(file, image);
-    } catch (const Exception&) {
-        return false;
-    }
+    std::shared_ptr<TMemoryStream> stream = MemoryStreamOf(file);
+    return [stream] {
+        try {
+            TJvGIFImage image;
+            return LoadAndBuildAll(*stream, image);
+        } catch (const Exception&) {
+            return false;
+        }
+    };
 }
 
 // What DecodeFrameRaster needs for one frame, gathered before timing.
@@ -80,8 +65,7 @@ std::function<bool()> PrepareRaster(const Bytes& file)
 {
     auto work = std::make_shared<RasterWork>();
     try {
-        TByteViewStream stream(file);
-        work->image.LoadFromStream(stream);
+        work->image.LoadFromStream(*MemoryStreamOf(file));
         size_t largest = 0;
         for (int i = 0; i < work->image.FrameCount(); ++i) {
             TJvGIFFrame* frame = work->image.FrameAt(i);
@@ -131,7 +115,7 @@ std::function<bool()> Plain(const Bytes& file)
 std::vector<Decoder> AllDecoders()
 {
     return {
-        {"ours", true, Plain<OursDecode>},
+        {"ours", true, PrepareOurs},
         {"raster", true, PrepareRaster},
         {"giflib", false, Plain<GiflibDecode>},
         {"stb", false, Plain<StbDecode>},
@@ -178,10 +162,14 @@ VerifyCounts Verify(const std::string& name, const Bytes& file)
     VerifyCounts counts;
     TJvGIFImage image;
     try {
-        TByteViewStream stream(file);
-        image.LoadFromStream(stream);
-    } catch (const Exception&) {
+        image.LoadFromStream(*MemoryStreamOf(file));
+    } catch (const Exception& e) {
         // Frames read before the failure are gone with the image: nothing to decode.
+        std::vector<GiflibFrame> frames;
+        std::string error;
+        if (GiflibFrames(file, frames, error))
+            std::printf("%s: giflib reads it, we refuse it: %s: %s\n", name.c_str(), e.ClassName(),
+                        e.Message().c_str());
         return counts;
     }
     std::vector<GiflibFrame> giflib;

@@ -217,7 +217,14 @@ int PeakMode(int argc, char** argv, const std::vector<Decoder>& decoders)
         std::fprintf(stderr, "unknown decoder or unreadable file\n");
         return 2;
     }
-    return none || d->prepare(bytes)() ? 0 : 1;
+    if (none)
+        return 0;
+    std::function<bool()> decode = d->prepare(bytes);
+    // Ours decodes its own memory-stream copy of the file: dropping the bytes
+    // leaves one copy of the file in memory, as with the others.
+    if (d->ours)
+        Bytes().swap(bytes);
+    return decode() ? 0 : 1;
 }
 
 }  // namespace
@@ -242,7 +249,8 @@ int main(int argc, char** argv)
         std::printf("%zu files: %d of %d frame decodes differ from the reference decoder; %d frames as giflib, "
                     "%d where its rules differ\n",
                     files.size(), total.mismatches, total.decodes, total.giflibSame, total.giflibDifferent);
-        return total.mismatches == 0 ? 0 : 1;
+        // Nothing compared at all means the check itself is broken.
+        return total.mismatches == 0 && total.decodes > 0 ? 0 : 1;
     }
 
     benchmark::Initialize(&argc, argv);

@@ -44,3 +44,26 @@ for f in "${files[@]}"; do
   done
   echo
 done
+
+# Instruction counts are steadier than times on a busy machine: with
+# KANTREL_BENCH_INSTRUCTIONS=1, one decode per file and decoder under
+# cachegrind, less the count of a process that only reads the file.
+if [ -n "${KANTREL_BENCH_INSTRUCTIONS:-}" ]; then
+  instructions() {
+    valgrind --tool=cachegrind --cache-sim=no --cachegrind-out-file=/dev/null "$bench" --peak "$1" "$2" 2>&1 |
+      sed -n 's/.*I *refs: *//p' | tr -d ,
+  }
+  echo
+  echo "Instructions of one decode (millions)"
+  printf '%-40s' file; printf ' %8s' ours giflib stb giflib/us; echo
+  for f in "${files[@]}"; do
+    base=$(instructions none "$f")
+    printf '%-40s' "$(basename "$f")"
+    declare -A count=()
+    for d in ours giflib stb; do
+      count[$d]=$(( $(instructions "$d" "$f") - base ))
+      awk -v n="${count[$d]}" 'BEGIN { printf " %8.1f", n / 1e6 }'
+    done
+    awk -v g="${count[giflib]}" -v o="${count[ours]}" 'BEGIN { printf " %8.2f\n", g / o }'
+  done
+fi

@@ -9,7 +9,7 @@ packages=(
   googletest libbenchmark-dev libgif-dev libstb-dev
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64
   wine wine64 wine32:i386 fonts-wine
-  xvfb xauth imagemagick xdotool x11-utils time
+  xvfb xauth imagemagick xdotool x11-utils time valgrind
 )
 
 missing=()

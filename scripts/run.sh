@@ -1,8 +1,12 @@
 #!/usr/bin/env bash
-# Builds kantrel.exe (i686) and starts it under Wine. With a display the
-# program runs until the user closes it. Without one it runs on a virtual
-# display, saves a screenshot of the main window to demo-output/main.png and
-# ends by itself.
+# Builds kantrel.exe (i686) and starts it under Wine in a demo folder,
+# build/demo/Kantrel, beside the setup stand-in (tools/setup-standin) copied
+# as SQLEXPR_x86_ENU.exe, so that the whole installation sequence runs and
+# nothing is installed. With a display the program runs until the user closes
+# it. Without one it runs on a virtual display, goes through the sequence with
+# the default password (the start button, then Yes), saves pictures of the
+# main window, the confirmation and the splash window, and the stand-in's
+# record of how it was started, into demo-output/, and ends by itself.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 bash "$here/deps.sh"
@@ -12,34 +16,44 @@ cd "$KANTREL_ROOT"
 
 kantrel_configure win32 -DCMAKE_TOOLCHAIN_FILE="$KANTREL_ROOT/cmake/toolchain-mingw-i686.cmake" -DCMAKE_BUILD_TYPE=Release
 echo "Building kantrel.exe"
-if ! cmake --build build/win32 -j "$(nproc)" --target kantrel >build/win32-run.log 2>&1; then
+if ! cmake --build build/win32 -j "$(nproc)" --target kantrel setup-standin demo-driver >build/win32-run.log 2>&1; then
   grep -E -A5 'error|Error' build/win32-run.log | head -40
   echo "Build failed; the whole log is build/win32-run.log" >&2
   exit 1
 fi
-exe="$KANTREL_ROOT/build/win32/src/app/kantrel.exe"
+demo="$KANTREL_ROOT/build/demo/Kantrel"
+rm -rf "$demo"
+mkdir -p "$demo"
+cp build/win32/src/app/kantrel.exe "$demo/kantrel.exe"
+cp build/win32/tools/setup-standin/setup-standin.exe "$demo/SQLEXPR_x86_ENU.exe"
+exe="$demo/kantrel.exe"
+record="$demo/setup-record.txt"
 
 if [ -n "${DISPLAY:-}" ]; then
   kantrel_wine_prefix
-  echo "Starting $exe"
-  wine "$exe"
+  echo "Starting $exe (the setup stand-in records its start in $record)"
+  (cd "$demo" && wine "$exe")
   exit 0
 fi
 
 kantrel_display headless
 kantrel_wine_prefix
+rm -rf demo-output
 mkdir -p demo-output
-wine "$exe" >/dev/null 2>&1 </dev/null &
-window=""
-for _ in $(seq 1 100); do
-  window=$(xdotool search --onlyvisible --name '^Kantrel$' 2>/dev/null | head -1 || true)
-  [ -n "$window" ] && break
-  sleep 0.1
-done
-if [ -z "$window" ]; then
-  echo "The main window did not appear" >&2
+# Long enough for the picture of the splash window, taken during the wait.
+export KANTREL_STANDIN_WAIT_MS=2000
+if ! wine build/win32/tools/demo-driver/demo-driver.exe "$(winepath -w "$exe")" \
+    "$(winepath -w "$KANTREL_ROOT/demo-output")" >build/demo/driver.log 2>&1 </dev/null; then
+  cat build/demo/driver.log >&2
+  echo "The demo did not go through" >&2
   exit 1
 fi
-sleep 1  # let it finish painting
-import -window "$window" demo-output/main.png
-echo "Screenshot of the main window: $KANTREL_ROOT/demo-output/main.png"
+for picture in main confirm splash; do
+  convert "demo-output/$picture.bmp" "demo-output/$picture.png"
+  rm "demo-output/$picture.bmp"
+done
+cp "$record" demo-output/setup-record.txt
+echo "Main window:    $KANTREL_ROOT/demo-output/main.png"
+echo "Confirmation:   $KANTREL_ROOT/demo-output/confirm.png"
+echo "Splash window:  $KANTREL_ROOT/demo-output/splash.png"
+echo "Setup's record: $KANTREL_ROOT/demo-output/setup-record.txt"

@@ -20,7 +20,8 @@ public:
     }
 };
 
-// One band of text, centred both ways, black on the window's background.
+// One band of text, centred both ways, black on the window's background; the
+// Central European character set, so that the font has the Polish letters.
 TStoredComponent Band(const char* name, int top, int height, const char* caption, int fontHeight) {
     return {"TLabel",
             name,
@@ -33,7 +34,7 @@ TStoredComponent Band(const char* name, int top, int height, const char* caption
                 {"Alignment", Ident("taCenter")},
                 {"AutoSize", Ident("False")},
                 {"Caption", caption},
-                {"Font.Charset", Ident("DEFAULT_CHARSET")},
+                {"Font.Charset", Ident("EASTEUROPE_CHARSET")},
                 {"Font.Color", Ident("clBlack")},
                 {"Font.Height", fontHeight},
                 {"Font.Name", "MS Sans Serif"},
@@ -58,7 +59,7 @@ const TStoredComponent& TFoSplash::Definition() {
             {"ClientHeight", 129},
             {"ClientWidth", 413},
             {"Color", 14079702},
-            {"Font.Charset", Ident("DEFAULT_CHARSET")},
+            {"Font.Charset", Ident("EASTEUROPE_CHARSET")},
             {"Font.Color", Ident("clWindowText")},
             {"Font.Height", -11},
             {"Font.Name", "MS Sans Serif"},

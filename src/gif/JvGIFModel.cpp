@@ -179,7 +179,7 @@ void TJvGIFFrame::AssignTo(TPersistent* dest) {
 
 TJvGIFImage::TJvGIFImage() {
     ResetImage();
-    SetTransparent(true);
+    InitTransparent(true);
 }
 
 TJvGIFImage::~TJvGIFImage() {

@@ -78,6 +78,8 @@ public:
 protected:
     // Sets the modified flag and calls the change handler.
     virtual void Changed(TObject* sender);
+    // The flag alone, for constructors: nothing has changed yet.
+    void InitTransparent(bool value) { Transparent_ = value; }
     void Progress(TObject* sender, TProgressStage stage, uint8_t percentDone, bool redrawNow, const TRect& rect,
                   const std::string& message);
 

@@ -102,6 +102,7 @@ TEST(GifModel, NewImageAndSizeChanges) {
         ++changes;
     };
     EXPECT_TRUE(image.Empty());
+    EXPECT_FALSE(image.Modified());
     EXPECT_EQ(image.Width(), 0);
     EXPECT_EQ(image.Height(), 0);
     EXPECT_EQ(image.LogicalWidth(), 0);

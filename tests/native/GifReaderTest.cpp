@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <functional>
 
 using namespace giftest;
@@ -106,14 +107,29 @@ TEST(GifReader, StoredDataFormAndEmptyStreams) {
     TMemoryStream s2 = StreamOf(stored);
     EXPECT_THROW(shortSource.Image->ReadData(s2), EReadError);
 
-    // Ends after the global table, or holds only the trailer (with zero bytes before it).
-    for (const Bytes& bytes : {Small().Data, Small().Trailer().Data, Small().Raw({0, 0}).Trailer().Data}) {
+    // Ends inside the screen descriptor or after the global table, or holds
+    // only the trailer (with zero bytes before it).
+    for (const Bytes& bytes : {GifBuilder().Text("GIF89a").Raw({0x10, 0, 0x20}).Data, Small().Data,
+                               Small().Trailer().Data, Small().Raw({0, 0}).Trailer().Data}) {
         Loaded e;
         EXPECT_EQ(LoadError(e, bytes), "");
         EXPECT_EQ(e.Image->FrameCount(), 0);
         EXPECT_EQ(e.Image->ActiveFrameIndex(), -1);
         EXPECT_EQ(e.Changes, 1);
     }
+}
+
+TEST(GifReader, LoadsFromFile) {
+    const Bytes gif = Small().Image(4, 2, SmallPixels, 2).Trailer().Data;
+    const std::string path = ::testing::TempDir() + "kantrel-reader-test.gif";
+    TMemoryStream file = StreamOf(gif);
+    file.SaveToFile(path);
+    TJvGIFImage image;
+    image.LoadFromFile(path);
+    std::remove(path.c_str());
+    EXPECT_EQ(image.FrameCount(), 1);
+    EXPECT_EQ(image.Width(), 4);
+    EXPECT_THROW(image.LoadFromFile(path), EStreamError) << "a file that is not there";
 }
 
 TEST(GifReader, ScreenHeaderAndFrameFields) {

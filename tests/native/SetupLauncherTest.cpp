@@ -30,6 +30,7 @@ public:
     std::string StartError = "The system cannot find the file specified.";
     int TimeoutsBeforeEnd = 2;
     uint32_t Exit = 0;
+    bool SplashFails = false;
     std::function<void()> OnProcessMessages;
 
     // State seen by the wait.
@@ -77,6 +78,8 @@ public:
     }
     std::unique_ptr<TLauncherSplash> CreateSplash() override {
         Log.push_back("CreateSplash");
+        if (SplashFails)
+            throw EReadError("GIF encoded data is corrupt");
         return std::make_unique<TFakeSplash>(*this);
     }
     void SetStartEnabled(bool enabled) override {
@@ -380,6 +383,15 @@ TEST(SetupLauncher, ErrorInsideWaitFreesSplashAndEnablesButton) {
     const std::vector<std::string> tail = {"CloseProcess", "FreeSplash", "Enable"};
     ASSERT_GE(p.Log.size(), 3u);
     EXPECT_EQ(Joined({p.Log.end() - 3, p.Log.end()}), Joined(tail)) << "no message after the error";
+}
+
+TEST(SetupLauncher, ErrorBuildingTheSplashStartsNothing) {
+    TFakePlatform p;
+    p.SplashFails = true;
+    EXPECT_THROW(RunInstallationSequence(p), EReadError);
+    EXPECT_EQ(p.CommandLine, "") << "no process";
+    EXPECT_TRUE(p.StartEnabled) << "btnOK enabled again";
+    EXPECT_EQ(p.Log.back(), "Enable");
 }
 
 TEST(SetupLauncher, WaitHasNoOtherExitThanTheProcessEnding) {

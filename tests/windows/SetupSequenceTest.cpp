@@ -111,9 +111,11 @@ protected:
         EXPECT_TRUE(Kantrel->WaitForNoWindow([box](HWND w) { return w == box; })) << "confirmation closed";
         return text;
     }
-    // Waits until the splash window has come and gone.
+    // Waits until setup has run and ended and the splash window is gone
+    // (without having to catch the splash of a short run on screen).
     void WaitForSetupToEnd() {
-        ASSERT_NE(Kantrel->WaitForSplash(), nullptr) << "splash shown";
+        ASSERT_TRUE(WaitUntil([this] { return fs::exists(Record); })) << "setup started";
+        ASSERT_TRUE(WaitUntil([this] { return Kantrel->ActiveProcesses() == 1; }, 20000)) << "setup ended";
         ASSERT_TRUE(Kantrel->WaitForNoWindow(IsSplash, 20000)) << "splash freed";
     }
     // Expects one message box with this caption, text and buttons, and closes it.
@@ -150,6 +152,7 @@ TEST_F(SetupSequence, NoStartsNothing) {
     EXPECT_EQ(StartAndAnswer(IDNO), Confirmation("qwzqwz"));
     ExpectQuiet("after No");
     EXPECT_FALSE(fs::exists(Record)) << "no process";
+    EXPECT_EQ(Kantrel->TotalProcesses(), 1) << "kantrel.exe alone";
     EXPECT_EQ(WindowText(Password), "qwzqwz") << "password kept";
     EXPECT_TRUE(IsWindowEnabled(Start));
 }
@@ -267,10 +270,15 @@ TEST_F(SetupSequence, ClosingDuringTheWaitEndsAfterSetup) {
     Launch();
     StartAndAnswer(IDYES);
     ASSERT_NE(Kantrel->WaitForSplash(), nullptr);
+    // The splash comes just before setup starts.
+    EXPECT_TRUE(WaitUntil([this] { return Kantrel->ActiveProcesses() == 2; }, 5000)) << "kantrel.exe and setup";
     PostMessageW(Main, WM_CLOSE, 0, 0);
     Sleep(500);
     EXPECT_TRUE(Kantrel->Running()) << "still waiting for setup";
+    EXPECT_EQ(Kantrel->ActiveProcesses(), 2) << "setup still running";
     EXPECT_NE(Kantrel->FindSplash(), nullptr) << "splash stays while setup runs";
     EXPECT_TRUE(Kantrel->WaitForExit(20000)) << "ends once setup has ended";
+    EXPECT_TRUE(WaitUntil([this] { return Kantrel->ActiveProcesses() == 0; }, 2000))
+        << "setup ended before kantrel.exe";
     EXPECT_TRUE(fs::exists(Record));
 }

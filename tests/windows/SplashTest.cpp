@@ -80,6 +80,7 @@ TEST_F(SplashTest, BuiltHiddenWithItsBandsStackedFromTheTop) {
             EXPECT_EQ(label->Text(), band.Text);
             EXPECT_EQ(label->Font().Height(), band.FontHeight);
             EXPECT_EQ(label->Font().Name(), "MS Sans Serif");
+            EXPECT_EQ(label->Font().Charset(), EASTEUROPE_CHARSET) << "a font with the Polish letters";
             EXPECT_EQ(ColorToRGB(label->Font().Color()), RGB(0, 0, 0));
             EXPECT_EQ(label->Alignment(), taCenter);
             EXPECT_EQ(label->Layout(), tlCenter);

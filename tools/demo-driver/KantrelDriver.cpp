@@ -285,6 +285,20 @@ bool TKantrelSession::Running() {
     return WaitForSingleObject(Process_, 0) == WAIT_TIMEOUT;
 }
 
+int TKantrelSession::ActiveProcesses() {
+    JOBOBJECT_BASIC_ACCOUNTING_INFORMATION info{};
+    if (!QueryInformationJobObject(Job_, JobObjectBasicAccountingInformation, &info, sizeof(info), nullptr))
+        return -1;
+    return static_cast<int>(info.ActiveProcesses);
+}
+
+int TKantrelSession::TotalProcesses() {
+    JOBOBJECT_BASIC_ACCOUNTING_INFORMATION info{};
+    if (!QueryInformationJobObject(Job_, JobObjectBasicAccountingInformation, &info, sizeof(info), nullptr))
+        return -1;
+    return static_cast<int>(info.TotalProcesses);
+}
+
 std::vector<HWND> TKantrelSession::Windows() {
     TFindState state{ProcessId_, {}};
     EnumWindows(CollectTopLevel, reinterpret_cast<LPARAM>(&state));

@@ -53,6 +53,10 @@ public:
     DWORD ProcessId() const { return ProcessId_; }
     bool WaitForExit(unsigned timeoutMs);
     bool Running();
+    // Processes of the session: alive now, and started in all (kantrel.exe
+    // counts); -1 when the system cannot tell.
+    int ActiveProcesses();
+    int TotalProcesses();
     // Ends kantrel.exe and whatever it started.
     void Kill();
 
