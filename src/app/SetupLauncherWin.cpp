@@ -1,6 +1,8 @@
 #include "app/SetupLauncherWin.h"
 
 #include "rtl/Errors.h"
+#include "ui/ScopedWin.h"
+#include "ui/WinText.h"
 
 #include <windows.h>
 
@@ -9,41 +11,6 @@
 #include <vector>
 
 namespace {
-
-std::wstring Wide(std::string_view text) {
-    if (text.empty())
-        return {};
-    const int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring result(static_cast<size_t>(n), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), result.data(), n);
-    return result;
-}
-
-std::string Utf8(std::wstring_view text) {
-    if (text.empty())
-        return {};
-    const int n =
-        WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-    std::string result(static_cast<size_t>(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), result.data(), n, nullptr, nullptr);
-    return result;
-}
-
-// A kernel handle closed when it goes.
-class TScopedHandle {
-public:
-    explicit TScopedHandle(HANDLE handle = nullptr) : Handle_(handle) {}
-    ~TScopedHandle() {
-        if (Handle_)
-            CloseHandle(Handle_);
-    }
-    TScopedHandle(TScopedHandle&& other) noexcept : Handle_(std::exchange(other.Handle_, nullptr)) {}
-    TScopedHandle& operator=(TScopedHandle&&) = delete;
-    HANDLE Get() const { return Handle_; }
-
-private:
-    HANDLE Handle_;
-};
 
 [[noreturn]] void RaiseLastSystemError() {
     throw Exception(SystemErrorText(GetLastError()));
@@ -86,7 +53,7 @@ std::string SystemErrorText(uint32_t code, const std::string& insert) {
         --n;
     if (n == 0)
         return Format("Błąd systemu %u.", static_cast<unsigned>(code));
-    std::string text = Utf8(std::wstring_view(buffer, n));
+    std::string text = WideToUtf8(std::wstring_view(buffer, n));
     for (size_t at = text.find("%1"); at != std::string::npos; at = text.find("%1", at + insert.size()))
         text.replace(at, 2, insert);
     return text;
@@ -110,13 +77,13 @@ std::string TWin32LauncherPlatform::ProgramPath() {
         if (n == 0)
             RaiseLastSystemError();
         if (n < buffer.size())
-            return Utf8(std::wstring_view(buffer.data(), n));
+            return WideToUtf8(std::wstring_view(buffer.data(), n));
         buffer.resize(buffer.size() * 2);
     }
 }
 
 bool TWin32LauncherPlatform::FileExists(const std::string& path) {
-    const DWORD attributes = GetFileAttributesW(Wide(path).c_str());
+    const DWORD attributes = GetFileAttributesW(Utf8ToWide(path).c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
@@ -129,10 +96,10 @@ std::unique_ptr<TLauncherProcess> TWin32LauncherPlatform::StartProcess(const std
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = showMode;
     // CreateProcessW may write into the command line.
-    std::wstring line = Wide(commandLine);
+    std::wstring line = Utf8ToWide(commandLine);
     std::vector<wchar_t> lineBuffer(line.begin(), line.end());
     lineBuffer.push_back(L'\0');
-    const std::wstring directory = Wide(workingDirectory);
+    const std::wstring directory = Utf8ToWide(workingDirectory);
     PROCESS_INFORMATION info{};
     if (!CreateProcessW(nullptr, lineBuffer.data(), nullptr, nullptr, FALSE, creationFlags, nullptr,
                         directory.empty() ? nullptr : directory.c_str(), &startup, &info)) {

@@ -99,3 +99,25 @@ private:
     HDC DC_;
     int Saved_;
 };
+
+// A kernel handle (process, thread, file, job), closed when it goes.
+class TScopedHandle {
+public:
+    explicit TScopedHandle(HANDLE handle = nullptr) : Handle_(handle) {}
+    ~TScopedHandle() {
+        if (Handle_ && Handle_ != INVALID_HANDLE_VALUE)
+            CloseHandle(Handle_);
+    }
+    TScopedHandle(TScopedHandle&& other) noexcept : Handle_(other.Handle_) { other.Handle_ = nullptr; }
+    TScopedHandle(const TScopedHandle&) = delete;
+    TScopedHandle& operator=(const TScopedHandle&) = delete;
+    TScopedHandle& operator=(TScopedHandle&&) = delete;
+    HANDLE Get() const { return Handle_; }
+    void Reset(HANDLE handle) {
+        TScopedHandle old(Handle_);
+        Handle_ = handle;
+    }
+
+private:
+    HANDLE Handle_;
+};

@@ -214,6 +214,75 @@ Control ControlOf(const SavedImage& image) {
     return c;
 }
 
+bool ValidUtf8(const std::string& s) {
+    for (size_t i = 0; i < s.size();) {
+        const unsigned char c = static_cast<unsigned char>(s[i]);
+        size_t n = c < 0x80 ? 1 : c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3 : c >= 0xF0 && c <= 0xF4 ? 4 : 0;
+        if (n == 0 || i + n > s.size()) return false;
+        for (size_t k = 1; k < n; ++k)
+            if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
+        if ((c == 0xE0 && static_cast<unsigned char>(s[i + 1]) < 0xA0) ||
+            (c == 0xED && static_cast<unsigned char>(s[i + 1]) > 0x9F) ||
+            (c == 0xF0 && static_cast<unsigned char>(s[i + 1]) < 0x90) ||
+            (c == 0xF4 && static_cast<unsigned char>(s[i + 1]) > 0x8F))
+            return false;
+        i += n;
+    }
+    return true;
+}
+
+// Loop and image comments as the codec defines them, from giflib's blocks: the
+// last looping block anywhere counts (its count capped at 30000); the comment
+// blocks after the last image are the image's comment lines, one line per
+// sub-block, a line of CR LF CR LF between two comments, none when a plain
+// text block follows them.
+struct LoopAndComments {
+    bool Known = true;
+    bool Declared = false;
+    int Count = 1;
+    std::vector<std::string> Comments;
+};
+
+LoopAndComments LoopAndCommentsOf(const GifFileType* g) {
+    LoopAndComments r;
+    auto scanLoops = [&](const ExtensionBlock* blocks, int count) {
+        for (int b = 0; b < count; ++b) {
+            const ExtensionBlock& e = blocks[b];
+            if (e.Function != APPLICATION_EXT_FUNC_CODE) continue;
+            if (e.ByteCount != 11) {
+                r.Known = false;  // an odd block size is compared another way
+                continue;
+            }
+            const std::string id(reinterpret_cast<const char*>(e.Bytes), 11);
+            if (id != "NETSCAPE2.0" && id != "ANIMEXTS1.0") continue;
+            if (b + 1 < count && blocks[b + 1].Function == CONTINUE_EXT_FUNC_CODE && blocks[b + 1].ByteCount >= 3 &&
+                blocks[b + 1].Bytes[0] == 1) {
+                r.Declared = true;
+                r.Count = std::min(blocks[b + 1].Bytes[1] | (blocks[b + 1].Bytes[2] << 8), 30000);
+            }
+        }
+    };
+    for (int i = 0; i < g->ImageCount; ++i) scanLoops(g->SavedImages[i].ExtensionBlocks, g->SavedImages[i].ExtensionBlockCount);
+    scanLoops(g->ExtensionBlocks, g->ExtensionBlockCount);
+    bool inComment = false;
+    for (int b = 0; b < g->ExtensionBlockCount; ++b) {
+        const ExtensionBlock& e = g->ExtensionBlocks[b];
+        if (e.Function == PLAINTEXT_EXT_FUNC_CODE) {
+            r.Comments.clear();
+            inComment = false;
+        } else if (e.Function == COMMENT_EXT_FUNC_CODE) {
+            if (!r.Comments.empty()) r.Comments.push_back("\r\n\r\n");
+            r.Comments.emplace_back(reinterpret_cast<const char*>(e.Bytes), static_cast<size_t>(e.ByteCount));
+            inComment = true;
+        } else if (e.Function == CONTINUE_EXT_FUNC_CODE) {
+            if (inComment) r.Comments.emplace_back(reinterpret_cast<const char*>(e.Bytes), static_cast<size_t>(e.ByteCount));
+        } else {
+            inComment = false;
+        }
+    }
+    return r;
+}
+
 struct Agreement {
     int FramesCompared = 0, FramesSkipped = 0;
     bool ExpectedFailure = false;
@@ -279,6 +348,19 @@ Agreement ExpectAgreesWithGiflib(const Bytes& gif, const std::string& label, int
         EXPECT_EQ(j["backdrop_color"].S, Hex(ColorOf(global->Colors[g->SBackGroundColor])));
     else
         EXPECT_TRUE(j["backdrop_color"].IsNull());
+
+    const LoopAndComments lc = LoopAndCommentsOf(g);
+    if (lc.Known) {
+        EXPECT_EQ(j["loop_declared"].B, lc.Declared);
+        EXPECT_EQ(j["loop_count"].Int(), lc.Count);
+        const auto& lines = j["comments"].A;
+        EXPECT_EQ(lines.size(), lc.Comments.size()) << "comment lines";
+        for (size_t k = 0; k < lines.size() && k < lc.Comments.size(); ++k) {
+            if (ValidUtf8(lc.Comments[k])) {
+                EXPECT_EQ(lines[k].S, lc.Comments[k]) << "comment line " << k;
+            }
+        }
+    }
 
     const std::vector<RawRaster> rasters = WalkRasters(gif);
     const auto& frames = j["frames"].A;

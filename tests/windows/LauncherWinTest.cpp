@@ -42,7 +42,7 @@ protected:
         SetTestEnvironment(L"KANTREL_STANDIN_WAIT_MS", L"");
         SetTestEnvironment(L"KANTREL_STANDIN_EXIT_CODE", L"");
     }
-    std::string LaunchPathHere() const { return LaunchPath(TestUtf8(Folder.wstring())); }
+    std::string LaunchPathHere() const { return LaunchPath(WideToUtf8(Folder.wstring())); }
     void PlaceStandin() const {
         fs::copy_file(BuildFile(KANTREL_STANDIN_EXE), Folder / L"SQLEXPR_x86_ENU.exe");
     }
@@ -61,7 +61,7 @@ TEST_F(LauncherWin, SetupReceivesExactCommandLineAndWorkingDirectory) {
         ASSERT_TRUE(result.Started) << password << ": " << result.ErrorText;
         EXPECT_EQ(result.ExitCode, 0u) << password;
         const std::string expected = SetupCommandLine(LaunchPathHere(), parameters) + "\n" +
-                                     TestUtf8(Temp.Path().wstring()) + "\\\n";
+                                     WideToUtf8(Temp.Path().wstring()) + "\\\n";
         EXPECT_EQ(ReadFileBytes(Record), expected) << password;
     }
 }
@@ -79,8 +79,8 @@ TEST_F(LauncherWin, ExitCodesAndTheWaitLoop) {
         SetTestEnvironment(L"KANTREL_STANDIN_WAIT_MS", c.waitMs);
         TProcessOnlyPlatform platform;
         const TSetupRunResult result = RunSetupProcess(platform, LaunchPathHere(), "/QS", SetupShowMode);
-        ASSERT_TRUE(result.Started) << TestUtf8(c.exit);
-        EXPECT_EQ(result.ExitCode, c.expected) << TestUtf8(c.exit);
+        ASSERT_TRUE(result.Started) << WideToUtf8(c.exit);
+        EXPECT_EQ(result.ExitCode, c.expected) << WideToUtf8(c.exit);
         if (std::wstring(c.waitMs) != L"0") {
             EXPECT_GT(platform.Pumps, 0) << "messages handled while setup runs";
         }
@@ -116,5 +116,5 @@ TEST_F(LauncherWin, FileTestAndProgramPath) {
     const std::string self = platform.ProgramPath();
     EXPECT_EQ(self.substr(self.size() - 4), ".exe") << self;
     EXPECT_EQ(self[1], ':') << self;
-    EXPECT_TRUE(fs::exists(fs::path(TestWide(self)))) << self;
+    EXPECT_TRUE(fs::exists(fs::path(Utf8ToWide(self)))) << self;
 }

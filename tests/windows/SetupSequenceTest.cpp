@@ -91,11 +91,11 @@ protected:
         ASSERT_NE(Password, nullptr);
         ASSERT_NE(Start, nullptr);
     }
-    std::string LaunchPath() const { return TestUtf8(ProgramDir.wstring()) + "/SQLEXPR_x86_ENU.exe"; }
+    std::string LaunchPath() const { return WideToUtf8(ProgramDir.wstring()) + "/SQLEXPR_x86_ENU.exe"; }
     std::string ExpectedRecord(const std::string& passwordArgument) const {
         std::string record = "\"";
         record += LaunchPath() + "\" " + ParamsHead + passwordArgument + ParamsTail + "\n";
-        record += TestUtf8(Temp.Path().wstring()) + "\\\n";
+        record += WideToUtf8(Temp.Path().wstring()) + "\\\n";
         return record;
     }
     // Presses the start button and answers the confirmation; returns the
@@ -260,7 +260,7 @@ TEST_F(SetupSequence, ExitCodesAreReported) {
         StandinBehaviour(L"0", c.code);
         Launch();
         StartAndAnswer(IDYES);
-        ExpectMessage(c.caption, c.text, TestUtf8(c.code));
+        ExpectMessage(c.caption, c.text, WideToUtf8(c.code));
         Kantrel.reset();
     }
 }

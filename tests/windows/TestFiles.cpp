@@ -6,27 +6,8 @@
 #include <sstream>
 #include <stdexcept>
 
-std::wstring TestWide(std::string_view text) {
-    if (text.empty())
-        return {};
-    const int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring result(static_cast<size_t>(n), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), result.data(), n);
-    return result;
-}
-
-std::string TestUtf8(std::wstring_view text) {
-    if (text.empty())
-        return {};
-    const int n =
-        WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-    std::string result(static_cast<size_t>(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), result.data(), n, nullptr, nullptr);
-    return result;
-}
-
 std::filesystem::path BuildFile(const char* hostPath) {
-    std::wstring path = TestWide(hostPath);
+    std::wstring path = Utf8ToWide(hostPath);
     if (!path.empty() && path[0] == L'/')
         path = L"Z:" + path;
     for (wchar_t& c : path)

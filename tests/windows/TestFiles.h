@@ -6,8 +6,7 @@
 #include <string>
 #include <string_view>
 
-std::wstring TestWide(std::string_view text);
-std::string TestUtf8(std::wstring_view text);
+#include "ui/WinText.h"
 
 // The Windows path of a file of the build tree, given its path on the build
 // host (Wine maps the host's root to Z:).

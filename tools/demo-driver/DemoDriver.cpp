@@ -27,7 +27,7 @@ bool Picture(HWND window, const fs::path& file) {
     Sleep(400);
     if (!SaveWindowPicture(window, file))
         return false;
-    std::printf("%s\n", DriverUtf8(file.wstring()).c_str());
+    std::printf("%s\n", WideToUtf8(file.wstring()).c_str());
     return true;
 }
 

@@ -64,25 +64,6 @@ void UseOwnDesktop() {
 
 }  // namespace
 
-std::wstring DriverWide(const std::string& text) {
-    if (text.empty())
-        return {};
-    const int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring result(static_cast<size_t>(n), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), result.data(), n);
-    return result;
-}
-
-std::string DriverUtf8(const std::wstring& text) {
-    if (text.empty())
-        return {};
-    const int n =
-        WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-    std::string result(static_cast<size_t>(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), result.data(), n, nullptr, nullptr);
-    return result;
-}
-
 std::string WindowText(HWND window) {
     // WM_GETTEXT, because GetWindowText does not ask other processes' controls;
     // with a time-out, so that a hung program fails the test instead of hanging it.
@@ -95,24 +76,24 @@ std::string WindowText(HWND window) {
                              5000, &got))
         return {};
     text.resize(static_cast<size_t>(got));
-    return DriverUtf8(text);
+    return WideToUtf8(text);
 }
 
 std::string WindowCaption(HWND window) {
     wchar_t text[512];
     const int n = GetWindowTextW(window, text, 512);
-    return DriverUtf8(std::wstring(text, n > 0 ? n : 0));
+    return WideToUtf8(std::wstring(text, n > 0 ? n : 0));
 }
 
 std::string WindowClass(HWND window) {
     wchar_t name[256];
     const int n = GetClassNameW(window, name, 256);
-    return DriverUtf8(std::wstring(name, n > 0 ? n : 0));
+    return WideToUtf8(std::wstring(name, n > 0 ? n : 0));
 }
 
 HWND FindChild(HWND parent, const wchar_t* className, const std::string& text) {
     for (HWND child : Children(parent)) {
-        if (_wcsicmp(DriverWide(WindowClass(child)).c_str(), className) != 0)
+        if (_wcsicmp(Utf8ToWide(WindowClass(child)).c_str(), className) != 0)
             continue;
         if (text.empty() || WindowText(child) == text)
             return child;
@@ -147,7 +128,7 @@ void ClickButton(HWND button) {
 }
 
 void TypeText(HWND edit, const std::string& text) {
-    for (wchar_t c : DriverWide(text))
+    for (wchar_t c : Utf8ToWide(text))
         SendMessageW(edit, WM_CHAR, c, 1);
 }
 
@@ -157,7 +138,7 @@ void ClearText(HWND edit) {
 }
 
 void PasteText(HWND edit, const std::string& text) {
-    const std::wstring wide = DriverWide(text);
+    const std::wstring wide = Utf8ToWide(text);
     HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, (wide.size() + 1) * sizeof(wchar_t));
     if (!memory)
         throw std::runtime_error("GlobalAlloc failed");
@@ -238,12 +219,12 @@ bool SaveWindowPicture(HWND window, const std::filesystem::path& bmp) {
 TKantrelSession::TKantrelSession(const std::filesystem::path& program,
                                  const std::filesystem::path& currentDirectory) {
     UseOwnDesktop();
-    Job_ = CreateJobObjectW(nullptr, nullptr);
-    if (!Job_)
+    Job_.Reset(CreateJobObjectW(nullptr, nullptr));
+    if (!Job_.Get())
         throw std::runtime_error("CreateJobObject failed");
     JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
     limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
-    SetInformationJobObject(Job_, JobObjectExtendedLimitInformation, &limits, sizeof(limits));
+    SetInformationJobObject(Job_.Get(), JobObjectExtendedLimitInformation, &limits, sizeof(limits));
 
     std::wstring commandLine = L"\"" + program.wstring() + L"\"";
     STARTUPINFOW startup{};
@@ -253,48 +234,45 @@ TKantrelSession::TKantrelSession(const std::filesystem::path& program,
     PROCESS_INFORMATION info{};
     if (!CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr,
                         currentDirectory.c_str(), &startup, &info)) {
-        CloseHandle(Job_);
-        throw std::runtime_error("cannot start " + DriverUtf8(program.wstring()));
+        throw std::runtime_error("cannot start " + WideToUtf8(program.wstring()));
     }
-    AssignProcessToJobObject(Job_, info.hProcess);
+    AssignProcessToJobObject(Job_.Get(), info.hProcess);
     ResumeThread(info.hThread);
     CloseHandle(info.hThread);
-    Process_ = info.hProcess;
+    Process_.Reset(info.hProcess);
     ProcessId_ = info.dwProcessId;
-    WaitForInputIdle(Process_, 10000);
+    WaitForInputIdle(Process_.Get(), 10000);
 }
 
 TKantrelSession::~TKantrelSession() {
     Kill();
-    CloseHandle(Process_);
-    CloseHandle(Job_);
 }
 
 void TKantrelSession::Kill() {
-    TerminateJobObject(Job_, 1);
+    TerminateJobObject(Job_.Get(), 1);
     if (Running())
-        TerminateProcess(Process_, 1);
-    WaitForSingleObject(Process_, 5000);
+        TerminateProcess(Process_.Get(), 1);
+    WaitForSingleObject(Process_.Get(), 5000);
 }
 
 bool TKantrelSession::WaitForExit(unsigned timeoutMs) {
-    return WaitForSingleObject(Process_, timeoutMs) == WAIT_OBJECT_0;
+    return WaitForSingleObject(Process_.Get(), timeoutMs) == WAIT_OBJECT_0;
 }
 
 bool TKantrelSession::Running() {
-    return WaitForSingleObject(Process_, 0) == WAIT_TIMEOUT;
+    return WaitForSingleObject(Process_.Get(), 0) == WAIT_TIMEOUT;
 }
 
 int TKantrelSession::ActiveProcesses() {
     JOBOBJECT_BASIC_ACCOUNTING_INFORMATION info{};
-    if (!QueryInformationJobObject(Job_, JobObjectBasicAccountingInformation, &info, sizeof(info), nullptr))
+    if (!QueryInformationJobObject(Job_.Get(), JobObjectBasicAccountingInformation, &info, sizeof(info), nullptr))
         return -1;
     return static_cast<int>(info.ActiveProcesses);
 }
 
 int TKantrelSession::TotalProcesses() {
     JOBOBJECT_BASIC_ACCOUNTING_INFORMATION info{};
-    if (!QueryInformationJobObject(Job_, JobObjectBasicAccountingInformation, &info, sizeof(info), nullptr))
+    if (!QueryInformationJobObject(Job_.Get(), JobObjectBasicAccountingInformation, &info, sizeof(info), nullptr))
         return -1;
     return static_cast<int>(info.TotalProcesses);
 }

@@ -3,6 +3,9 @@
 // windows, types, pastes, presses buttons, reads message boxes and takes
 // pictures of windows. Used by the end-to-end tests and by the headless demo.
 
+#include "ui/ScopedWin.h"
+#include "ui/WinText.h"
+
 #include <windows.h>
 
 #include <filesystem>
@@ -10,8 +13,6 @@
 #include <string>
 #include <vector>
 
-std::wstring DriverWide(const std::string& text);
-std::string DriverUtf8(const std::wstring& text);
 
 // A control's text, asked of its window (WM_GETTEXT).
 std::string WindowText(HWND window);
@@ -72,8 +73,8 @@ public:
     bool WaitForNoWindow(const std::function<bool(HWND)>& match, unsigned timeoutMs = 10000);
 
 private:
-    HANDLE Job_ = nullptr;
-    HANDLE Process_ = nullptr;
+    TScopedHandle Job_;
+    TScopedHandle Process_;
     DWORD ProcessId_ = 0;
 };
 

@@ -18,6 +18,8 @@
 // A GUI-subsystem program without windows, so that CREATE_NEW_CONSOLE opens no
 // console window in front of the splash.
 
+#include "ui/WinText.h"
+
 #include <windows.h>
 
 #include <cwchar>
@@ -29,16 +31,6 @@ std::wstring Environment(const wchar_t* name) {
     wchar_t buffer[32768];
     const DWORD n = GetEnvironmentVariableW(name, buffer, 32768);
     return n > 0 && n < 32768 ? std::wstring(buffer, n) : std::wstring();
-}
-
-std::string Utf8(const std::wstring& text) {
-    if (text.empty())
-        return {};
-    const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr,
-                                      nullptr);
-    std::string result(static_cast<size_t>(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), result.data(), n, nullptr, nullptr);
-    return result;
 }
 
 std::wstring DefaultRecordPath() {
@@ -85,7 +77,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     std::wstring recordPath = Environment(L"KANTREL_STANDIN_RECORD");
     if (recordPath.empty())
         recordPath = DefaultRecordPath();
-    const std::string record = Utf8(GetCommandLineW()) + "\n" + Utf8(CurrentDirectory()) + "\n";
+    const std::string record = WideToUtf8(GetCommandLineW()) + "\n" + WideToUtf8(CurrentDirectory()) + "\n";
     if (!WriteRecord(recordPath, record))
         return 2;  // a broken test set-up, not a setup result
     Sleep(static_cast<DWORD>(Number(Environment(L"KANTREL_STANDIN_WAIT_MS"), 3000)));
