@@ -4,7 +4,8 @@
 //
 //   gifbench [benchmark flags] PATH...        PATH: a .gif file or a folder of them
 //   gifbench --peak DECODER FILE              decodes FILE once (for /usr/bin/time -v)
-//   gifbench --verify PATH...                 compares our indices with giflib's
+//   gifbench --verify PATH...                 checks our raster decoder against the
+//                                             reference decoder and reports giflib's indices
 
 #include "Decoders.h"
 #include "Peers.h"
@@ -176,7 +177,7 @@ private:
         else if (r->failed)
             std::printf(" %10s", "fails");
         else if (r->present)
-            std::printf(" %10.3f", r->ms);
+            std::printf(" %10.4f", r->ms);
         else
             std::printf(" %10s", "-");
     }
