@@ -4,6 +4,7 @@
 #include "gif/JvGIF.h"
 #include "gif/JvGIFDecoder.h"
 #include "rtl/Errors.h"
+#include "rtl/LittleEndian.h"
 
 #include <cstring>
 
@@ -14,15 +15,6 @@ constexpr uint32_t InfoHeaderSize = 40;
 // A frame's pixel block above this size is refused with EOutOfMemory: a few
 // bytes of GIF can declare 65535 x 65535 pixels.
 constexpr uint64_t MaxFramePixelBytes = uint64_t(256) << 20;
-
-void Put32(uint8_t* p, uint32_t v) {
-    for (int i = 0; i < 4; ++i)
-        p[i] = uint8_t(v >> (8 * i));
-}
-void Put16(uint8_t* p, uint16_t v) {
-    p[0] = uint8_t(v);
-    p[1] = uint8_t(v >> 8);
-}
 
 } // namespace
 
@@ -66,15 +58,15 @@ void TJvGIFFrame::BuildBitmapStream(TMemoryStream& target) {
     uint8_t header[FileHeaderSize + InfoHeaderSize] = {};
     header[0] = 'B';
     header[1] = 'M';
-    Put32(header + 2, pixelOffset + uint32_t(imageSize));
-    Put32(header + 10, pixelOffset);
+    PutLE32(header + 2, pixelOffset + uint32_t(imageSize));
+    PutLE32(header + 10, pixelOffset);
     uint8_t* info = header + FileHeaderSize;
-    Put32(info, InfoHeaderSize);
-    Put32(info + 4, uint32_t(width));
-    Put32(info + 8, uint32_t(height));
-    Put16(info + 12, 1);
-    Put16(info + 14, uint16_t(pixelBits));
-    Put32(info + 20, uint32_t(imageSize));
+    PutLE32(info, InfoHeaderSize);
+    PutLE32(info + 4, uint32_t(width));
+    PutLE32(info + 8, uint32_t(height));
+    PutLE16(info + 12, 1);
+    PutLE16(info + 14, uint16_t(pixelBits));
+    PutLE32(info + 20, uint32_t(imageSize));
 
     target.SetSize(0);
     target.SetPosition(0);

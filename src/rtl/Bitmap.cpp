@@ -1,6 +1,7 @@
 #include "rtl/Bitmap.h"
 
 #include "rtl/Errors.h"
+#include "rtl/LittleEndian.h"
 #include "rtl/Streams.h"
 
 #include <algorithm>
@@ -14,19 +15,6 @@ constexpr int FileHeaderSize = 14;
 constexpr int InfoHeaderSize = 40;
 // Larger pixel blocks are refused instead of attempted.
 constexpr uint64_t MaxPixelBytes = uint64_t(1) << 30;
-
-uint32_t Get32(const uint8_t* p) {
-    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
-}
-uint16_t Get16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
-void Put32(uint8_t* p, uint32_t v) {
-    for (int i = 0; i < 4; ++i)
-        p[i] = uint8_t(v >> (8 * i));
-}
-void Put16(uint8_t* p, uint16_t v) {
-    p[0] = uint8_t(v);
-    p[1] = uint8_t(v >> 8);
-}
 
 uint64_t StrideFor(uint64_t width, uint64_t bits) { return (width * bits + 31) / 32 * 4; }
 
@@ -129,14 +117,14 @@ TBmpLayout ReadLayout(const uint8_t* header, int64_t available) {
     if (header[0] != 'B' || header[1] != 'M')
         InvalidBitmap();
     TBmpLayout layout;
-    layout.PixelOffset = Get32(header + 10);
-    const uint32_t infoSize = Get32(info);
-    layout.Width = int32_t(Get32(info + 4));
-    const int32_t rawHeight = int32_t(Get32(info + 8));
-    const unsigned planes = Get16(info + 12);
-    layout.Bits = Get16(info + 14);
-    const uint32_t compression = Get32(info + 16);
-    uint32_t colorsUsed = Get32(info + 32);
+    layout.PixelOffset = GetLE32(header + 10);
+    const uint32_t infoSize = GetLE32(info);
+    layout.Width = int32_t(GetLE32(info + 4));
+    const int32_t rawHeight = int32_t(GetLE32(info + 8));
+    const unsigned planes = GetLE16(info + 12);
+    layout.Bits = GetLE16(info + 14);
+    const uint32_t compression = GetLE32(info + 16);
+    uint32_t colorsUsed = GetLE32(info + 32);
     if (infoSize < InfoHeaderSize || infoSize > available || planes != 1 || compression != 0 || layout.Width < 0 ||
         rawHeight == std::numeric_limits<int32_t>::min())
         InvalidBitmap();
@@ -218,15 +206,15 @@ void TBitmap::SaveToStream(TStream& stream) {
     header[0] = 'B';
     header[1] = 'M';
     const auto imageSize = uint32_t(Bits_.size() - BitsOffset_);
-    Put32(header + 2, offset + imageSize);
-    Put32(header + 10, offset);
+    PutLE32(header + 2, offset + imageSize);
+    PutLE32(header + 10, offset);
     uint8_t* info = header + FileHeaderSize;
-    Put32(info, InfoHeaderSize);
-    Put32(info + 4, uint32_t(Width_));
-    Put32(info + 8, uint32_t(Height_));
-    Put16(info + 12, 1);
-    Put16(info + 14, uint16_t(PixelBits_));
-    Put32(info + 20, imageSize);
+    PutLE32(info, InfoHeaderSize);
+    PutLE32(info + 4, uint32_t(Width_));
+    PutLE32(info + 8, uint32_t(Height_));
+    PutLE16(info + 12, 1);
+    PutLE16(info + 14, uint16_t(PixelBits_));
+    PutLE32(info + 20, imageSize);
     stream.WriteBuffer(header, sizeof header);
     if (paletteSize) {
         std::vector<uint8_t> quads(paletteSize, 0);
