@@ -4,7 +4,6 @@
 #include "gif/JvGIF.h"
 #include "gif/JvGIFDecoder.h"
 #include "rtl/Errors.h"
-#include "rtl/LittleEndian.h"
 
 #include <cstring>
 
@@ -55,22 +54,9 @@ void TJvGIFFrame::BuildBitmapStream(TMemoryStream& target) {
     const uint32_t paletteEntries = 1u << pixelBits;
     const uint32_t pixelOffset = FileHeaderSize + InfoHeaderSize + 4 * paletteEntries;
 
-    uint8_t header[FileHeaderSize + InfoHeaderSize] = {};
-    header[0] = 'B';
-    header[1] = 'M';
-    PutLE32(header + 2, pixelOffset + uint32_t(imageSize));
-    PutLE32(header + 10, pixelOffset);
-    uint8_t* info = header + FileHeaderSize;
-    PutLE32(info, InfoHeaderSize);
-    PutLE32(info + 4, uint32_t(width));
-    PutLE32(info + 8, uint32_t(height));
-    PutLE16(info + 12, 1);
-    PutLE16(info + 14, uint16_t(pixelBits));
-    PutLE32(info + 20, uint32_t(imageSize));
-
     target.SetSize(0);
     target.SetPosition(0);
-    target.WriteBuffer(header, sizeof header);
+    WriteBitmapHeaders(target, width, height, pixelBits, paletteEntries, uint32_t(imageSize));
     uint8_t quads[1024];
     FillPaletteQuads(item.FrameColors, quads);
     target.WriteBuffer(quads, 4 * paletteEntries);

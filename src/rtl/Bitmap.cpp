@@ -78,18 +78,28 @@ const uint8_t* TBitmap::ScanLine(int y) const {
     return Bits_.data() + BitsOffset_ + size_t(Height_ - 1 - y) * size_t(Stride_);
 }
 
-TColor TBitmap::PixelColor(int x, int y) const {
+unsigned TBitmap::PixelIndex(int x, int y) const {
     if (x < 0 || x >= Width_)
         throw EInvalidGraphicOperation("Scan line index out of range");
     const uint8_t* row = ScanLine(y);
-    unsigned index = 0;
     switch (PixelBits_) {
-    case 1: index = (row[x / 8] >> (7 - x % 8)) & 1; break;
-    case 4: index = (x % 2 == 0) ? row[x / 2] >> 4 : row[x / 2] & 15; break;
-    case 8: index = row[x]; break;
-    case 24: return RGBToColor(row[3 * x + 2], row[3 * x + 1], row[3 * x]);
-    default: return RGBToColor(row[4 * x + 2], row[4 * x + 1], row[4 * x]);
+    case 1: return (row[x / 8] >> (7 - x % 8)) & 1;
+    case 4: return (x % 2 == 0) ? row[x / 2] >> 4 : row[x / 2] & 15;
+    case 8: return row[x];
+    default: throw EInvalidGraphicOperation("Bitmap has no palette indices");
     }
+}
+
+TColor TBitmap::PixelColor(int x, int y) const {
+    if (PixelBits_ > 8) {
+        if (x < 0 || x >= Width_)
+            throw EInvalidGraphicOperation("Scan line index out of range");
+        const uint8_t* row = ScanLine(y);
+        if (PixelBits_ == 24)
+            return RGBToColor(row[3 * x + 2], row[3 * x + 1], row[3 * x]);
+        return RGBToColor(row[4 * x + 2], row[4 * x + 1], row[4 * x]);
+    }
+    const unsigned index = PixelIndex(x, y);
     return index < Palette_.Colors.size() ? Palette_.Colors[index] : clBlack;
 }
 
@@ -199,23 +209,28 @@ void TBitmap::LoadFromStream(TMemoryStream&& stream) {
     Adopt(stream.TakeBytes(), size_t(start), layout);
 }
 
-void TBitmap::SaveToStream(TStream& stream) {
-    const uint32_t paletteSize = PixelBits_ <= 8 ? 4u << PixelBits_ : 0;
-    const uint32_t offset = FileHeaderSize + InfoHeaderSize + paletteSize;
+void WriteBitmapHeaders(TStream& target, int32_t width, int32_t height, int pixelBits,
+                        uint32_t paletteEntries, uint32_t imageSize) {
+    const uint32_t offset = FileHeaderSize + InfoHeaderSize + 4 * paletteEntries;
     uint8_t header[FileHeaderSize + InfoHeaderSize] = {};
     header[0] = 'B';
     header[1] = 'M';
-    const auto imageSize = uint32_t(Bits_.size() - BitsOffset_);
     PutLE32(header + 2, offset + imageSize);
     PutLE32(header + 10, offset);
     uint8_t* info = header + FileHeaderSize;
     PutLE32(info, InfoHeaderSize);
-    PutLE32(info + 4, uint32_t(Width_));
-    PutLE32(info + 8, uint32_t(Height_));
+    PutLE32(info + 4, uint32_t(width));
+    PutLE32(info + 8, uint32_t(height));
     PutLE16(info + 12, 1);
-    PutLE16(info + 14, uint16_t(PixelBits_));
+    PutLE16(info + 14, uint16_t(pixelBits));
     PutLE32(info + 20, imageSize);
-    stream.WriteBuffer(header, sizeof header);
+    target.WriteBuffer(header, sizeof header);
+}
+
+void TBitmap::SaveToStream(TStream& stream) {
+    const uint32_t paletteSize = PixelBits_ <= 8 ? 4u << PixelBits_ : 0;
+    const auto imageSize = uint32_t(Bits_.size() - BitsOffset_);
+    WriteBitmapHeaders(stream, Width_, Height_, PixelBits_, paletteSize / 4, imageSize);
     if (paletteSize) {
         std::vector<uint8_t> quads(paletteSize, 0);
         for (size_t i = 0; i < Palette_.Colors.size() && 4 * i < quads.size(); ++i) {

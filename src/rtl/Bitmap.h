@@ -14,6 +14,11 @@ enum TBitmapHandleType { bmDIB, bmDDB };
 
 struct TBmpLayout;
 
+// Writes the 14-byte file header and the 40-byte info header of an
+// uncompressed bottom-up BMP whose palette of paletteEntries quads follows.
+void WriteBitmapHeaders(TStream& target, int32_t width, int32_t height, int pixelBits,
+                        uint32_t paletteEntries, uint32_t imageSize);
+
 class TBitmap : public TGraphic {
 public:
     TBitmap() = default;
@@ -48,6 +53,8 @@ public:
     int Stride() const { return Stride_; }
     const uint8_t* ScanLine(int y) const;
     // Colour of the pixel at (x, y), through the palette for indexed formats.
+    // Palette index of (x, y) in a bitmap of 1, 4 or 8 bits per pixel.
+    unsigned PixelIndex(int x, int y) const;
     TColor PixelColor(int x, int y) const;
 
     // Reads a BMP file image (uncompressed, 1, 4, 8, 24 or 32 bits per pixel)

@@ -72,15 +72,6 @@ std::vector<std::vector<uint8_t>> ReferenceFrames(const std::vector<uint8_t>& by
     return frames;
 }
 
-unsigned IndexAt(TBitmap& bitmap, int x, int y) {
-    const uint8_t* row = bitmap.ScanLine(y);
-    switch (bitmap.PixelBits()) {
-    case 1: return (row[x / 8] >> (7 - x % 8)) & 1;
-    case 4: return x % 2 == 0 ? row[x / 2] >> 4 : row[x / 2] & 15;
-    default: return row[x];
-    }
-}
-
 // Files where this codec's rules differ from giflib's on purpose.
 const std::map<std::string, std::string> KnownDifferences{
     {"double-clears.gif", "the code right after a clear code is a pixel, even another clear code"},
@@ -135,7 +126,7 @@ TEST(GifConformance, PublicFilesLoadOrFailCleanlyAndMatchGiflib) {
             int mismatches = 0;
             for (int y = 0; y < bitmap->Height() && mismatches == 0; ++y)
                 for (int x = 0; x < width; ++x)
-                    if (IndexAt(*bitmap, x, y) != expected[size_t(y) * size_t(width) + size_t(x)]) {
+                    if (bitmap->PixelIndex(x, y) != expected[size_t(y) * size_t(width) + size_t(x)]) {
                         ADD_FAILURE() << path << " frame " << i << ": first difference at " << x << ", " << y;
                         ++mismatches;
                         break;

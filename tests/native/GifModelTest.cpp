@@ -42,23 +42,13 @@ std::unique_ptr<TJvGIFImage> Load(const Bytes& bytes) {
     return image;
 }
 
-// Index of pixel (x, y) of an indexed bitmap.
-unsigned IndexAt(TBitmap& bitmap, int x, int y) {
-    const uint8_t* row = bitmap.ScanLine(y);
-    switch (bitmap.PixelBits()) {
-    case 1: return (row[x / 8] >> (7 - x % 8)) & 1;
-    case 4: return x % 2 == 0 ? row[x / 2] >> 4 : row[x / 2] & 15;
-    default: return row[x];
-    }
-}
-
 // Every pixel of the frame's bitmap against the indices it was made from.
 void ExpectPixels(TJvGIFFrame& frame, const Bytes& indices, int width, const std::string& what) {
     TBitmap& bitmap = *frame.FrameBitmap();
     ASSERT_EQ(size_t(bitmap.Width()) * size_t(bitmap.Height()), indices.size()) << what;
     for (int y = 0; y < bitmap.Height(); ++y) {
         for (int x = 0; x < width; ++x)
-            if (IndexAt(bitmap, x, y) != indices[size_t(y) * size_t(width) + size_t(x)]) {
+            if (bitmap.PixelIndex(x, y) != indices[size_t(y) * size_t(width) + size_t(x)]) {
                 ADD_FAILURE() << what << ": pixel " << x << ", " << y;
                 return;
             }
@@ -479,8 +469,8 @@ TEST(GifBitmap, CachingRebuildingAndFailures) {
     EXPECT_TRUE(frame.IsCorrupted());
     TBitmap* first = frame.FrameBitmap();
     EXPECT_EQ(first->Width(), 16);
-    EXPECT_EQ(IndexAt(*first, 0, 0), spec.Indices[0]) << "what was decoded stays";
-    EXPECT_EQ(IndexAt(*first, 15, 15), 0u) << "index 0 where decoding did not reach";
+    EXPECT_EQ(first->PixelIndex(0, 0), spec.Indices[0]) << "what was decoded stays";
+    EXPECT_EQ(first->PixelIndex(15, 15), 0u) << "index 0 where decoding did not reach";
     EXPECT_EQ(frame.FrameBitmap(), first) << "cached";
     first->Assign(nullptr);
     TBitmap* rebuilt = frame.FrameBitmap();
