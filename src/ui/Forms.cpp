@@ -124,19 +124,22 @@ void TForm::HandleCreated() {
     }
 }
 
-int TForm::ClientWidth() const {
+// The border and title bar around the client area, for the form's styles.
+RECT TForm::FrameExtent() const {
     RECT frame{0, 0, 0, 0};
     TCreateParams params;
     CreateParams(params);
     AdjustWindowRectEx(&frame, params.Style, FALSE, params.ExStyle);
+    return frame;
+}
+
+int TForm::ClientWidth() const {
+    const RECT frame = FrameExtent();
     return Width() - (frame.right - frame.left);
 }
 
 int TForm::ClientHeight() const {
-    RECT frame{0, 0, 0, 0};
-    TCreateParams params;
-    CreateParams(params);
-    AdjustWindowRectEx(&frame, params.Style, FALSE, params.ExStyle);
+    const RECT frame = FrameExtent();
     return Height() - (frame.bottom - frame.top);
 }
 

@@ -74,6 +74,7 @@ private:
     void WMSetFocus();
     HWND FocusTarget();
     void PlaceForShow();
+    RECT FrameExtent() const;
 
     TFormBorderStyle BorderStyle_ = bsSizeable;
     unsigned BorderIcons_ = biSystemMenu | biMinimize | biMaximize;
