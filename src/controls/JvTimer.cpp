@@ -1,7 +1,7 @@
 #include "controls/JvTimer.h"
 
 #include "rtl/Errors.h"
-#include "ui/Forms.h"
+#include "ui/Application.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 #include "ui/WindowTimer.h"
 
 #include "rtl/Errors.h"
-#include "ui/Controls.h"
+#include "ui/WinControl.h"
 
 namespace {
 constexpr UINT_PTR TimerId = 1;

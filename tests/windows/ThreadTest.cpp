@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "rtl/Errors.h"
-#include "ui/Forms.h"
+#include "ui/Application.h"
 #include "ui/Synchronize.h"
 #include "ui/Thread.h"
 

@@ -12,7 +12,7 @@
 
 #include "controls/JvTimer.h"
 #include "rtl/Errors.h"
-#include "ui/Forms.h"
+#include "ui/Application.h"
 #include "ui/ScopedWin.h"
 #include "ui/Synchronize.h"
 
