@@ -7,6 +7,7 @@
 #include "app/SetupLauncherWin.h"
 #include "app/uFoMain.h"
 #include "app/uSplash.h"
+#include "ui/Application.h"
 
 namespace {
 
