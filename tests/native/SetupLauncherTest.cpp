@@ -311,7 +311,7 @@ TEST(SetupLauncher, SequenceOnYesRunsSetupBetweenSplashAndButton) {
     EXPECT_EQ(p.Texts[0], ConfirmationMessage("qwzqwz").Text);
 }
 
-TEST(SetupLauncher, SequenceStopsOnNoMissingSetupOrQuote) {
+TEST(SetupLauncher, SequenceStopsOnNoOrMissingSetup) {
     {
         TFakePlatform p;
         p.Answer = 7;  // No
@@ -328,16 +328,6 @@ TEST(SetupLauncher, SequenceStopsOnNoMissingSetupOrQuote) {
     }
     {
         TFakePlatform p;
-        p.Password = "";
-        RunInstallationSequence(p);
-        const std::vector<std::string> expected = {"ProgramPath", "PasswordText",
-                                                   "MessageBox Uwaga 48 splashes=0 enabled=1", "FocusPassword"};
-        EXPECT_EQ(Joined(p.Log), Joined(expected)) << "empty password refused before anything else";
-        ASSERT_EQ(p.Texts.size(), 1u);
-        EXPECT_EQ(p.Texts[0], SPasswordEmpty);
-    }
-    {
-        TFakePlatform p;
         p.SetupPresent = false;
         RunInstallationSequence(p);
         const std::vector<std::string> expected = {"ProgramPath", "PasswordText",
@@ -346,16 +336,6 @@ TEST(SetupLauncher, SequenceStopsOnNoMissingSetupOrQuote) {
         EXPECT_EQ(Joined(p.Log), Joined(expected)) << "missing setup";
         ASSERT_EQ(p.Texts.size(), 1u);
         EXPECT_EQ(p.Texts[0], SetupMissingMessage().Text);
-    }
-    {
-        TFakePlatform p;
-        p.Password = "ab\"cd";
-        RunInstallationSequence(p);
-        const std::vector<std::string> expected = {"ProgramPath", "PasswordText",
-                                                   "MessageBox Uwaga 48 splashes=0 enabled=1", "FocusPassword"};
-        EXPECT_EQ(Joined(p.Log), Joined(expected)) << "quote refused before anything else";
-        ASSERT_EQ(p.Texts.size(), 1u);
-        EXPECT_EQ(p.Texts[0], SPasswordQuote);
     }
 }
 
@@ -414,7 +394,7 @@ TEST(SetupLauncher, ExitCodeReportedAfterSplashIsFreedEvenWhenClosedInTheLastSli
     }
 }
 
-TEST(SetupLauncher, LongPasswordIsRefusedNeverCut) {
+TEST(SetupLauncher, RefusedPasswordsStopFirstAndLongOnesAreNeverCut) {
     std::string longest;
     for (int i = 0; i < 128; ++i)
         longest += "\xC4\x85";  // one character, two bytes
@@ -424,21 +404,23 @@ TEST(SetupLauncher, LongPasswordIsRefusedNeverCut) {
     EXPECT_EQ(accepted.CommandLine, "\"C:\\Kit\\Setup/SQLEXPR_x86_ENU.exe\" " + Params1 + longest + ParamsRest)
         << "128 characters reach setup intact";
 
-    const std::string astral = "\xF0\x9F\x98\x80";  // two UTF-16 units, as SQL Server counts
-    for (const std::string& password : {longest + "a", std::string(129, 'x'), [&] {
-             std::string s;
-             for (int i = 0; i < 65; ++i)
-                 s += astral;
-             return s;
-         }()}) {
+    std::string astral;  // 65 characters of two UTF-16 units each, as SQL Server counts
+    for (int i = 0; i < 65; ++i)
+        astral += "\xF0\x9F\x98\x80";
+    const std::pair<std::string, const char*> cases[] = {
+        {"ab\"cd", SPasswordQuote},         {"", SPasswordEmpty},
+        {longest + "a", SPasswordTooLong},  {std::string(129, 'x'), SPasswordTooLong},
+        {astral, SPasswordTooLong},
+    };
+    for (const auto& [password, text] : cases) {
         TFakePlatform p;
         p.Password = password;
         RunInstallationSequence(p);
         const std::vector<std::string> expected = {"ProgramPath", "PasswordText",
                                                    "MessageBox Uwaga 48 splashes=0 enabled=1", "FocusPassword"};
-        EXPECT_EQ(Joined(p.Log), Joined(expected)) << password.size() << " bytes";
+        EXPECT_EQ(Joined(p.Log), Joined(expected)) << text << " (" << password.size() << " bytes)";
         ASSERT_EQ(p.Texts.size(), 1u);
-        EXPECT_EQ(p.Texts[0], SPasswordTooLong);
+        EXPECT_EQ(p.Texts[0], text);
     }
 }
 
