@@ -331,8 +331,11 @@ TEST(GdiLeaks, KeyedDrawsAndFrameBitmapsLeaveTheGdiObjectCountAsItWas) {
                                        }())
                                        .Trailer()
                                        .Finish();
-    const int beforeFrames = GdiObjectCount();
-    for (int i = 0; i < 1000; ++i) {
+    // The first display DC (a frame bitmap takes the display's format) stays in the system's cache.
+    int beforeFrames = 0;
+    for (int i = -1; i < 1000; ++i) {
+        if (i == 0)
+            beforeFrames = GdiObjectCount();
         TJvGIFImage image;
         TMemoryStream stream;
         stream.WriteBuffer(bytes.data(), int64_t(bytes.size()));
