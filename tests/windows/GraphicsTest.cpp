@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "GdiCount.h"
+#include "GifImages.h"
 #include "GifWriter.h"
-#include "app/SplashAnimation.h"
 #include "gif/JvGIF.h"
 #include "graphics/Canvas.h"
 #include "graphics/KeyedDraw.h"
@@ -202,11 +202,8 @@ TEST(KeyedDrawing, KeyPixelsKeepTheDestinationOtherPixelsAreTheSources) {
 }
 
 TEST(FrameDrawing, SplashFramesDrawnKeyedOverGreyShowTheStrip) {
-    TJvGIFImage image;
-    TMemoryStream data;
-    data.WriteBuffer(SplashAnimationData, int64_t(SplashAnimationSize));
-    data.SetPosition(0);
-    image.ReadData(data);
+    auto splash = LoadSplashAnimation();
+    TJvGIFImage& image = *splash;
     ASSERT_EQ(image.FrameCount(), 12);
     constexpr TColor idle = RGBColor(175, 196, 219), trail = RGBColor(120, 152, 186), runner = RGBColor(25, 59, 101);
     for (int f = 0; f < 12; ++f) {
@@ -272,12 +269,8 @@ TEST(FrameDrawing, FramesOfDepth1And4And8DrawOpaqueAndKeyed) {
                 spec.Indices.push_back(uint8_t(Index(x, y, c.Colours, c.KeyIndex)));
         writer.GraphicControl(1, 10, c.KeyIndex).Image(spec);
     }
-    TJvGIFImage image;
-    TMemoryStream stream;
-    const gifwriter::Bytes bytes = writer.Trailer().Finish();
-    stream.WriteBuffer(bytes.data(), int64_t(bytes.size()));
-    stream.SetPosition(0);
-    image.LoadFromStream(stream);
+    auto loaded = LoadGif(writer.Trailer().Finish());
+    TJvGIFImage& image = *loaded;
     ASSERT_EQ(image.FrameCount(), 3);
     for (int i = 0; i < 3; ++i) {
         const Case& c = cases[i];
@@ -336,13 +329,9 @@ TEST(GdiLeaks, KeyedDrawsAndFrameBitmapsLeaveTheGdiObjectCountAsItWas) {
     for (int i = -1; i < 1000; ++i) {
         if (i == 0)
             beforeFrames = GdiObjectCount();
-        TJvGIFImage image;
-        TMemoryStream stream;
-        stream.WriteBuffer(bytes.data(), int64_t(bytes.size()));
-        stream.SetPosition(0);
-        image.LoadFromStream(stream);
+        auto image = LoadGif(bytes);
         // Drawn, so that each frame bitmap makes its DC and palette too.
-        image.FrameAt(0)->DrawFrame(target->Canvas(), TRect{0, 0, 30, 20}, i % 2 == 0);
+        image->FrameAt(0)->DrawFrame(target->Canvas(), TRect{0, 0, 30, 20}, i % 2 == 0);
     }
     const int afterFrames = GdiObjectCount();
     EXPECT_EQ(afterFrames, beforeFrames) << "after 1,000 frame bitmaps made, drawn and freed";
