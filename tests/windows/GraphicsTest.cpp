@@ -296,6 +296,49 @@ TEST(FrameDrawing, FramesOfDepth1And4And8DrawOpaqueAndKeyed) {
     })) << "the image's draw";
 }
 
+namespace {
+
+// A graphic a bitmap cannot copy: it only draws itself, a bar over the left
+// half of its rectangle.
+class TBar : public TGraphic {
+public:
+    const char* ClassName() const override { return "TBar"; }
+    bool Empty() override { return false; }
+    int Width() override { return 8; }
+    int Height() override { return 4; }
+    void SetWidth(int) override {}
+    void SetHeight(int) override {}
+    void LoadFromStream(TStream&) override {}
+    void SaveToStream(TStream&) override {}
+    void Draw(TCanvas& canvas, const TRect& rect) override {
+        TBrush& brush = canvas.Brush();
+        const TColor saved = brush.Color();
+        brush.SetColor(RGBColor(0, 128, 0));
+        canvas.FillRect(TRect{rect.Left, rect.Top, (rect.Left + rect.Right) / 2, rect.Bottom});
+        brush.SetColor(saved);
+    }
+};
+
+}  // namespace
+
+TEST(FrameDrawing, AGraphicABitmapCannotCopyIsDrawnOverMagentaWhichBecomesTheKey) {
+    TBar bar;
+    bar.SetTransparent(true);
+    TJvGIFImage image;
+    image.AppendFrame(&bar);
+    TJvGIFFrame& frame = *image.FrameAt(0);
+    EXPECT_EQ(frame.KeyColor(), RGBColor(255, 0, 255)) << "the brush colour the bar was drawn over";
+    auto target = TrueColour(8, 4, Backdrop);
+    frame.DrawFrame(target->Canvas(), TRect{0, 0, 8, 4}, true);
+    EXPECT_TRUE(PixelsAre(*target, [](int x, int y) { return x < 4 ? RGBColor(0, 128, 0) : Backdrop(x, y); }));
+
+    // Assigned to a bitmap, the frame hands on its key as the nearest colour the bitmap can show.
+    TBitmap copy;
+    copy.Assign(&frame);
+    EXPECT_TRUE(copy.Transparent());
+    EXPECT_EQ(copy.TransparentColor(), RGBColor(255, 0, 255));
+}
+
 TEST(GdiLeaks, KeyedDrawsAndFrameBitmapsLeaveTheGdiObjectCountAsItWas) {
     auto source = TrueColour(40, 20, Pattern);
     auto target = TrueColour(60, 30, Backdrop);
