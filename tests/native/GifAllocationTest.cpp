@@ -24,9 +24,8 @@ ImageSpec Frame(uint8_t shift) {
     return spec;
 }
 
-// On Windows a frame bitmap also takes the display's device-dependent form
-// at once: one more allocation, the record of its GDI side.
 #ifdef _WIN32
+// A frame bitmap switched to the display's form keeps its GDI state in one block.
 constexpr uint64_t GdiSide = 1;
 #else
 constexpr uint64_t GdiSide = 0;
