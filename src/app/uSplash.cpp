@@ -1,24 +1,11 @@
 #include "app/uSplash.h"
 
+#include "app/SplashAnimation.h"
 #include "ui/Reader.h"
-#include "ui/ScopedWin.h"
 
 TFoSplash* FoSplash = nullptr;
 
 namespace {
-
-// Holds the animation strip's place until the GIF animator takes it: shows
-// the window's background, as the animation's transparent pixels will.
-class TStripPlaceholder : public TGraphicControl {
-public:
-    explicit TStripPlaceholder(TComponent* owner) : TGraphicControl(owner) { SetParentColor(true); }
-    const char* ClassName() const override { return "TStripPlaceholder"; }
-    void Paint(HDC dc) override {
-        const RECT bounds{0, 0, Width(), Height()};
-        TScopedBrush brush(CreateSolidBrush(ColorToRGB(Color())));
-        FillRect(dc, &bounds, brush.Get());
-    }
-};
 
 // One band of text, centred both ways, black on the window's background; the
 // Central European character set, so that the font has the Polish letters.
@@ -71,14 +58,18 @@ const TStoredComponent& TFoSplash::Definition() {
         {
             Band("Label2", 0, 20, "Trwa instalacja SQLServer", -16),
             Band("Label1", 20, 29, "Proszę czekać...", -23),
-            {"TStripPlaceholder",
+            {"TJvGIFAnimator",
              "JvGIFAnimator1",
              {
                  {"Left", 0},
                  {"Top", 49},
                  {"Width", 413},
                  {"Height", 50},
+                 {"Animate", Ident("True")},
+                 {"Center", Ident("True")},
+                 {"FrameIndex", 8},
                  {"Align", Ident("alTop")},
+                 {"Image.Data", TStoredBytes(SplashAnimationData, SplashAnimationData + SplashAnimationSize)},
              },
              {}},
             Band("Label3", 99, 16, "Nie należy przerywać tego procesu", -13),
@@ -87,15 +78,10 @@ const TStoredComponent& TFoSplash::Definition() {
 }
 
 TFoSplash::TFoSplash(TComponent* owner) : TForm(owner) {
-    static const bool registered = [] {
-        RegisterComponentClass("TStripPlaceholder", [](TComponent* o) { return new TStripPlaceholder(o); });
-        return true;
-    }();
-    (void)registered;
     ReadDefinition(Definition());
     Label2 = &Component<TLabel>("Label2");
     Label1 = &Component<TLabel>("Label1");
-    JvGIFAnimator1 = &Component<TControl>("JvGIFAnimator1");
+    JvGIFAnimator1 = &Component<TJvGIFAnimator>("JvGIFAnimator1");
     Label3 = &Component<TLabel>("Label3");
 }
 

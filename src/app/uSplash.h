@@ -2,6 +2,7 @@
 // The splash window: a borderless please-wait panel of three lines around the
 // animation strip, shown while SQL Server setup runs. No logic of its own.
 
+#include "controls/JvGIFCtrl.h"
 #include "ui/Forms.h"
 #include "ui/StdCtrls.h"
 
@@ -16,7 +17,7 @@ public:
 
     TLabel* Label2;
     TLabel* Label1;
-    TControl* JvGIFAnimator1;
+    TJvGIFAnimator* JvGIFAnimator1;
     TLabel* Label3;
 };
 

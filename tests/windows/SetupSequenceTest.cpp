@@ -2,6 +2,7 @@
 // with the setup stand-in beside it as SQLEXPR_x86_ENU.exe.
 
 #include "KantrelDriver.h"
+#include "SplashStrip.h"
 #include "TestFiles.h"
 
 #include <gtest/gtest.h>
@@ -9,6 +10,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <array>
 #include <filesystem>
 #include <memory>
 
@@ -320,4 +322,80 @@ TEST_F(SetupSequence, ClosingDuringTheWaitEndsAfterSetup) {
     EXPECT_TRUE(WaitUntil([this] { return Kantrel->ActiveProcesses() == 0; }, 2000))
         << "setup ended before kantrel.exe";
     EXPECT_TRUE(fs::exists(Record));
+}
+
+TEST_F(SetupSequence, SplashStripPlaysWhileSetupRunsAndEndsWithIt) {
+    StandinBehaviour(L"4000", L"");
+    Launch();
+    ClickButton(Start);
+    HWND box = Kantrel->WaitForMessageBox("Pytanie");
+    ASSERT_NE(box, nullptr);
+    const int threadsBefore = Kantrel->ThreadCount();
+    ASSERT_GT(threadsBefore, 0);
+    ClickButton(GetDlgItem(box, IDYES));
+    HWND splash = Kantrel->WaitForSplash();
+    ASSERT_NE(splash, nullptr);
+    EXPECT_GT(Kantrel->ThreadCount(), threadsBefore) << "the animation's timer runs its own thread";
+
+    // Until the strip is first painted, whatever lies beneath shows; from
+    // then on every picture must show the animation, until the window goes.
+    std::vector<int> runners;
+    std::array<bool, SplashSquareCount> visited{};
+    int wraps = 0, pictures = 0;
+    for (;;) {
+        const TScreenPicture picture = CaptureClientArea(splash);
+        if (!IsWindow(splash) || !IsWindowVisible(splash))
+            break;
+        const TStripReading reading = ReadSplashStrip(picture);
+        if (runners.empty() && !reading.Playing())
+            continue;
+        ++pictures;
+        ASSERT_TRUE(reading.Playing()) << "picture " << pictures << ": " << reading.Describe();
+        if (!runners.empty() && reading.Runner != runners.back()) {
+            // On Wine's screen a frame is now and then replaced before any
+            // picture catches it; the runner never goes back or jumps further.
+            const int step = (reading.Runner - runners.back() + SplashSquareCount) % SplashSquareCount;
+            EXPECT_TRUE(step == 1 || step == 2) << "from square " << runners.back() << " to " << reading.Runner;
+            wraps += reading.Runner < runners.back();
+        }
+        if (runners.empty() || reading.Runner != runners.back())
+            runners.push_back(reading.Runner);
+        visited[reading.Runner] = true;
+    }
+    ASSERT_FALSE(runners.empty()) << "the strip never showed the animation";
+    EXPECT_TRUE(runners.front() == 0 || runners.front() == 1)
+        << "starts on the first square, at most one frame on: " << runners.front();
+    EXPECT_GE(wraps, 1) << "jumps back to the first square after the last";
+    for (int k = 0; k < SplashSquareCount; ++k)
+        EXPECT_TRUE(visited[k]) << "the runner on square " << k;
+
+    WaitForSetupToEnd();
+    EXPECT_TRUE(WaitUntil([&] { return Kantrel->ThreadCount() == threadsBefore; }, 5000))
+        << "the timer's thread ends with the splash window: " << Kantrel->ThreadCount() << " threads, "
+        << threadsBefore << " before";
+}
+
+TEST_F(SetupSequence, SplashStripStandsStillWhileTheWindowThreadDoesNotPump) {
+    StandinBehaviour(L"3000", L"");
+    Launch();
+    StartAndAnswer(IDYES);
+    HWND splash = Kantrel->WaitForSplash();
+    ASSERT_NE(splash, nullptr);
+    ASSERT_TRUE(WaitUntil([&] { return ReadSplashStrip(CaptureClientArea(splash)).Playing(); }, 2000));
+    TScopedHandle windowThread(
+        OpenThread(THREAD_SUSPEND_RESUME, FALSE, GetWindowThreadProcessId(splash, nullptr)));
+    ASSERT_NE(windowThread.Get(), nullptr);
+    ASSERT_NE(SuspendThread(windowThread.Get()), static_cast<DWORD>(-1));
+    // A paint under way when the thread stopped has reached the screen by now.
+    Sleep(100);
+    const TScreenPicture held = CaptureClientArea(splash);
+    int changed = 0;
+    for (int i = 0; i < 8; ++i) {
+        Sleep(50);
+        changed += !(CaptureClientArea(splash) == held);
+    }
+    ResumeThread(windowThread.Get());
+    EXPECT_EQ(changed, 0) << "pictures that differ while the window thread stood still";
+    EXPECT_TRUE(WaitUntil([&] { return !(CaptureClientArea(splash) == held); }, 2000))
+        << "moves on once the window thread pumps again";
 }
