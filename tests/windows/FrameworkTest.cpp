@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -145,17 +146,12 @@ public:
         void* bits = nullptr;
         Bitmap_.Reset(CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
         Bits_ = static_cast<DWORD*>(bits);
-        DC_ = CreateCompatibleDC(nullptr);
-        Selected_ = SelectObject(DC_, Bitmap_.Get());
+        Selected_.emplace(DC_.Get(), Bitmap_.Get());
         RECT all{0, 0, width, height};
         TScopedBrush brush(CreateSolidBrush(fill));
-        FillRect(DC_, &all, brush.Get());
+        FillRect(DC_.Get(), &all, brush.Get());
     }
-    ~TCapture() {
-        SelectObject(DC_, Selected_);
-        DeleteDC(DC_);
-    }
-    HDC DC() const { return DC_; }
+    HDC DC() const { return DC_.Get(); }
     // As COLORREF (0x00BBGGRR), to compare with RGB().
     COLORREF At(int x, int y) const {
         GdiFlush();
@@ -178,10 +174,10 @@ public:
 
 private:
     int Width_, Height_;
-    TScopedGdiObject<HBITMAP> Bitmap_;
+    TScopedBitmap Bitmap_;
     DWORD* Bits_ = nullptr;
-    HDC DC_ = nullptr;
-    HGDIOBJ Selected_ = nullptr;
+    TScopedMemoryDC DC_;
+    std::optional<TScopedSelect> Selected_;
 };
 
 TEST(Label, PaintsCentredInItsBoundsWithParentOrNoBackground) {

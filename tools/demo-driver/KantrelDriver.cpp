@@ -3,6 +3,8 @@
 #include <fstream>
 #include <stdexcept>
 
+#include "ui/ScopedWin.h"
+
 namespace {
 
 struct TFindState {
@@ -178,8 +180,8 @@ bool SaveWindowPicture(HWND window, const std::filesystem::path& bmp) {
     if (!GetWindowRect(window, &r))
         return false;
     const int width = r.right - r.left, height = r.bottom - r.top;
-    HDC screen = GetDC(nullptr);
-    HDC memory = CreateCompatibleDC(screen);
+    TScopedGetDC screen(nullptr);
+    TScopedMemoryDC memory(screen.Get());
     BITMAPINFO info{};
     info.bmiHeader.biSize = sizeof(info.bmiHeader);
     info.bmiHeader.biWidth = width;
@@ -188,31 +190,29 @@ bool SaveWindowPicture(HWND window, const std::filesystem::path& bmp) {
     info.bmiHeader.biBitCount = 24;
     info.bmiHeader.biCompression = BI_RGB;
     void* bits = nullptr;
-    HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    bool ok = false;
-    if (bitmap) {
-        HGDIOBJ old = SelectObject(memory, bitmap);
-        ok = BitBlt(memory, 0, 0, width, height, screen, r.left, r.top, SRCCOPY);
+    TScopedBitmap bitmap(CreateDIBSection(screen.Get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+    if (!bitmap)
+        return false;
+    bool ok;
+    {
+        TScopedSelect selected(memory.Get(), bitmap.Get());
+        ok = BitBlt(memory.Get(), 0, 0, width, height, screen.Get(), r.left, r.top, SRCCOPY);
         GdiFlush();
-        SelectObject(memory, old);
-        if (ok) {
-            const DWORD stride = ((static_cast<DWORD>(width) * 3 + 3) & ~3u);
-            const DWORD imageSize = stride * static_cast<DWORD>(height);
-            BITMAPFILEHEADER file{};
-            file.bfType = 0x4D42;
-            file.bfOffBits = sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER);
-            file.bfSize = file.bfOffBits + imageSize;
-            info.bmiHeader.biSizeImage = imageSize;
-            std::ofstream out(bmp, std::ios::binary | std::ios::trunc);
-            out.write(reinterpret_cast<const char*>(&file), sizeof(file));
-            out.write(reinterpret_cast<const char*>(&info.bmiHeader), sizeof(info.bmiHeader));
-            out.write(static_cast<const char*>(bits), imageSize);
-            ok = static_cast<bool>(out);
-        }
-        DeleteObject(bitmap);
     }
-    DeleteDC(memory);
-    ReleaseDC(nullptr, screen);
+    if (ok) {
+        const DWORD stride = ((static_cast<DWORD>(width) * 3 + 3) & ~3u);
+        const DWORD imageSize = stride * static_cast<DWORD>(height);
+        BITMAPFILEHEADER file{};
+        file.bfType = 0x4D42;
+        file.bfOffBits = sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER);
+        file.bfSize = file.bfOffBits + imageSize;
+        info.bmiHeader.biSizeImage = imageSize;
+        std::ofstream out(bmp, std::ios::binary | std::ios::trunc);
+        out.write(reinterpret_cast<const char*>(&file), sizeof(file));
+        out.write(reinterpret_cast<const char*>(&info.bmiHeader), sizeof(info.bmiHeader));
+        out.write(static_cast<const char*>(bits), imageSize);
+        ok = static_cast<bool>(out);
+    }
     return ok;
 }
 
