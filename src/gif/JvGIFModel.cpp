@@ -194,14 +194,12 @@ TJvGIFImage::TJvGIFImage() {
 TJvGIFImage::~TJvGIFImage() {
     OnChange = nullptr;
     SharedHeader_.Reset(nullptr);
-    while (!FrameList_.Empty())
-        FrameList_.Delete(0);
+    FrameList_.Clear();
 }
 
 void TJvGIFImage::ResetImage() {
     SharedHeader_.Reset(new TGIFData);
-    while (!FrameList_.Empty())
-        FrameList_.Delete(0);
+    FrameList_.Clear();
     ActiveFrameIndex_ = -1;
     BackdropColor_ = clNone;
     LoopCount_ = 1;
@@ -343,8 +341,7 @@ void TJvGIFImage::Assign(TPersistent* source) {
         BackdropColor_ = image->BackdropColor_;
         LoopCount_ = image->LoopCount_;
         LoopDeclared_ = image->LoopDeclared_;
-        while (!FrameList_.Empty())
-            FrameList_.Delete(0);
+        FrameList_.Clear();
         for (int i = 0; i < image->FrameCount(); ++i) {
             TJvGIFFrame* from = image->FrameAt(i);
             auto frame = std::make_unique<TJvGIFFrame>(this);
