@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "PngWriter.h"
+#include "ScreenPicture.h"
 #include "controls/JvGIFCtrl.h"
 #include "rtl/Errors.h"
 #include "rtl/Streams.h"
@@ -141,34 +142,12 @@ public:
 
 // The screen's pixels in a rectangle of screen coordinates, red-green-blue.
 std::vector<uint8_t> ReadScreen(const RECT& area) {
-    const int width = area.right - area.left, height = area.bottom - area.top;
-    TScopedGetDC screen(nullptr);
-    TScopedMemoryDC memory(screen.Get());
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof(info.bmiHeader);
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = -height;  // top-down
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
-    void* bits = nullptr;
-    TScopedBitmap bitmap(CreateDIBSection(screen.Get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
-    if (!memory || !bitmap)
+    TScreenPicture picture = CaptureScreen(area);
+    if (picture.Empty())
         throw EOutOfResources("Cannot read the screen");
-    {
-        TScopedSelect selected(memory.Get(), bitmap.Get());
-        if (!BitBlt(memory.Get(), 0, 0, width, height, screen.Get(), area.left, area.top, SRCCOPY))
-            throw EOutOfResources("Cannot read the screen");
-        GdiFlush();
-    }
-    std::vector<uint8_t> rgb(static_cast<size_t>(width) * height * 3);
-    const auto* p = static_cast<const uint8_t*>(bits);
-    for (size_t i = 0; i < static_cast<size_t>(width) * height; ++i) {
-        rgb[i * 3] = p[i * 4 + 2];
-        rgb[i * 3 + 1] = p[i * 4 + 1];
-        rgb[i * 3 + 2] = p[i * 4];
-    }
-    return rgb;
+    for (size_t i = 0; i + 2 < picture.Bgr.size(); i += 3)
+        std::swap(picture.Bgr[i], picture.Bgr[i + 2]);
+    return std::move(picture.Bgr);
 }
 
 std::string FrameFileName(const char* pass, int frame) {
