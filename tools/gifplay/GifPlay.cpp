@@ -130,7 +130,7 @@ void LoadImage(TJvGIFAnimator& animator, const std::filesystem::path& file) {
 // The form of both modes: no stored definition, everything set in code.
 class TFoGifPlay : public TForm {
 public:
-    TFoGifPlay(const TOptions& options) : TForm(nullptr) {
+    explicit TFoGifPlay(const TOptions& options) : TForm(nullptr) {
         SetColor(options.Color);
         Animator = new TJvGIFAnimator(this);
         Animator->SetAutoSize(false);
@@ -182,6 +182,9 @@ int Dump(const TOptions& options) {
     const int width = animator.Image().LogicalWidth(), height = animator.Image().LogicalHeight();
     if (width <= 0 || height <= 0)
         throw EInvalidGraphic("The image has no logical screen");
+    // The pictures are read back from the display: all of it must be there.
+    if (width > GetSystemMetrics(SM_CXSCREEN) || height > GetSystemMetrics(SM_CYSCREEN))
+        throw EInvalidOperation(Format("The logical screen (%d x %d) does not fit on the display", width, height));
     form.SetBorderStyle(bsNone);
     form.SetBounds(0, 0, width, height);
     form.SetClientSize(width, height);
