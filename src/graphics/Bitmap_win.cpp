@@ -52,7 +52,7 @@ protected:
         ReclaimContexts();
         TScopedMemoryDC context(nullptr);
         if (!context)
-            throw EOutOfMemory("Out of system resources");
+            throw EOutOfResources("Out of system resources");
         HBITMAP bitmap = Bitmap_.Handle();
         HPALETTE palette = Bitmap_.PaletteHandle();
         Context_ = std::move(context);
@@ -147,7 +147,7 @@ HBITMAP TBitmap::Handle() {
             std::memcpy(bits, pixels, size_t(Stride_) * size_t(Height_));
     }
     if (!made)
-        throw EOutOfMemory("Out of system resources");
+        throw EOutOfResources("Out of system resources");
     Gdi_->Handle.Reset(made);
     Gdi_->BitsStale = false;
     return made;

@@ -49,8 +49,8 @@ KANTREL_ERROR_CLASS(EWriteError, EStreamError);
 KANTREL_ERROR_CLASS(EListError, Exception);
 KANTREL_ERROR_CLASS(EConvertError, Exception);
 KANTREL_ERROR_CLASS(EOutOfMemory, Exception);
-KANTREL_ERROR_CLASS(EInvalidOperation, Exception);
 KANTREL_ERROR_CLASS(EOutOfResources, EOutOfMemory);
+KANTREL_ERROR_CLASS(EInvalidOperation, Exception);
 
 #undef KANTREL_ERROR_CLASS
 

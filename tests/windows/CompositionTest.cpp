@@ -13,11 +13,11 @@
 #include <string>
 #include <vector>
 
+#include "GifImages.h"
 #include "GifWriter.h"
 #include "controls/JvGIFCompose.h"
 #include "gif/JvGIF.h"
 #include "graphics/Canvas.h"
-#include "rtl/Streams.h"
 
 namespace {
 
@@ -189,15 +189,6 @@ std::vector<TAnimation> Animations() {
     return list;
 }
 
-std::unique_ptr<TJvGIFImage> Load(const gifwriter::Bytes& bytes) {
-    auto image = std::make_unique<TJvGIFImage>();
-    TMemoryStream stream;
-    stream.WriteBuffer(bytes.data(), int64_t(bytes.size()));
-    stream.SetPosition(0);
-    image->LoadFromStream(stream);
-    return image;
-}
-
 ::testing::AssertionResult Matches(TBitmap& picture, const std::vector<TColor>& expected, int width, int height) {
     if (picture.Width() != width || picture.Height() != height)
         return ::testing::AssertionFailure() << "size " << picture.Width() << " x " << picture.Height();
@@ -221,7 +212,7 @@ std::unique_ptr<TBitmap> NewPicture() { return std::make_unique<TBitmap>(); }
 TEST(Composition, PlayedAndJumpedFramesAreTheModelsPicture) {
     for (const TAnimation& a : Animations()) {
         SCOPED_TRACE(a.Name);
-        auto image = Load(Encode(a));
+        auto image = LoadGif(Encode(a));
         ASSERT_EQ(image->FrameCount(), int(a.Frames.size()));
         const TModel model(a);
         TGIFComposition played(NewPicture);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "GifWriter.h"
+#include "TestSupport.h"
 #include "controls/JvGIFCtrl.h"
 #include "rtl/Streams.h"
 #include "ui/Application.h"
@@ -38,20 +39,6 @@ void Load(TJvGIFAnimator& animator, const gifwriter::Bytes& gif) {
     stream.WriteBuffer(gif.data(), static_cast<int64_t>(gif.size()));
     stream.SetPosition(0);
     animator.Image().LoadFromStream(stream);
-}
-
-template <class Done>
-bool PumpUntil(Done done, DWORD milliseconds) {
-    const DWORD start = GetTickCount();
-    for (;;) {
-        Application->ProcessMessages();
-        if (done())
-            return true;
-        const DWORD spent = GetTickCount() - start;
-        if (spent >= milliseconds)
-            return false;
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, std::min<DWORD>(milliseconds - spent, 10), QS_ALLINPUT);
-    }
 }
 
 struct TShownAnimator {
@@ -117,7 +104,7 @@ TEST(JvGIFAnimator, LoopOffStopsOnFirstFrameEventsOnWindowThreadInEachMode) {
         };
         animator.SetAnimate(true);
         ASSERT_TRUE(PumpUntil([&] { return stops > 0; }, 5000));
-        PumpUntil([] { return false; }, 200);
+        Pump(200);
         EXPECT_EQ(stops.load(), 1);
         EXPECT_EQ(frames.load(), 3) << "frames 1, 2 and the wrap to 0";
         EXPECT_EQ(animator.FrameIndex(), 0);
@@ -137,7 +124,7 @@ TEST(JvGIFAnimator, HiddenKeepsFrameDestroyWithPendingTick) {
         Load(animator, Animation({0, 0, 0, 0}));
         animator.SetVisible(false);
         animator.SetAnimate(true);
-        PumpUntil([] { return false; }, 300);
+        Pump(300);
         EXPECT_EQ(animator.FrameIndex(), 0) << "hidden, yet advanced";
         animator.SetVisible(true);
         EXPECT_TRUE(PumpUntil([&] { return animator.FrameIndex() != 0; }, 3000)) << "shown again, does not play";

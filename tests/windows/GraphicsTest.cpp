@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "GdiCount.h"
+#include "GifImages.h"
 #include "GifWriter.h"
-#include "app/SplashAnimation.h"
 #include "gif/JvGIF.h"
 #include "graphics/Canvas.h"
 #include "graphics/KeyedDraw.h"
@@ -202,11 +202,8 @@ TEST(KeyedDrawing, KeyPixelsKeepTheDestinationOtherPixelsAreTheSources) {
 }
 
 TEST(FrameDrawing, SplashFramesDrawnKeyedOverGreyShowTheStrip) {
-    TJvGIFImage image;
-    TMemoryStream data;
-    data.WriteBuffer(SplashAnimationData, int64_t(SplashAnimationSize));
-    data.SetPosition(0);
-    image.ReadData(data);
+    auto splash = LoadSplashAnimation();
+    TJvGIFImage& image = *splash;
     ASSERT_EQ(image.FrameCount(), 12);
     constexpr TColor idle = RGBColor(175, 196, 219), trail = RGBColor(120, 152, 186), runner = RGBColor(25, 59, 101);
     for (int f = 0; f < 12; ++f) {
@@ -272,12 +269,8 @@ TEST(FrameDrawing, FramesOfDepth1And4And8DrawOpaqueAndKeyed) {
                 spec.Indices.push_back(uint8_t(Index(x, y, c.Colours, c.KeyIndex)));
         writer.GraphicControl(1, 10, c.KeyIndex).Image(spec);
     }
-    TJvGIFImage image;
-    TMemoryStream stream;
-    const gifwriter::Bytes bytes = writer.Trailer().Finish();
-    stream.WriteBuffer(bytes.data(), int64_t(bytes.size()));
-    stream.SetPosition(0);
-    image.LoadFromStream(stream);
+    auto loaded = LoadGif(writer.Trailer().Finish());
+    TJvGIFImage& image = *loaded;
     ASSERT_EQ(image.FrameCount(), 3);
     for (int i = 0; i < 3; ++i) {
         const Case& c = cases[i];
@@ -301,6 +294,49 @@ TEST(FrameDrawing, FramesOfDepth1And4And8DrawOpaqueAndKeyed) {
     EXPECT_TRUE(PixelsAre(*target, [&](int x, int y) {
         return (x + y) % 3 == 0 ? Backdrop(x, y) : tables[1][Index(x, y, 16, 5)];
     })) << "the image's draw";
+}
+
+namespace {
+
+// A graphic a bitmap cannot copy: it only draws itself, a bar over the left
+// half of its rectangle.
+class TBar : public TGraphic {
+public:
+    const char* ClassName() const override { return "TBar"; }
+    bool Empty() override { return false; }
+    int Width() override { return 8; }
+    int Height() override { return 4; }
+    void SetWidth(int) override {}
+    void SetHeight(int) override {}
+    void LoadFromStream(TStream&) override {}
+    void SaveToStream(TStream&) override {}
+    void Draw(TCanvas& canvas, const TRect& rect) override {
+        TBrush& brush = canvas.Brush();
+        const TColor saved = brush.Color();
+        brush.SetColor(RGBColor(0, 128, 0));
+        canvas.FillRect(TRect{rect.Left, rect.Top, (rect.Left + rect.Right) / 2, rect.Bottom});
+        brush.SetColor(saved);
+    }
+};
+
+}  // namespace
+
+TEST(FrameDrawing, AGraphicABitmapCannotCopyIsDrawnOverMagentaWhichBecomesTheKey) {
+    TBar bar;
+    bar.SetTransparent(true);
+    TJvGIFImage image;
+    image.AppendFrame(&bar);
+    TJvGIFFrame& frame = *image.FrameAt(0);
+    EXPECT_EQ(frame.KeyColor(), RGBColor(255, 0, 255)) << "the brush colour the bar was drawn over";
+    auto target = TrueColour(8, 4, Backdrop);
+    frame.DrawFrame(target->Canvas(), TRect{0, 0, 8, 4}, true);
+    EXPECT_TRUE(PixelsAre(*target, [](int x, int y) { return x < 4 ? RGBColor(0, 128, 0) : Backdrop(x, y); }));
+
+    // Assigned to a bitmap, the frame hands on its key as the nearest colour the bitmap can show.
+    TBitmap copy;
+    copy.Assign(&frame);
+    EXPECT_TRUE(copy.Transparent());
+    EXPECT_EQ(copy.TransparentColor(), RGBColor(255, 0, 255));
 }
 
 TEST(GdiLeaks, KeyedDrawsAndFrameBitmapsLeaveTheGdiObjectCountAsItWas) {
@@ -336,13 +372,9 @@ TEST(GdiLeaks, KeyedDrawsAndFrameBitmapsLeaveTheGdiObjectCountAsItWas) {
     for (int i = -1; i < 1000; ++i) {
         if (i == 0)
             beforeFrames = GdiObjectCount();
-        TJvGIFImage image;
-        TMemoryStream stream;
-        stream.WriteBuffer(bytes.data(), int64_t(bytes.size()));
-        stream.SetPosition(0);
-        image.LoadFromStream(stream);
+        auto image = LoadGif(bytes);
         // Drawn, so that each frame bitmap makes its DC and palette too.
-        image.FrameAt(0)->DrawFrame(target->Canvas(), TRect{0, 0, 30, 20}, i % 2 == 0);
+        image->FrameAt(0)->DrawFrame(target->Canvas(), TRect{0, 0, 30, 20}, i % 2 == 0);
     }
     const int afterFrames = GdiObjectCount();
     EXPECT_EQ(afterFrames, beforeFrames) << "after 1,000 frame bitmaps made, drawn and freed";

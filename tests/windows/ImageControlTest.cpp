@@ -6,6 +6,7 @@
 #include <atomic>
 #include <map>
 
+#include "TestSupport.h"
 #include "controls/JvAnimatedImage.h"
 #include "rtl/Bitmap.h"
 #include "rtl/Errors.h"
@@ -55,18 +56,6 @@ public:
     using TGraphicControl::TGraphicControl;
     int Paints = 0;
     void Paint(HDC) override { ++Paints; }
-};
-
-class TBodyThread : public TThread {
-public:
-    explicit TBodyThread(std::function<void()> body) : Body_(std::move(body)) {}
-    ~TBodyThread() override { StopAndWait(); }
-
-protected:
-    void Execute() override { Body_(); }
-
-private:
-    std::function<void()> Body_;
 };
 
 int CALLBACK CountDrawing(HDC, HANDLETABLE*, const ENHMETARECORD* record, int, LPARAM data) {
@@ -152,17 +141,12 @@ TEST(JvImageControl, BufferedPaintWritesTargetOnceAlsoAfterAnError) {
         EXPECT_EQ(Total(records), 1) << "the target must be written by exactly one draw";
 
         // Played back: the background fill and the square, as rendered.
-        BITMAPINFO info{};
-        info.bmiHeader = {sizeof(BITMAPINFOHEADER), 40, -30, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
-        void* bits = nullptr;
-        TScopedBitmap bitmap(CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
-        TScopedMemoryDC memory(nullptr);
-        TScopedSelect selected(memory.Get(), bitmap.Get());
+        TCapture capture(40, 30, RGB(0, 0, 0));
         RECT all{0, 0, 40, 30};
-        PlayEnhMetaFile(memory.Get(), metafile, &all);
+        PlayEnhMetaFile(capture.DC(), metafile, &all);
         DeleteEnhMetaFile(metafile);
-        EXPECT_EQ(GetPixel(memory.Get(), 1, 1), RGB(0, 0, 255)) << "background: the parent's colour";
-        EXPECT_EQ(GetPixel(memory.Get(), 20, 15), RGB(255, 0, 0)) << "the picture";
+        EXPECT_EQ(capture.At(1, 1), RGB(0, 0, 255)) << "background: the parent's colour";
+        EXPECT_EQ(capture.At(20, 15), RGB(255, 0, 0)) << "the picture";
     }
 }
 
@@ -203,7 +187,7 @@ TEST(JvImageControl, RepaintFromWindowThreadAndFromWorkerReachesScreen) {
     image->Fill = RGB(255, 255, 0);
     const int before = image->Paints.load();
     DWORD paintThread = 0;
-    TBodyThread worker([&] {
+    TAnonymousThread worker([&] {
         image->RepaintFromAnyThread();
         paintThread = GetCurrentThreadId();
     });
