@@ -264,10 +264,15 @@ uint32_t TDecoder::Run() {
             r.CodeMask = widthLimit - 1;
             highWater = std::max(highWater, nextFree);
             nextFree = firstFree;
-            code = TakeCode(r);
-            if (code == NoMoreCodes)
+            // Encoders may send clear codes back to back; each one only
+            // clears, and an end code right after a clear ends the raster.
+            do
+                code = TakeCode(r);
+            while (code == clearCode);
+            if (code == NoMoreCodes || code == endCode)
                 break;
-            // The code after a clear code is a pixel, whatever its value.
+            // Any other code after a clear code is a pixel, even a root the
+            // colour table does not have.
             previousCode = code;
             firstPixel = code & pixelMask;
             const uint8_t pixel = uint8_t(firstPixel);

@@ -153,9 +153,12 @@ TEST(GifDecoder, UndefinedCodesAndRootQuirks) {
     // the colour table has an entry of that number.
     EXPECT_EQ(Row(Raster(2, PackCodes(2, {4, 1, 6, 6, 2, 8, 5})), 8, 8), (Bytes{1, 1, 1, 1, 1, 2, 1, 1}))
         << "depth above m";
-    // The code after a clear is a pixel, even the end code or another clear;
-    // decoding goes on after either.
-    EXPECT_EQ(Row(Raster(2, PackCodes(2, {4, 5, 4, 4, 1, 5})), 3, 2), (Bytes{1, 0, 1})) << "clear then end";
+    // Clear codes back to back only clear: the dictionary starts afresh
+    // after the last one.
+    EXPECT_EQ(Row(Raster(2, PackCodes(2, {4, 4, 4, 1, 2, 6, 5})), 5, 2), (Bytes{1, 2, 1, 2, 0}))
+        << "clear, clear, clear, pixels";
+    // An end code right after a clear ends the raster; what follows is ignored.
+    EXPECT_EQ(Row(Raster(2, PackCodes(2, {4, 1, 4, 5, 2, 3, 5})), 4, 2), (Bytes{1, 0, 0, 0})) << "clear then end";
     // Without a leading clear code the first code is a pixel and adds no entry.
     EXPECT_EQ(Row(Raster(2, PackCodes(2, {1, 6, 5})), 3, 2), (Bytes{1, 1, 1})) << "no leading clear";
     EXPECT_EQ(Row(Raster(2, PackCodes(2, {5, 1, 5})), 2, 2), (Bytes{0, 0})) << "end code first: nothing";

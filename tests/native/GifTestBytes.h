@@ -40,24 +40,20 @@ inline Bytes PackCodes(int m, const std::vector<uint32_t>& codes) {
     std::vector<std::pair<uint32_t, int>> sized;
     int width = m + 1;
     uint32_t nextFree = clear + 2;
-    // The first code (unless it is a clear code) and the code after a clear
-    // code are pixels, whatever their value, and add no entry.
+    // The first code (unless it is a clear code) and the first code after
+    // clear codes are pixels and add no entry.
     bool first = true;
     bool afterClear = false;
     for (uint32_t code : codes) {
         sized.emplace_back(code, width);
         const bool wasFirst = std::exchange(first, false);
-        if (afterClear) {
-            afterClear = false;
-            continue;
-        }
         if (code == clear) {
             width = m + 1;
             nextFree = clear + 2;
             afterClear = true;
             continue;
         }
-        if (wasFirst)
+        if (std::exchange(afterClear, false) || wasFirst)
             continue;
         if (nextFree < 4096) {
             ++nextFree;
