@@ -193,6 +193,14 @@ inline void WriteString(const TChunkEntry* chunks, uint32_t code, uint32_t lengt
     }
 }
 
+// Strings written straight into their row may leave up to ChunkSlack bytes
+// of their last chunk after the cursor; where decoding stops inside a row,
+// those pixels were never reached and must read as 0 again.
+inline void ClearPastCursor(const RasterCursor& c) {
+    if (c.PixelBits == 8 && c.Row < c.RowCount)
+        std::memset(c.RowStart + c.Column, 0, std::min<uint32_t>(ChunkSlack, uint32_t(c.PixelsPerRow - c.Column)));
+}
+
 struct TDecoder {
     CodeReaderState Reader;
     RasterCursor Cursor;
@@ -331,8 +339,10 @@ uint32_t TDecoder::Run() {
                 }
                 while (working > rootLimit) {
                     if (depth > StackLimit) {
-                        if (!AcceptCorrupt)
+                        if (!AcceptCorrupt) {
+                            ClearPastCursor(c);
                             throw EInvalidGraphicOperation(SGIFDecodeError);
+                        }
                         corrupt = true;
                         break;
                     }
@@ -383,6 +393,7 @@ uint32_t TDecoder::Run() {
         if constexpr (Listening)
             report(code);
     }
+    ClearPastCursor(c);
     Reader = r;
     Cursor = c;
     Corrupt = corrupt;
