@@ -55,6 +55,7 @@ TJvGIFFrame::TJvGIFFrame(TJvGIFImage* owner) : OwnerImage_(owner) {
 
 TJvGIFFrame::~TJvGIFFrame() {
     CachedBitmap_.reset();
+    ClaimPixelBytes(0);
     DisposeExtensionList(ExtensionList_);
 }
 
@@ -71,6 +72,13 @@ void TJvGIFFrame::ResetFrame() {
 
 void TJvGIFFrame::FreshBitmap() {
     CachedBitmap_ = std::make_unique<TBitmap>();
+    ClaimPixelBytes(0);
+}
+
+void TJvGIFFrame::ClaimPixelBytes(uint64_t bytes) {
+    if (OwnerImage_)
+        OwnerImage_->DecodedPixelBytes_ = OwnerImage_->DecodedPixelBytes_ - PixelBytes_ + bytes;
+    PixelBytes_ = bytes;
 }
 
 int TJvGIFFrame::FrameWidth() {
@@ -107,6 +115,7 @@ void TJvGIFFrame::SetFrameComment(const TStringList& lines) {
 void TJvGIFFrame::AssignNone() {
     ResetFrame();
     CachedBitmap_.reset();
+    ClaimPixelBytes(0);
 }
 
 void TJvGIFFrame::Assign(TPersistent* source) {
@@ -122,6 +131,7 @@ void TJvGIFFrame::Assign(TPersistent* source) {
         if (frame->CachedBitmap_) {
             FreshBitmap();
             CachedBitmap_->Assign(frame->CachedBitmap_.get());
+            ClaimPixelBytes(uint64_t(CachedBitmap_->Stride()) * uint64_t(CachedBitmap_->Height()));
         }
         KeyColor_ = frame->KeyColor_;
         DelayMs_ = frame->DelayMs_;

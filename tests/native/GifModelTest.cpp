@@ -507,3 +507,38 @@ TEST(GifBitmap, CachingRebuildingAndFailures) {
     EXPECT_EQ(stages[1], psRunning);
     EXPECT_EQ(stages.back(), psEnding);
 }
+
+TEST(GifBitmap, DecodedFramesShareOneBudget) {
+    GifWriter w;
+    w.Header("89a").Screen(1024, 256, Palette(256));
+    ImageSpec spec;
+    spec.Width = 1024;
+    spec.Height = 256;
+    spec.Indices = Noise(1024 * 256, 256, 5);
+    for (int i = 0; i < 5; ++i)
+        w.Image(spec);
+    const Bytes bytes = w.Trailer().Finish();
+    TJvGIFImage image;
+    image.SetPixelBudget(uint64_t(1) << 20); // four frames of 256 KiB
+    TMemoryStream s;
+    s.WriteBuffer(bytes.data(), int64_t(bytes.size()));
+    s.SetPosition(0);
+    image.LoadFromStream(s);
+    for (int i = 1; i < 4; ++i)
+        EXPECT_NO_THROW(image.FrameAt(i)->FrameBitmap()) << i;
+    EXPECT_EQ(image.DecodedPixelBytes(), uint64_t(1) << 20);
+    try {
+        image.FrameAt(4)->FrameBitmap();
+        FAIL() << "the fifth frame passes the budget";
+    } catch (const EOutOfMemory& e) {
+        EXPECT_EQ(e.Message(), "Not enough memory for a GIF frame of 1024 x 256 pixels: the decoded frames of one "
+                               "image are limited to 1 MiB");
+    }
+    EXPECT_TRUE(image.FrameAt(4)->CachedBitmap()->Empty());
+    // A bitmap let go returns its share.
+    image.FrameAt(1)->FreshBitmap();
+    EXPECT_NO_THROW(image.FrameAt(4)->FrameBitmap());
+    ExpectPixels(*image.FrameAt(4), spec.Indices, 1024, "frame 4 after frame 1 let go");
+    image.Assign(nullptr);
+    EXPECT_EQ(image.DecodedPixelBytes(), 0u);
+}
