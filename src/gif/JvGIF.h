@@ -146,6 +146,8 @@ private:
     friend class TGIFReader;
 
     void AssignNone();
+    // Shares another frame's data and copies its fields; measures and decodes nothing.
+    void CopyFrame(TJvGIFFrame& frame);
     // Counts bytes of pixels held by CachedBitmap against the owner's budget.
     void ClaimPixelBytes(uint64_t bytes);
 

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <utility>
 
 TColor TripletToColor(const uint8_t* triple) {
     return RGBToColor(triple[0], triple[1], triple[2]);
@@ -118,28 +119,32 @@ void TJvGIFFrame::AssignNone() {
     ClaimPixelBytes(0);
 }
 
+void TJvGIFFrame::CopyFrame(TJvGIFFrame& frame) {
+    SharedData_.Reset(frame.SharedData_.Get());
+    HasLocalTable_ = frame.OwnerImage_ == OwnerImage_ ? frame.HasLocalTable_ : true;
+    Origin_ = frame.Origin_;
+    IsInterlaced_ = frame.IsInterlaced_;
+    if (frame.CachedBitmap_) {
+        FreshBitmap();
+        CachedBitmap_->Assign(frame.CachedBitmap_.get());
+        ClaimPixelBytes(uint64_t(CachedBitmap_->Stride()) * uint64_t(CachedBitmap_->Height()));
+    }
+    KeyColor_ = frame.KeyColor_;
+    DelayMs_ = frame.DelayMs_;
+    DisposalMode_ = frame.DisposalMode_;
+    IsCorrupted_ = frame.IsCorrupted_;
+    TStringList* comment = frame.LookupComment(false);
+    if (comment && comment->Count() > 0)
+        SetFrameComment(*comment);
+}
+
 void TJvGIFFrame::Assign(TPersistent* source) {
     if (!source) {
         AssignNone();
     } else if (source == this) {
         // Only the logical size is brought up to date.
     } else if (auto* frame = dynamic_cast<TJvGIFFrame*>(source)) {
-        SharedData_.Reset(frame->SharedData_.Get());
-        HasLocalTable_ = frame->OwnerImage_ == OwnerImage_ ? frame->HasLocalTable_ : true;
-        Origin_ = frame->Origin_;
-        IsInterlaced_ = frame->IsInterlaced_;
-        if (frame->CachedBitmap_) {
-            FreshBitmap();
-            CachedBitmap_->Assign(frame->CachedBitmap_.get());
-            ClaimPixelBytes(uint64_t(CachedBitmap_->Stride()) * uint64_t(CachedBitmap_->Height()));
-        }
-        KeyColor_ = frame->KeyColor_;
-        DelayMs_ = frame->DelayMs_;
-        DisposalMode_ = frame->DisposalMode_;
-        IsCorrupted_ = frame->IsCorrupted_;
-        TStringList* comment = frame->LookupComment(false);
-        if (comment && comment->Count() > 0)
-            SetFrameComment(*comment);
+        CopyFrame(*frame);
     } else if (auto* image = dynamic_cast<TJvGIFImage*>(source)) {
         if (image->FrameCount() == 0)
             Assign(nullptr);
@@ -339,20 +344,23 @@ void TJvGIFImage::Assign(TPersistent* source) {
     } else if (source == this) {
         return;
     } else if (auto* image = dynamic_cast<TJvGIFImage*>(source)) {
+        // The frames are copied aside first and nothing is measured, so the
+        // copy decodes nothing and either completes or leaves this image as it was.
+        TObjectList<TJvGIFFrame> frames;
+        for (int i = 0; i < image->FrameCount(); ++i) {
+            TJvGIFFrame* from = image->FrameAt(i);
+            auto frame = std::make_unique<TJvGIFFrame>(this);
+            frame->CopyFrame(*from);
+            frame->HasLocalTable_ = from->HasLocalTable_;
+            frames.Add(std::move(frame));
+        }
+        std::swap(FrameList_, frames);
+        frames.Clear();
         SharedHeader_.Reset(image->SharedHeader_.Get());
         GifVersion_ = image->GifVersion_;
         BackdropColor_ = image->BackdropColor_;
         LoopCount_ = image->LoopCount_;
         LoopDeclared_ = image->LoopDeclared_;
-        while (!FrameList_.Empty())
-            FrameList_.Delete(0);
-        for (int i = 0; i < image->FrameCount(); ++i) {
-            TJvGIFFrame* from = image->FrameAt(i);
-            auto frame = std::make_unique<TJvGIFFrame>(this);
-            frame->Assign(from);
-            frame->HasLocalTable_ = from->HasLocalTable_;
-            FrameList_.Add(std::move(frame));
-        }
         LogicalWidth_ = image->LogicalWidth_;
         LogicalHeight_ = image->LogicalHeight_;
         ActiveFrameIndex_ = image->ActiveFrameIndex_;

@@ -184,6 +184,39 @@ TEST(GifModel, AssignSharesDataAndEqualityFollowsTheHeader) {
     EXPECT_FALSE(copy->Equals(&bitmap));
 }
 
+// A copy decodes nothing, so a frame that cannot be decoded (here one too
+// large to allocate) in the middle of the source neither stops the copy
+// halfway nor gets decoded ahead of need.
+TEST(GifModel, AssignDecodesNothing) {
+    GifWriter w;
+    w.Header("89a").Screen(65535, 65535, Palette(4));
+    ImageSpec small;
+    small.Width = 4;
+    small.Height = 2;
+    small.Indices = Noise(8, 4, 1);
+    ImageSpec huge;
+    huge.Width = 65535;
+    huge.Height = 65535;
+    const Bytes codes = gifwriter::LzwEncode(Bytes{1}, 2);
+    huge.RawData = &codes;
+    huge.MinCodeSize = 2;
+    auto source = Load(w.Image(small).Image(huge).Image(small).Trailer().Finish());
+    auto target = Load(Animation());
+    target->FrameAt(2)->FrameBitmap();
+
+    EXPECT_NO_THROW(target->Assign(source.get()));
+    ASSERT_EQ(target->FrameCount(), 3);
+    EXPECT_TRUE(target->Equals(source.get()));
+    EXPECT_EQ(target->LogicalWidth(), 65535);
+    for (int i = 1; i < 3; ++i) {
+        EXPECT_EQ(source->FrameAt(i)->CachedBitmap(), nullptr) << "source frame " << i << " decoded by the copy";
+        EXPECT_EQ(target->FrameAt(i)->CachedBitmap(), nullptr) << "copied frame " << i << " decoded by the copy";
+    }
+    EXPECT_EQ(target->FrameAt(0)->FrameBitmap()->Width(), 4) << "a bitmap the source had is copied";
+    EXPECT_THROW(target->FrameAt(1)->FrameBitmap(), EOutOfMemory);
+    EXPECT_EQ(target->FrameAt(2)->FrameBitmap()->Width(), 4);
+}
+
 TEST(GifModel, FrameCopiesAndLocalTables) {
     auto image = Load(Animation());
     auto other = Load(Animation(1));
