@@ -2,10 +2,10 @@
 // or fails with one of the framework's errors, and where giflib decodes a file
 // completely, every frame's indices agree with giflib's.
 
+#include "GiflibReader.h"
 #include "gif/JvGIF.h"
 #include "rtl/Errors.h"
 
-#include <gif_lib.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -38,37 +38,17 @@ std::vector<uint8_t> ReadFile(const fs::path& path) {
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-struct MemoryReader {
-    const std::vector<uint8_t>* Data;
-    size_t Position = 0;
-};
-
-int ReadFromMemory(GifFileType* gif, GifByteType* buffer, int count) {
-    auto* reader = static_cast<MemoryReader*>(gif->UserData);
-    const size_t n = std::min(size_t(count), reader->Data->size() - reader->Position);
-    std::memcpy(buffer, reader->Data->data() + reader->Position, n);
-    reader->Position += n;
-    return int(n);
-}
-
 // giflib's frames (indices row by row), or nothing when giflib does not
 // decode the whole file.
 std::vector<std::vector<uint8_t>> ReferenceFrames(const std::vector<uint8_t>& bytes, std::vector<int>& widths) {
-    MemoryReader reader{&bytes};
-    int error = 0;
-    GifFileType* gif = DGifOpen(&reader, ReadFromMemory, &error);
     std::vector<std::vector<uint8_t>> frames;
-    if (!gif)
+    const auto decoded = giflibref::Slurp(bytes);
+    if (!decoded->Gif || decoded->Error != 0)
         return frames;
-    if (DGifSlurp(gif) == GIF_OK) {
-        for (int i = 0; i < gif->ImageCount; ++i) {
-            const SavedImage& image = gif->SavedImages[i];
-            const size_t size = size_t(image.ImageDesc.Width) * size_t(image.ImageDesc.Height);
-            frames.emplace_back(image.RasterBits, image.RasterBits + size);
-            widths.push_back(image.ImageDesc.Width);
-        }
+    for (int i = 0; i < decoded->Gif->ImageCount; ++i) {
+        frames.push_back(giflibref::Raster(decoded->Gif->SavedImages[i]));
+        widths.push_back(decoded->Gif->SavedImages[i].ImageDesc.Width);
     }
-    DGifCloseFile(gif, &error);
     return frames;
 }
 
