@@ -7,6 +7,7 @@
 #include "app/SetupLauncherWin.h"
 #include "app/uFoMain.h"
 #include "app/uSplash.h"
+#include "ui/Application.h"
 
 namespace {
 
@@ -35,6 +36,7 @@ public:
     std::unique_ptr<TLauncherSplash> CreateSplash() override { return std::make_unique<TSplashWindow>(); }
     void SetStartEnabled(bool enabled) override { Owner_.btnOK->SetEnabled(enabled); }
     std::string PasswordText() override { return Owner_.edPass->Text(); }
+    void FocusPassword() override { Owner_.edPass->SetFocus(); }
 
 private:
     TFoMain& Owner_;

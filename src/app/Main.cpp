@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "app/uFoMain.h"
+#include "ui/Application.h"
 #include "ui/Forms.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {

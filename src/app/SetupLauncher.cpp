@@ -47,8 +47,28 @@ std::string SetupWorkingDirectory(const std::string& exePath) {
     return delimiter == std::string::npos ? std::string() : exePath.substr(0, delimiter + 1);
 }
 
-bool PasswordRefused(const std::string& password) {
-    return password.find('"') != std::string::npos;
+namespace {
+
+// Length as SQL Server counts it: UTF-16 units of the UTF-8 text.
+size_t Utf16Length(const std::string& text) {
+    size_t units = 0;
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        units += (byte & 0xC0) != 0x80;
+        units += byte >= 0xF0;
+    }
+    return units;
+}
+
+}  // namespace
+
+TLauncherMessage PasswordRefusal(const std::string& password) {
+    if (password.find('"') != std::string::npos)
+        return {SCaptionWarning, SPasswordQuote, MsgOK | MsgIconWarning};
+    // Refused rather than cut: setup must get the password the user confirmed.
+    if (Utf16Length(password) > SaPasswordMaxLength)
+        return {SCaptionWarning, SPasswordTooLong, MsgOK | MsgIconWarning};
+    return {};
 }
 
 std::string SetupPasswordArgument(const std::string& password) {
@@ -77,10 +97,6 @@ TLauncherMessage SetupMissingMessage() {
 
 TLauncherMessage ConfirmationMessage(const std::string& password) {
     return {SCaptionQuestion, SConfirmHead + password + SConfirmTail, MsgYesNo | MsgIconInformation};
-}
-
-TLauncherMessage PasswordQuoteMessage() {
-    return {SCaptionWarning, SPasswordQuote, MsgOK | MsgIconWarning};
 }
 
 TLauncherMessage SetupNotStartedMessage(const std::string& launchPath, const std::string& systemError) {
@@ -116,8 +132,10 @@ void RunInstallationSequence(TLauncherPlatform& platform) {
     const std::string folder = ProgramFolder(platform.ProgramPath());
     const std::string launchPath = LaunchPath(folder);
     const std::string password = platform.PasswordText();
-    if (PasswordRefused(password)) {
-        Show(platform, PasswordQuoteMessage());
+    const TLauncherMessage refusal = PasswordRefusal(password);
+    if (!refusal.Text.empty()) {
+        Show(platform, refusal);
+        platform.FocusPassword();
         return;
     }
     const std::string parameters = SetupParameters(password);
@@ -137,6 +155,10 @@ void RunInstallationSequence(TLauncherPlatform& platform) {
         std::unique_ptr<TLauncherSplash> splash = platform.CreateSplash();
         splash->Show();
         result = RunSetupProcess(platform, launchPath, parameters, SetupShowMode);
+        // A close of the main window that came in the last wait slice would
+        // otherwise be handled inside the message box below and end it at once.
+        if (result.Started && !SetupExitMessage(result.ExitCode).Text.empty())
+            platform.ProcessMessages();
     }
     if (!result.Started)
         Show(platform, SetupNotStartedMessage(launchPath, result.ErrorText));

@@ -46,12 +46,19 @@ inline constexpr const char* SConfirmTail =
     "\r\nProszę podać je w oknie konfiguracji połączenia aplikacji ARVELO."
     "\r\nCzy kontynuować instalację SQL Server?";
 inline constexpr const char* SPasswordQuote = "Hasło nie może zawierać znaku cudzysłowu (\").";
+inline constexpr const char* SPasswordTooLong = "Hasło może mieć najwyżej 128 znaków.";
 inline constexpr const char* SSetupNotStarted = "Nie można uruchomić instalatora SQL Server: ";
 inline constexpr const char* SSetupRebootRequired =
     "Instalacja SQL Server została zakończona. Aby ją dokończyć, uruchom ponownie komputer.";
 inline constexpr const char* SSetupFailed =
     "Instalator SQL Server zakończył pracę z kodem błędu %d (0x%.8X). Szczegóły zawiera plik "
     "Summary.txt w folderze Setup Bootstrap\\Log instalacji SQL Server.";
+
+struct TLauncherMessage {
+    std::string Caption;
+    std::string Text;
+    unsigned Style = 0;
+};
 
 // The program path cut after its last backslash or colon; the trailing
 // backslash goes unless a backslash or colon precedes it (C:\ keeps it).
@@ -61,9 +68,13 @@ std::string LaunchPath(const std::string& programFolder);
 // The path cut after its last backslash or colon, keeping it; a forward slash
 // does not count, so the launch path gives the program folder's parent.
 std::string SetupWorkingDirectory(const std::string& exePath);
-// True when setup cannot be given this password: it has no way to receive a
-// double quote inside a value.
-bool PasswordRefused(const std::string& password);
+// SQL Server's limit for a login's password, in characters.
+inline constexpr size_t SaPasswordMaxLength = 128;
+
+// The refusal for a password that setup cannot be given or SQL Server would
+// not take, before anything starts; empty text when it may go on. Setup has no
+// way to receive a double quote inside a value.
+TLauncherMessage PasswordRefusal(const std::string& password);
 // The /SAPWD value as it goes on the command line: verbatim, or quoted when a
 // space or tab would split it (backslashes before the closing quote doubled).
 std::string SetupPasswordArgument(const std::string& password);
@@ -72,15 +83,8 @@ std::string SetupParameters(const std::string& password);
 // A double quote, the executable path, a double quote, a space, the parameters.
 std::string SetupCommandLine(const std::string& exePath, const std::string& parameters);
 
-struct TLauncherMessage {
-    std::string Caption;
-    std::string Text;
-    unsigned Style = 0;
-};
-
 TLauncherMessage SetupMissingMessage();
 TLauncherMessage ConfirmationMessage(const std::string& password);
-TLauncherMessage PasswordQuoteMessage();
 TLauncherMessage SetupNotStartedMessage(const std::string& launchPath, const std::string& systemError);
 // Nothing to say (empty text) for exit code 0.
 TLauncherMessage SetupExitMessage(uint32_t exitCode);
@@ -120,6 +124,9 @@ public:
     virtual std::unique_ptr<TLauncherSplash> CreateSplash() = 0;
     virtual void SetStartEnabled(bool enabled) = 0;
     virtual std::string PasswordText() = 0;
+    // Puts the focus in the password field, so that a refused password can be
+    // mended at once.
+    virtual void FocusPassword() = 0;
 };
 
 struct TSetupRunResult {

@@ -103,7 +103,10 @@ std::unique_ptr<TLauncherProcess> TWin32LauncherPlatform::StartProcess(const std
     PROCESS_INFORMATION info{};
     if (!CreateProcessW(nullptr, lineBuffer.data(), nullptr, nullptr, FALSE, creationFlags, nullptr,
                         directory.empty() ? nullptr : directory.c_str(), &startup, &info)) {
-        errorText = SystemErrorText(GetLastError(), QuotedProgram(commandLine));
+        // Read before anything else runs: building the text allocates, and
+        // the heap may set the thread's last error.
+        const DWORD error = GetLastError();
+        errorText = SystemErrorText(error, QuotedProgram(commandLine));
         return nullptr;
     }
     TScopedHandle thread(info.hThread);

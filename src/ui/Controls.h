@@ -1,7 +1,7 @@
 #pragma once
-// Controls: TControl (position, size, text, colour, font), TGraphicControl
-// (windowless, painted by its parent through the parent's DC) and
-// TWinControl (owns a window; system classes such as EDIT are subclassed).
+// The control base: TControl (position, size, text, colour, font, parent)
+// and TGraphicControl (windowless, painted by its parent through the
+// parent's DC). The windowed control is in WinControl.h.
 
 #include <windows.h>
 
@@ -110,107 +110,5 @@ public:
     virtual void Paint(HDC dc) = 0;
 };
 
-// What CreateWnd passes to CreateWindowExW.
-struct TCreateParams {
-    std::wstring WindowClass;
-    bool SystemClass = false;  // a class of the system (EDIT, BUTTON): subclassed
-    std::wstring Caption;
-    DWORD Style = 0;
-    DWORD ExStyle = 0;
-    int X = 0, Y = 0, Width = 0, Height = 0;
-    HWND WndParent = nullptr;
-};
-
-class TWinControl : public TControl {
-public:
-    explicit TWinControl(TComponent* owner);
-    ~TWinControl() override;
-    const char* ClassName() const override { return "TWinControl"; }
-
-    // The window, created (with the parents') when first needed.
-    HWND Handle();
-    bool HandleAllocated() const { return Handle_ != nullptr; }
-    void HandleNeeded() { Handle(); }
-    // Our control behind a window, or null for any other window.
-    static TWinControl* FromHandle(HWND window);
-    void SetParent(TWinControl* parent) override;
-
-    int ControlCount() const { return static_cast<int>(Controls_.size()); }
-    TControl* Controls(int index) const;
-
-    // Position in the parent's tab order; windows are stacked in that order,
-    // which is the order the dialog keys follow.
-    int TabOrder() const { return TabOrder_; }
-    void SetTabOrder(int order);
-    bool TabStop() const { return TabStop_; }
-    void SetTabStop(bool tabStop);
-    bool Focused() const;
-    void SetFocus();
-    bool CanFocus() const;
-
-    std::string Text() const override;
-    void SetBounds(int left, int top, int width, int height) override;
-    void Invalidate() override;
-    void ChangeScale(int multiplier, int divisor) override;
-    bool ReadProperty(TReader& reader, const std::string& name, const TStoredValue& value) override;
-
-    // Lays out the aligned children in the client area.
-    void AlignControls();
-
-    // Paints the windowless children that meet the area; paint code takes a
-    // DC so that it serves the screen and off-screen bitmaps alike.
-    void PaintControls(HDC dc, const RECT& area);
-
-protected:
-    virtual void CreateParams(TCreateParams& params) const;
-    void CreateHandle();
-    void DestroyHandle();
-    // The first window message handler of every control; one handler per
-    // message, everything else goes to DefaultHandler.
-    virtual LRESULT WndProc(UINT message, WPARAM wParam, LPARAM lParam);
-    LRESULT DefaultHandler(UINT message, WPARAM wParam, LPARAM lParam);
-    // WM_COMMAND notifications the parent hands back to the control.
-    virtual void CommandNotify(WORD code) { (void)code; }
-    // After the window and its children exist.
-    virtual void HandleCreated() {}
-    // Told to the top-level control when one of its controls takes the focus.
-    virtual void ControlFocused(TWinControl* control) { (void)control; }
-
-    void TextChanged() override;
-    void FontChanged() override;
-    void ColorChanged() override;
-    void EnabledChanged() override;
-    void VisibleChanged() override;
-    void BoundsChanged() override;
-    void Loaded() override;
-
-private:
-    friend class TControl;
-    static LRESULT CALLBACK StdWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-    static LRESULT CALLBACK SubclassProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id,
-                                         DWORD_PTR data);
-    // Runs WndProc; an error that escapes goes to the central error reporting.
-    LRESULT Dispatch(UINT message, WPARAM wParam, LPARAM lParam);
-    void Bind(HWND window);
-    void Unbind();
-    void InsertControl(TControl* control);
-    void RemoveControl(TControl* control);
-    std::vector<TWinControl*> TabList() const;
-    void ArrangeTabOrder();
-    void WMCommand(WPARAM wParam, LPARAM lParam);
-    void WMWindowPosChanged();
-    void WMSize();
-
-    HWND Handle_ = nullptr;
-    bool Subclassed_ = false;
-    std::vector<TControl*> Controls_;
-    int TabOrder_ = -1;
-    bool TabStop_ = false;
-    int ControlId_ = 0;
-    bool Aligning_ = false;
-};
-
-// Reports an error escaping a message handler; defined by the application.
-void HandleWindowException(TComponent* sender);
 // The screen's pixels per inch (system DPI).
 int ScreenPixelsPerInch();

@@ -2,7 +2,7 @@
 // Standard controls: the windowless label, the single-line edit field and the
 // push button.
 
-#include "ui/Controls.h"
+#include "ui/WinControl.h"
 
 enum TAlignment { taLeftJustify, taRightJustify, taCenter };
 enum TTextLayout { tlTop, tlCenter, tlBottom };

@@ -13,6 +13,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// Show mode 1 through STARTF_USESHOWWINDOW, a console of its own, normal priority.
+const std::string StartedAsSetup = "startup-flags=0x00000001 show=1 console=own priority=0x00000020\n";
+
 // The process part is real; the window part is not needed here.
 class TProcessOnlyPlatform : public TWin32LauncherPlatform {
 public:
@@ -22,6 +25,7 @@ public:
     std::unique_ptr<TLauncherSplash> CreateSplash() override { return nullptr; }
     void SetStartEnabled(bool) override {}
     std::string PasswordText() override { return {}; }
+    void FocusPassword() override {}
 };
 
 class LauncherWin : public ::testing::Test {
@@ -61,7 +65,7 @@ TEST_F(LauncherWin, SetupReceivesExactCommandLineAndWorkingDirectory) {
         ASSERT_TRUE(result.Started) << password << ": " << result.ErrorText;
         EXPECT_EQ(result.ExitCode, 0u) << password;
         const std::string expected = SetupCommandLine(LaunchPathHere(), parameters) + "\n" +
-                                     WideToUtf8(Temp.Path().wstring()) + "\\\n";
+                                     WideToUtf8(Temp.Path().wstring()) + "\\\n" + StartedAsSetup;
         EXPECT_EQ(ReadFileBytes(Record), expected) << password;
     }
 }
@@ -72,16 +76,36 @@ TEST_F(LauncherWin, ExitCodesAndTheWaitLoop) {
         const wchar_t* exit;
         const wchar_t* waitMs;
         uint32_t expected;
+        const char* report;  // the stand-in's complaint, instead of the record
     };
-    const Case cases[] = {{L"3010", L"0", 3010u}, {L"-1", L"0", 0xFFFFFFFFu}, {L"1", L"300", 1u}};
+    const Case cases[] = {
+        {L"3010", L"0", 3010u, nullptr},
+        {L"-1", L"0", 0xFFFFFFFFu, nullptr},
+        {L"1", L"300", 1u, nullptr},
+        {L"010", L"0", 10u, nullptr},
+        {L"08", L"0x0", 8u, nullptr},
+        {L"0x84B40000", L"00", 0x84B40000u, nullptr},
+        {L"0", L"-1", 2u, "KANTREL_STANDIN_WAIT_MS=\"-1\" is not a decimal or 0x-hexadecimal number"},
+        {L"0", L"1e3", 2u, "KANTREL_STANDIN_WAIT_MS=\"1e3\" is not"},
+        {L"12x", L"0", 2u, "KANTREL_STANDIN_EXIT_CODE=\"12x\" is not"},
+        {L"0x", L"0", 2u, "KANTREL_STANDIN_EXIT_CODE=\"0x\" is not"},
+        {L"4294967296", L"0", 2u, "KANTREL_STANDIN_EXIT_CODE=\"4294967296\" is not"},
+    };
     for (const Case& c : cases) {
+        const std::string name = WideToUtf8(c.exit) + ", wait " + WideToUtf8(c.waitMs);
+        fs::remove(Record);
         SetTestEnvironment(L"KANTREL_STANDIN_EXIT_CODE", c.exit);
         SetTestEnvironment(L"KANTREL_STANDIN_WAIT_MS", c.waitMs);
         TProcessOnlyPlatform platform;
         const TSetupRunResult result = RunSetupProcess(platform, LaunchPathHere(), "/QS", SetupShowMode);
-        ASSERT_TRUE(result.Started) << WideToUtf8(c.exit);
-        EXPECT_EQ(result.ExitCode, c.expected) << WideToUtf8(c.exit);
-        if (std::wstring(c.waitMs) != L"0") {
+        ASSERT_TRUE(result.Started) << name;
+        EXPECT_EQ(result.ExitCode, c.expected) << name;
+        const std::string record = ReadFileBytes(Record);
+        if (c.report)
+            EXPECT_NE(record.find(std::string("setup-standin: ") + c.report), std::string::npos) << name << ": " << record;
+        else
+            EXPECT_NE(record.find("/QS\n"), std::string::npos) << name << ": " << record;
+        if (std::wstring(c.waitMs) == L"300") {
             EXPECT_GT(platform.Pumps, 0) << "messages handled while setup runs";
         }
     }

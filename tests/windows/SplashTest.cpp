@@ -11,6 +11,7 @@
 
 #include "app/uFoMain.h"
 #include "app/uSplash.h"
+#include "ui/Application.h"
 #include "ui/Graphics.h"
 
 namespace {

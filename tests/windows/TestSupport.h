@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "ui/Application.h"
 #include "ui/Forms.h"
 
 // Handles pending messages for a while, so that posted input arrives.

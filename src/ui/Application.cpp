@@ -1,0 +1,181 @@
+#include "ui/Application.h"
+
+#include <vector>
+
+#include "rtl/ErrorReport.h"
+#include "rtl/Errors.h"
+#include "ui/Forms.h"
+#include "ui/WinText.h"
+
+TApplication* Application = nullptr;
+
+void HandleWindowException(TComponent* sender) {
+    if (Application)
+        Application->HandleException(sender);
+}
+
+namespace {
+
+// Disables every visible, enabled top-level window of this thread except
+// the one given, and enables them again when it goes.
+class TTaskWindowsDisabled {
+public:
+    explicit TTaskWindowsDisabled(HWND keep) : Keep_(keep) {
+        EnumThreadWindows(GetCurrentThreadId(), Collect, reinterpret_cast<LPARAM>(this));
+        for (HWND window : Windows_)
+            EnableWindow(window, FALSE);
+    }
+    ~TTaskWindowsDisabled() {
+        for (HWND window : Windows_)
+            if (IsWindow(window))
+                EnableWindow(window, TRUE);
+    }
+    TTaskWindowsDisabled(const TTaskWindowsDisabled&) = delete;
+    TTaskWindowsDisabled& operator=(const TTaskWindowsDisabled&) = delete;
+
+private:
+    static BOOL CALLBACK Collect(HWND window, LPARAM data) {
+        auto* self = reinterpret_cast<TTaskWindowsDisabled*>(data);
+        if (window != self->Keep_ && IsWindowVisible(window) && IsWindowEnabled(window))
+            self->Windows_.push_back(window);
+        return TRUE;
+    }
+
+    HWND Keep_;
+    std::vector<HWND> Windows_;
+};
+
+}  // namespace
+
+TApplication::TApplication(TComponent* owner) : TComponent(owner) {
+    if (!Application)
+        Application = this;
+}
+
+TApplication::~TApplication() {
+    Destroying();
+    // Forms go before the window that owns them.
+    while (ComponentCount() > 0)
+        delete Components(ComponentCount() - 1);
+    if (Handle_)
+        DestroyWindow(Handle_);
+    if (Application == this)
+        Application = nullptr;
+}
+
+void TApplication::Initialize() {
+    if (Handle_)
+        return;
+    WNDCLASSEXW windowClass{};
+    windowClass.cbSize = sizeof windowClass;
+    windowClass.lpfnWndProc = AppWndProc;
+    windowClass.hInstance = GetModuleHandleW(nullptr);
+    windowClass.hIcon = Icon(false);
+    windowClass.lpszClassName = L"KantrelApplication";
+    RegisterClassExW(&windowClass);  // fails harmlessly when registered already
+    Handle_ = CreateWindowExW(0, windowClass.lpszClassName, Utf8ToWide(Title_).c_str(),
+                              WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, 0, 0, 0, 0, nullptr, nullptr,
+                              windowClass.hInstance, nullptr);
+    if (!Handle_)
+        throw Exception("Cannot create the application window");
+}
+
+LRESULT CALLBACK TApplication::AppWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+void TApplication::SetTitle(const std::string& title) {
+    Title_ = title;
+    if (Handle_)
+        SetWindowTextW(Handle_, Utf8ToWide(title).c_str());
+}
+
+HICON TApplication::Icon(bool small) const {
+    const int size = GetSystemMetrics(small ? SM_CXSMICON : SM_CXICON);
+    auto icon = static_cast<HICON>(
+        LoadImageW(GetModuleHandleW(nullptr), L"MAINICON", IMAGE_ICON, size, size, LR_DEFAULTCOLOR | LR_SHARED));
+    return icon ? icon : LoadIconW(nullptr, MAKEINTRESOURCEW(32512));  // IDI_APPLICATION
+}
+
+void TApplication::FormDestroyed(TForm* form) {
+    if (MainForm_ == form)
+        MainForm_ = nullptr;
+}
+
+void TApplication::Run() {
+    if (MainForm_ && ShowMainForm)
+        MainForm_->Show();
+    while (!Terminated_)
+        HandleMessage();
+}
+
+void TApplication::HandleMessage() {
+    MSG message;
+    if (!ProcessMessage(message))
+        WaitMessage();
+}
+
+void TApplication::ProcessMessages() {
+    MSG message;
+    while (ProcessMessage(message)) {
+    }
+}
+
+bool TApplication::ProcessMessage(MSG& message) {
+    if (!PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
+        return false;
+    if (message.message == WM_QUIT) {
+        Terminated_ = true;
+        return true;
+    }
+    if (!IsDialogKey(message)) {
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
+    return true;
+}
+
+bool TApplication::IsDialogKey(MSG& message) {
+    // Tab and the other dialog keys move between a form's controls.
+    if (message.message < WM_KEYFIRST || message.message > WM_KEYLAST || !message.hwnd)
+        return false;
+    HWND root = GetAncestor(message.hwnd, GA_ROOT);
+    if (!dynamic_cast<TForm*>(TWinControl::FromHandle(root)))
+        return false;
+    return IsDialogMessageW(root, &message) != FALSE;
+}
+
+void TApplication::Terminate() { PostQuitMessage(0); }
+
+void TApplication::HandleException(TComponent*) {
+    try {
+        throw;
+    } catch (const EAbort&) {
+        // The silent abort is never shown.
+    } catch (const std::exception& error) {
+        ShowException(error);
+    } catch (...) {
+        ShowException(Exception("Unknown error"));
+    }
+}
+
+void TApplication::ShowException(const std::exception& error) {
+    const auto* own = dynamic_cast<const Exception*>(&error);
+    const std::string message = own ? own->Message() : std::string(error.what());
+    MessageBox(ErrorReportText(message), Title_, MB_OK | MB_ICONSTOP);
+}
+
+int TApplication::MessageBox(const std::string& text, const std::string& caption, unsigned flags) {
+    HWND active = GetActiveWindow();
+    HWND focus = GetFocus();
+    int result;
+    {
+        TTaskWindowsDisabled disabled(Handle_);
+        result = ::MessageBoxW(Handle_, Utf8ToWide(text).c_str(), Utf8ToWide(caption).c_str(), flags);
+    }
+    if (active && IsWindow(active))
+        SetActiveWindow(active);
+    if (focus && IsWindow(focus) && IsWindowEnabled(focus))
+        ::SetFocus(focus);
+    return result;
+}

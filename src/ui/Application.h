@@ -1,0 +1,76 @@
+#pragma once
+// The application object: hidden main window, message loop, central error
+// reporting and message boxes owned by the hidden window.
+
+#include <windows.h>
+// TApplication::MessageBox is ours; the W function is called by its name.
+#undef MessageBox
+
+#include <exception>
+#include <string>
+
+#include "ui/Component.h"
+
+class TForm;
+
+class TApplication : public TComponent {
+public:
+    // The first application object becomes the global Application.
+    explicit TApplication(TComponent* owner = nullptr);
+    ~TApplication() override;
+    const char* ClassName() const override { return "TApplication"; }
+
+    // Creates the hidden main window that owns message boxes.
+    void Initialize();
+    HWND Handle() const { return Handle_; }
+    const std::string& Title() const { return Title_; }
+    void SetTitle(const std::string& title);
+    // The application's icon: MAINICON of the program file when it has one.
+    HICON Icon(bool small) const;
+
+    // Creates a form owned by the application; the first becomes MainForm.
+    template <class T>
+    void CreateForm(T*& reference) {
+        T* form = new T(this);
+        reference = form;
+        if (!MainForm_)
+            MainForm_ = form;
+    }
+    TForm* MainForm() const { return MainForm_; }
+    bool ShowMainForm = true;
+
+    // Shows the main form and handles messages until Terminated.
+    void Run();
+    // Handles every pending message, then returns; a quit message only sets
+    // Terminated.
+    void ProcessMessages();
+    // Handles one message, waiting for one when none is pending.
+    void HandleMessage();
+    // Asks the message loop to end (after any running handler returns).
+    void Terminate();
+    bool Terminated() const { return Terminated_; }
+
+    // The central error reporting: called inside a catch block, shows the
+    // current error unless it is a silent abort.
+    void HandleException(TComponent* sender);
+    void ShowException(const std::exception& error);
+
+    // A message box owned by the hidden main window: every other window of
+    // the program is disabled while it is open; afterwards the previously
+    // active window and its focused control come back. Returns the button.
+    int MessageBox(const std::string& text, const std::string& caption, unsigned flags);
+
+private:
+    friend class TForm;
+    bool ProcessMessage(MSG& message);
+    bool IsDialogKey(MSG& message);
+    void FormDestroyed(TForm* form);
+    static LRESULT CALLBACK AppWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+    HWND Handle_ = nullptr;
+    std::string Title_;
+    TForm* MainForm_ = nullptr;
+    bool Terminated_ = false;
+};
+
+extern TApplication* Application;
