@@ -81,10 +81,7 @@ Bytes Raster(const Bytes& indices, int width, int height, int m, bool interlaced
     } else {
         ordered = indices;
     }
-    Bytes raster{uint8_t(m)};
-    Bytes blocks = gifwriter::SubBlocks(gifwriter::LzwEncode(ordered, m, options), chunk);
-    raster.insert(raster.end(), blocks.begin(), blocks.end());
-    return raster;
+    return gifwriter::RasterBlock(m, gifwriter::LzwEncode(ordered, m, options), chunk);
 }
 
 // Deterministic pseudo-random numbers, the same on every platform.
