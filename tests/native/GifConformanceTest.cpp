@@ -113,6 +113,32 @@ TEST(GifConformance, BackToBackClearCodesGiveTheSuitesPictures) {
     }
 }
 
+// Suite files the reader refuses on purpose, each with its error.
+TEST(GifConformance, RefusedSuiteFilesKeepTheirErrors) {
+    const fs::path suite = fs::path(KANTREL_GIF_TESTDATA_DIR) / "pygif-suite";
+    if (!fs::is_directory(suite))
+        GTEST_SKIP() << "no conformance suite at " << suite;
+    const std::pair<const char*, const char*> refused[] = {
+        {"image-zero-height.gif", "EReadError: Stream read error"}, // ends inside a local colour table
+        {"image-zero-size.gif", "EReadError: Stream read error"},
+        {"unknown-extension.gif", "EInvalidGraphicOperation: Unrecognized extension block: 2A"},
+    };
+    for (const auto& [name, error] : refused) {
+        const std::vector<uint8_t> bytes = ReadFile(suite / name);
+        TMemoryStream stream;
+        stream.WriteBuffer(bytes.data(), int64_t(bytes.size()));
+        stream.SetPosition(0);
+        TJvGIFImage image;
+        std::string got = "loaded";
+        try {
+            image.LoadFromStream(stream);
+        } catch (const Exception& e) {
+            got = std::string(e.ClassName()) + ": " + e.Message();
+        }
+        EXPECT_EQ(got, error) << name;
+    }
+}
+
 TEST(GifConformance, PublicFilesLoadOrFailCleanlyAndMatchGiflib) {
     const std::vector<fs::path> files = TestFiles();
     if (files.empty())
