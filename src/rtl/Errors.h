@@ -49,6 +49,7 @@ KANTREL_ERROR_CLASS(EWriteError, EStreamError);
 KANTREL_ERROR_CLASS(EListError, Exception);
 KANTREL_ERROR_CLASS(EConvertError, Exception);
 KANTREL_ERROR_CLASS(EOutOfMemory, Exception);
+KANTREL_ERROR_CLASS(EOutOfResources, EOutOfMemory);
 
 #undef KANTREL_ERROR_CLASS
 

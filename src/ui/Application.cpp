@@ -5,6 +5,7 @@
 #include "rtl/ErrorReport.h"
 #include "rtl/Errors.h"
 #include "ui/Forms.h"
+#include "ui/Synchronize.h"
 #include "ui/WinText.h"
 
 TApplication* Application = nullptr;
@@ -57,8 +58,10 @@ TApplication::~TApplication() {
     // Forms go before the window that owns them.
     while (ComponentCount() > 0)
         delete Components(ComponentCount() - 1);
-    if (Handle_)
+    if (Handle_) {
+        SetSynchronizeWindow(nullptr);
         DestroyWindow(Handle_);
+    }
     if (Application == this)
         Application = nullptr;
 }
@@ -78,9 +81,15 @@ void TApplication::Initialize() {
                               windowClass.hInstance, nullptr);
     if (!Handle_)
         throw Exception("Cannot create the application window");
+    SetSynchronizeWindow(Handle_);
 }
 
 LRESULT CALLBACK TApplication::AppWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    // The wake-up message of a call queued by another thread.
+    if (message == WM_NULL) {
+        CheckSynchronize();
+        return 0;
+    }
     return DefWindowProcW(window, message, wParam, lParam);
 }
 
@@ -111,21 +120,25 @@ void TApplication::Run() {
 
 void TApplication::HandleMessage() {
     MSG message;
-    if (!ProcessMessage(message))
-        WaitMessage();
+    if (!ProcessMessage(message)) {
+        // Idle: serve queued calls before sleeping.
+        if (!CheckSynchronize())
+            WaitMessage();
+    }
 }
 
 void TApplication::ProcessMessages() {
     MSG message;
     while (ProcessMessage(message)) {
     }
+    CheckSynchronize();
 }
 
 bool TApplication::ProcessMessage(MSG& message) {
     if (!PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
         return false;
     if (message.message == WM_QUIT) {
-        Terminated_ = true;
+        Terminated_.store(true);
         return true;
     }
     if (!IsDialogKey(message)) {

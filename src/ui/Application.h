@@ -6,6 +6,7 @@
 // TApplication::MessageBox is ours; the W function is called by its name.
 #undef MessageBox
 
+#include <atomic>
 #include <exception>
 #include <string>
 
@@ -48,7 +49,8 @@ public:
     void HandleMessage();
     // Asks the message loop to end (after any running handler returns).
     void Terminate();
-    bool Terminated() const { return Terminated_; }
+    // Read by worker threads too.
+    bool Terminated() const { return Terminated_.load(); }
 
     // The central error reporting: called inside a catch block, shows the
     // current error unless it is a silent abort.
@@ -70,7 +72,7 @@ private:
     HWND Handle_ = nullptr;
     std::string Title_;
     TForm* MainForm_ = nullptr;
-    bool Terminated_ = false;
+    std::atomic<bool> Terminated_{false};
 };
 
 extern TApplication* Application;

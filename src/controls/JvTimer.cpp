@@ -1,0 +1,284 @@
+#include "controls/JvTimer.h"
+
+#include "rtl/Errors.h"
+#include "ui/Application.h"
+
+namespace {
+
+constexpr DWORD ThreadNameException = 0x406D1388;
+constexpr unsigned WaitStep = 10;
+
+// Swallows the thread-naming exception once a debugger (if any) has seen it.
+LONG CALLBACK IgnoreThreadName(EXCEPTION_POINTERS* info) {
+    return info->ExceptionRecord->ExceptionCode == ThreadNameException ? EXCEPTION_CONTINUE_EXECUTION
+                                                                        : EXCEPTION_CONTINUE_SEARCH;
+}
+
+class TScopedVectoredHandler {
+public:
+    explicit TScopedVectoredHandler(PVECTORED_EXCEPTION_HANDLER handler)
+        : Handle_(AddVectoredExceptionHandler(1, handler)) {}
+    ~TScopedVectoredHandler() {
+        if (Handle_)
+            RemoveVectoredExceptionHandler(Handle_);
+    }
+    TScopedVectoredHandler(const TScopedVectoredHandler&) = delete;
+    TScopedVectoredHandler& operator=(const TScopedVectoredHandler&) = delete;
+
+private:
+    void* Handle_;
+};
+
+class TSharedLock {
+public:
+    explicit TSharedLock(SRWLOCK& lock) : Lock_(lock) { AcquireSRWLockShared(&Lock_); }
+    ~TSharedLock() { ReleaseSRWLockShared(&Lock_); }
+    TSharedLock(const TSharedLock&) = delete;
+    TSharedLock& operator=(const TSharedLock&) = delete;
+
+private:
+    SRWLOCK& Lock_;
+};
+
+class TExclusiveLock {
+public:
+    explicit TExclusiveLock(SRWLOCK& lock) : Lock_(lock) { AcquireSRWLockExclusive(&Lock_); }
+    ~TExclusiveLock() { ReleaseSRWLockExclusive(&Lock_); }
+    TExclusiveLock(const TExclusiveLock&) = delete;
+    TExclusiveLock& operator=(const TExclusiveLock&) = delete;
+
+private:
+    SRWLOCK& Lock_;
+};
+
+}  // namespace
+
+// TJvCustomThread
+
+std::string TJvCustomThread::ComposeDebugName() {
+    if (DebugName_.empty())
+        return ClassName();
+    return DebugName_ + " {" + ClassName() + "}";
+}
+
+void TJvCustomThread::AnnounceDebugName(const std::string& name, DWORD threadId) {
+    const ULONG_PTR arguments[4] = {0x1000, reinterpret_cast<ULONG_PTR>(name.c_str()), threadId, 0};
+    TScopedVectoredHandler ignore(IgnoreThreadName);
+    RaiseException(ThreadNameException, 0, 4, arguments);
+}
+
+// TJvTimerThread
+
+TJvTimerThread::TJvTimerThread(TJvTimer* timer, bool enabled) : OwnerTimer_(timer) {
+    SetFreeOnTerminate(false);
+    SetDebugName(Format("%s: %s", "TJvTimerThread", timer->Name().c_str()));
+    if (enabled)
+        Resume();
+}
+
+TJvTimerThread::~TJvTimerThread() {
+    // The body uses PauseGuard_: end it before the members go.
+    StopAndWait();
+}
+
+bool TJvTimerThread::Paused() {
+    TScopedLock<TCriticalSection> lock(PauseGuard_);
+    return PauseRequested_;
+}
+
+void TJvTimerThread::SetPaused(bool paused) {
+    if (Paused() == paused)
+        return;
+    {
+        TScopedLock<TCriticalSection> lock(PauseGuard_);
+        PauseRequested_ = paused;
+    }
+    if (!paused && Suspended())
+        Resume();
+}
+
+std::exception_ptr TJvTimerThread::LastError() const {
+    TScopedLock<TCriticalSection> lock(PauseGuard_);
+    return LastError_;
+}
+
+bool TJvTimerThread::Stopping() const {
+    return Terminated() || (Application && Application->Terminated()) || !OwnerTimer_.load();
+}
+
+void TJvTimerThread::Wait() {
+    WaitedMs_.store(0, std::memory_order_relaxed);
+    while (!Stopping() && WaitedMs_.load(std::memory_order_relaxed) < WaitInterval_.load(std::memory_order_relaxed)) {
+        SleepEx(WaitStep, FALSE);
+        WaitedMs_.fetch_add(WaitStep, std::memory_order_relaxed);
+    }
+}
+
+void TJvTimerThread::Execute() {
+    AnnounceDebugName(ComposeDebugName(), static_cast<DWORD>(-1));
+    while (!Terminated()) {
+        TJvTimer* timer = OwnerTimer_.load();
+        const TJvTimerEventTime eventTime = timer ? timer->EventTime() : tetPre;
+        if (eventTime == tetPost)
+            Wait();
+        if (!Stopping() && timer->Enabled()) {
+            if (timer->SyncEvent()) {
+                // An error from the handler ends this thread (kept as its
+                // fatal error); no further ticks come.
+                Synchronize([timer] { timer->FireTimer(); });
+            } else {
+                try {
+                    timer->FireTimer();
+                } catch (const Exception&) {
+                    {
+                        TScopedLock<TCriticalSection> lock(PauseGuard_);
+                        LastError_ = std::current_exception();
+                    }
+                    // Shows everything but the silent abort.
+                    if (Application)
+                        Application->HandleException(nullptr);
+                }
+            }
+        }
+        if (eventTime == tetPre)
+            Wait();
+        while (Paused() && !Terminated())
+            SleepEx(WaitStep, TRUE);
+        // After the quit message both waits end at once: idle instead of
+        // spinning until the owner ends the thread.
+        if (Stopping() && !Terminated())
+            SleepEx(WaitStep, TRUE);
+    }
+}
+
+// TJvTimer
+
+TJvTimer::TJvTimer(TComponent* owner) : TComponent(owner) {}
+
+TJvTimer::~TJvTimer() {
+    Destroying();
+    Destroying_.store(true);
+    Enabled_.store(false);
+    {
+        TExclusiveLock lock(OnTimerLock_);
+        OnTimer_ = nullptr;
+    }
+    if (TJvTimerThread* worker = WorkerThread_.load()) {
+        worker->Terminate();
+        // A worker that never started must run to see the termination.
+        worker->SetPaused(false);
+    }
+    // Waits for the worker, serving a synchronised tick it may be blocked in.
+    FreeWorker();
+    WindowTimer_.reset();
+}
+
+void TJvTimer::FreeWorker() {
+    delete WorkerThread_.exchange(nullptr);
+}
+
+void TJvTimer::SetEnabled(bool enabled) {
+    if (Enabled_.load() == enabled)
+        return;
+    Enabled_.store(enabled);
+    ApplyTimerState();
+}
+
+void TJvTimer::SetInterval(unsigned milliseconds) {
+    if (Interval_.load() == milliseconds)
+        return;
+    Interval_.store(milliseconds);
+    ApplyTimerState();
+}
+
+TNotifyEvent TJvTimer::OnTimer() const {
+    TSharedLock lock(OnTimerLock_);
+    return OnTimer_;
+}
+
+void TJvTimer::SetOnTimer(TNotifyEvent handler) {
+    bool changed;
+    {
+        TExclusiveLock lock(OnTimerLock_);
+        changed = static_cast<bool>(OnTimer_) != static_cast<bool>(handler);
+        OnTimer_ = std::move(handler);
+    }
+    // Replacing one handler by another leaves the running wait alone.
+    if (changed)
+        ApplyTimerState();
+}
+
+void TJvTimer::SetThreaded(bool threaded) {
+    if (Threaded_ == threaded)
+        return;
+    // The handler would otherwise wait for its own thread to end.
+    if (HandlerRunning_.load())
+        throw Exception(Format("Cannot change %s in the timer event", "TJvTimer.Threaded"));
+    Threaded_ = threaded;
+    ApplyTimerState();
+}
+
+void TJvTimer::SetThreadPriority(TThreadPriority priority) {
+    if (ThreadPriority_ == priority)
+        return;
+    ThreadPriority_ = priority;
+    if (Threaded_)
+        ApplyTimerState();
+}
+
+void TJvTimer::ApplyTimerState() {
+    const bool active = Interval_.load() != 0 && Enabled_.load() && static_cast<bool>(OnTimer());
+    if (active && Threaded_) {
+        WindowTimer_.reset();
+        TJvTimerThread* worker = WorkerThread_.load();
+        if (!worker) {
+            worker = new TJvTimerThread(this, false);
+            WorkerThread_.store(worker);
+        }
+        worker->SetPaused(true);
+        worker->ResetWaitedMs();
+        worker->SetWaitInterval(Interval_.load());
+        worker->SetPriority(ThreadPriority_);
+        worker->SetPaused(false);
+    } else if (active) {
+        FreeWorker();
+        if (!WindowTimer_)
+            WindowTimer_ = std::make_unique<TWindowTimer>();
+        WindowTimer_->SetInterval(Interval_.load());
+        WindowTimer_->SetOnTimer([this] { FireTimer(); });
+        WindowTimer_->SetEnabled(true);
+    } else if (HandlerRunning_.load()) {
+        // Never free the tick source from inside its own tick.
+        if (TJvTimerThread* worker = WorkerThread_.load())
+            worker->SetPaused(true);
+        if (WindowTimer_)
+            WindowTimer_->SetEnabled(false);
+    } else {
+        FreeWorker();
+        WindowTimer_.reset();
+    }
+}
+
+void TJvTimer::CallSynchronized(const std::function<void()>& method) {
+    TJvTimerThread* worker = WorkerThread_.load();
+    if (worker && !worker->Suspended() && !worker->Terminated())
+        worker->Synchronize(method);
+    else
+        method();
+}
+
+void TJvTimer::FireTimer() {
+    if (!Enabled_.load() || Destroying_.load())
+        return;
+    const TNotifyEvent handler = OnTimer();
+    if (!handler)
+        return;
+    HandlerRunning_.store(true);
+    try {
+        handler(this);
+    } catch (...) {
+        HandlerRunning_.store(false);
+        throw;
+    }
+    HandlerRunning_.store(false);
+}

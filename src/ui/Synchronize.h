@@ -1,0 +1,32 @@
+#pragma once
+// Calls handed from other threads to the window thread. A caller queues its
+// call, wakes the window thread and blocks until the call has run there; an
+// error the call raises is raised again in the caller.
+//
+// The window thread serves the queue when it dispatches the wake-up message
+// (a WM_NULL posted to the application's hidden window), whenever it handles
+// all pending messages or goes idle, and while it waits for a thread to end.
+
+#include <windows.h>
+
+#include <functional>
+
+// The program's window thread: the thread that started the process.
+DWORD MainThreadId();
+bool InMainThread();
+
+// Runs the call on the window thread and returns when it has run; on the
+// window thread itself it runs at once.
+void Synchronize(const std::function<void()>& method);
+
+// Runs every queued call, in the order they were queued. Window thread only;
+// true when at least one ran.
+bool CheckSynchronize();
+
+// The window that receives the wake-up message; null when none (the queue
+// is then served only by CheckSynchronize and thread waits).
+void SetSynchronizeWindow(HWND window);
+
+// An auto-reset event set whenever a call is queued, for waits that must
+// keep serving the queue.
+HANDLE SynchronizeEvent();

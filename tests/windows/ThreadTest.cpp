@@ -1,0 +1,132 @@
+// Threads and calls handed to the window thread.
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "rtl/Errors.h"
+#include "ui/Application.h"
+#include "ui/Synchronize.h"
+#include "ui/Thread.h"
+
+namespace {
+
+class TBodyThread : public TThread {
+public:
+    explicit TBodyThread(std::function<void(TBodyThread&)> body) : Body_(std::move(body)) {}
+    ~TBodyThread() override { StopAndWait(); }
+
+protected:
+    void Execute() override { Body_(*this); }
+
+private:
+    std::function<void(TBodyThread&)> Body_;
+};
+
+struct TCall {
+    int Worker;
+    int Sequence;
+    bool OnWindowThread;
+};
+
+constexpr int Workers = 3;
+constexpr int CallsEach = 40;
+
+// Starts the workers; each hands CallsEach numbered calls to the window
+// thread and counts itself finished.
+std::vector<std::unique_ptr<TBodyThread>> StartWorkers(std::vector<TCall>& calls, std::atomic<int>& finished) {
+    std::vector<std::unique_ptr<TBodyThread>> workers;
+    for (int w = 0; w < Workers; ++w) {
+        workers.push_back(std::make_unique<TBodyThread>([w, &calls, &finished](TBodyThread& self) {
+            for (int i = 0; i < CallsEach; ++i)
+                self.Synchronize([&calls, w, i] { calls.push_back({w, i, InMainThread()}); });
+            ++finished;
+        }));
+        workers.back()->Resume();
+    }
+    return workers;
+}
+
+void ExpectServedInOrder(const std::vector<TCall>& calls) {
+    ASSERT_EQ(calls.size(), static_cast<size_t>(Workers * CallsEach));
+    std::vector<int> next(Workers, 0);
+    for (const TCall& call : calls) {
+        EXPECT_TRUE(call.OnWindowThread) << "worker " << call.Worker << " call " << call.Sequence;
+        EXPECT_EQ(call.Sequence, next[call.Worker]) << "worker " << call.Worker << " out of order";
+        next[call.Worker] = call.Sequence + 1;
+    }
+}
+
+}  // namespace
+
+// The window thread serves the queue in each of the places it can be: the
+// "process all pending messages" step, an idle wait for a message, and a
+// wait for a thread to end (which would otherwise deadlock).
+TEST(Synchronize, CallsFromSeveralThreadsRunInOrderOnWindowThreadWhereverItWaits) {
+    TApplication application;
+    application.Initialize();
+    {
+        SCOPED_TRACE("pumping");
+        std::vector<TCall> calls;
+        std::atomic<int> finished{0};
+        auto workers = StartWorkers(calls, finished);
+        const DWORD start = GetTickCount();
+        while (finished < Workers && GetTickCount() - start < 10000) {
+            application.ProcessMessages();
+            Sleep(1);
+        }
+        EXPECT_EQ(finished.load(), Workers) << "calls not served while pumping";
+        ExpectServedInOrder(calls);
+    }
+    {
+        SCOPED_TRACE("idle");
+        std::vector<TCall> calls;
+        std::atomic<int> finished{0};
+        auto workers = StartWorkers(calls, finished);
+        // HandleMessage sleeps until a message comes: only the wake-up
+        // message of a queued call can end each wait here.
+        const DWORD start = GetTickCount();
+        while (finished < Workers && GetTickCount() - start < 10000)
+            application.HandleMessage();
+        EXPECT_EQ(finished.load(), Workers) << "calls not served while idle";
+        ExpectServedInOrder(calls);
+    }
+    {
+        SCOPED_TRACE("waiting for the threads");
+        std::vector<TCall> calls;
+        std::atomic<int> finished{0};
+        auto workers = StartWorkers(calls, finished);
+        for (auto& worker : workers)
+            worker->WaitFor();
+        EXPECT_EQ(finished.load(), Workers);
+        ExpectServedInOrder(calls);
+    }
+}
+
+TEST(Synchronize, ErrorReachesCallerAndWindowThreadCallRunsAtOnce) {
+    TApplication application;
+    application.Initialize();
+
+    bool ranAtOnce = false;
+    Synchronize([&] { ranAtOnce = InMainThread(); });
+    EXPECT_TRUE(ranAtOnce) << "a call from the window thread must run directly";
+
+    std::string caught;
+    TBodyThread worker([&caught](TBodyThread& self) {
+        try {
+            self.Synchronize([] { throw EInvalidGraphicOperation("raised on the window thread"); });
+        } catch (const EInvalidGraphicOperation& error) {
+            caught = error.Message();
+        }
+        // An error that leaves the body is kept as the thread's fatal error.
+        self.Synchronize([] { throw EAbort(); });
+    });
+    worker.Resume();
+    worker.WaitFor();
+    EXPECT_EQ(caught, "raised on the window thread");
+    ASSERT_TRUE(worker.FatalException());
+    EXPECT_THROW(std::rethrow_exception(worker.FatalException()), EAbort);
+}
