@@ -33,6 +33,15 @@ Bytes Noise(size_t count, int colors, unsigned seed) {
     return out;
 }
 
+// A width x height image of noise in colors colours, with the global table.
+ImageSpec NoiseImage(int width, int height, int colors, unsigned seed) {
+    ImageSpec spec;
+    spec.Width = uint16_t(width);
+    spec.Height = uint16_t(height);
+    spec.Indices = Noise(size_t(width) * size_t(height), colors, seed);
+    return spec;
+}
+
 std::unique_ptr<TJvGIFImage> Load(const Bytes& bytes) {
     auto image = std::make_unique<TJvGIFImage>();
     TMemoryStream s;
@@ -190,10 +199,7 @@ TEST(GifModel, AssignSharesDataAndEqualityFollowsTheHeader) {
 TEST(GifModel, AssignDecodesNothing) {
     GifWriter w;
     w.Header("89a").Screen(65535, 65535, Palette(4));
-    ImageSpec small;
-    small.Width = 4;
-    small.Height = 2;
-    small.Indices = Noise(8, 4, 1);
+    const ImageSpec small = NoiseImage(4, 2, 4, 1);
     ImageSpec huge;
     huge.Width = 65535;
     huge.Height = 65535;
@@ -491,10 +497,7 @@ TEST(GifBitmap, CachingRebuildingAndFailures) {
     // A damaged raster still gives a bitmap; the mark stays through rebuilds.
     GifWriter w;
     w.Header("89a").Screen(16, 16, Palette(16));
-    ImageSpec spec;
-    spec.Width = 16;
-    spec.Height = 16;
-    spec.Indices = Noise(256, 16, 3);
+    ImageSpec spec = NoiseImage(16, 16, 16, 3);
     spec.TruncateData = 40;
     w.Image(spec);
     auto image = Load(w.Trailer().Finish());
@@ -544,10 +547,7 @@ TEST(GifBitmap, CachingRebuildingAndFailures) {
 TEST(GifBitmap, DecodedFramesShareOneBudget) {
     GifWriter w;
     w.Header("89a").Screen(1024, 256, Palette(256));
-    ImageSpec spec;
-    spec.Width = 1024;
-    spec.Height = 256;
-    spec.Indices = Noise(1024 * 256, 256, 5);
+    const ImageSpec spec = NoiseImage(1024, 256, 256, 5);
     for (int i = 0; i < 5; ++i)
         w.Image(spec);
     const Bytes bytes = w.Trailer().Finish();
