@@ -1,5 +1,7 @@
 #include "Decoders.h"
 
+#include "AllocationCounter.h"
+
 #include "gif/JvGIF.h"
 #include "gif/JvGIFDecoder.h"
 #include "rtl/Errors.h"
@@ -111,6 +113,25 @@ std::function<bool()> Plain(const Bytes& file)
 }
 
 }  // namespace
+
+bool CountAllocations(const Bytes& file, AllocationCounts& counts)
+{
+    std::unique_ptr<TMemoryStream> stream = MemoryStreamOf(file);
+    try {
+        const uint64_t start = HeapAllocations();
+        TJvGIFImage image;
+        image.LoadFromStream(*stream);
+        const uint64_t loaded = HeapAllocations();
+        for (int i = 0; i < image.FrameCount(); ++i)
+            image.FrameAt(i)->FrameBitmap();
+        counts.frames = image.FrameCount();
+        counts.load = loaded - start;
+        counts.laterFrames = HeapAllocations() - loaded;
+        return true;
+    } catch (const Exception&) {
+        return false;
+    }
+}
 
 std::vector<Decoder> AllDecoders()
 {

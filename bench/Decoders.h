@@ -30,3 +30,13 @@ struct VerifyCounts {
 // compares pixels, corrupt flag and error; where giflib decodes the file,
 // also compares the indices with giflib's. Prints what differs.
 VerifyCounts Verify(const std::string& name, const Bytes& file);
+
+// Heap allocations of our codec on one file, untimed: constructing the image
+// and loading it (frame 0's bitmap included), then building every other
+// frame's bitmap. False when the file does not load.
+struct AllocationCounts {
+    int frames = 0;
+    uint64_t load = 0;
+    uint64_t laterFrames = 0;
+};
+bool CountAllocations(const Bytes& file, AllocationCounts& counts);

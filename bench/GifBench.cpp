@@ -187,6 +187,27 @@ private:
     std::map<std::string, Result> results_;
 };
 
+// Not timed: how often our codec allocates, per load and per frame bitmap.
+void PrintAllocations(const std::vector<GifFile>& files)
+{
+    std::printf("\nHeap allocations (operator new) of ours: image and load with frame 0's bitmap; each later "
+                "frame's bitmap\n");
+    std::printf("%-40s %8s %8s %12s\n", "file", "frames", "load", "later/frame");
+    for (const GifFile& f : files) {
+        AllocationCounts counts;
+        if (!CountAllocations(f.bytes, counts)) {
+            std::printf("%-40s %8s\n", f.name.c_str(), "fails");
+            continue;
+        }
+        std::printf("%-40s %8d %8llu", f.name.c_str(), counts.frames, static_cast<unsigned long long>(counts.load));
+        if (counts.frames > 1)
+            std::printf(" %12.1f\n", double(counts.laterFrames) / (counts.frames - 1));
+        else
+            std::printf(" %12s\n", "-");
+    }
+    std::fflush(stdout);
+}
+
 const Decoder* FindDecoder(const std::vector<Decoder>& decoders, const std::string& name)
 {
     for (const Decoder& d : decoders)
@@ -282,6 +303,7 @@ int main(int argc, char** argv)
     RatioReporter reporter(files, decoders);
     benchmark::RunSpecifiedBenchmarks(&reporter);
     reporter.PrintTable();
+    PrintAllocations(files);
     benchmark::Shutdown();
     return 0;
 }

@@ -65,6 +65,8 @@ size_t Utf16Length(const std::string& text) {
 TLauncherMessage PasswordRefusal(const std::string& password) {
     if (password.find('"') != std::string::npos)
         return {SCaptionWarning, SPasswordQuote, MsgOK | MsgIconWarning};
+    if (password.empty())
+        return {SCaptionWarning, SPasswordEmpty, MsgOK | MsgIconWarning};
     // Refused rather than cut: setup must get the password the user confirmed.
     if (Utf16Length(password) > SaPasswordMaxLength)
         return {SCaptionWarning, SPasswordTooLong, MsgOK | MsgIconWarning};
@@ -89,6 +91,28 @@ std::string SetupParameters(const std::string& password) {
 
 std::string SetupCommandLine(const std::string& exePath, const std::string& parameters) {
     return "\"" + exePath + "\" " + parameters;
+}
+
+TLauncherMessage PolicyWarningMessage(TPasswordPolicyCheck check) {
+    const char* reason = nullptr;
+    switch (check) {
+    case pcPasses:
+    case pcUnknown:
+        return {};
+    case pcTooShort:
+        reason = SPolicyTooShort;
+        break;
+    case pcTooLong:
+        reason = SPolicyTooLong;
+        break;
+    case pcNotComplex:
+        reason = SPolicyNotComplex;
+        break;
+    case pcOtherwiseRefused:
+        reason = SPolicyOther;
+        break;
+    }
+    return {SCaptionWarning, SPolicyHead + std::string(reason) + SPolicyTail, MsgYesNo | MsgIconWarning};
 }
 
 TLauncherMessage SetupMissingMessage() {
@@ -142,6 +166,14 @@ void RunInstallationSequence(TLauncherPlatform& platform) {
     // Checked where it is started from, whatever the current directory.
     if (!platform.FileExists(launchPath)) {
         Show(platform, SetupMissingMessage());
+        return;
+    }
+    // Setup checks the sa password against the same policy, but only after
+    // minutes of work; a refusal known now is worth a question.
+    const TLauncherMessage policyWarning = PolicyWarningMessage(platform.CheckPasswordPolicy(password));
+    if (!policyWarning.Text.empty() &&
+        platform.ShowMessageBox(policyWarning.Text, policyWarning.Caption, policyWarning.Style) != MsgResultYes) {
+        platform.FocusPassword();
         return;
     }
     const TLauncherMessage confirmation = ConfirmationMessage(platform.PasswordText());

@@ -22,6 +22,7 @@ inline constexpr unsigned MsgIconError = 0x10;
 inline constexpr unsigned MsgIconWarning = 0x30;
 inline constexpr unsigned MsgIconInformation = 0x40;
 inline constexpr int MsgResultYes = 6;
+inline constexpr int MsgResultNo = 7;
 
 // The five pieces of the setup parameter string; the password goes between
 // the first and the second.
@@ -47,6 +48,14 @@ inline constexpr const char* SConfirmTail =
     "\r\nCzy kontynuować instalację SQL Server?";
 inline constexpr const char* SPasswordQuote = "Hasło nie może zawierać znaku cudzysłowu (\").";
 inline constexpr const char* SPasswordTooLong = "Hasło może mieć najwyżej 128 znaków.";
+inline constexpr const char* SPasswordEmpty = "Podaj hasło użytkownika 'sa'. SQL Server nie przyjmie pustego hasła.";
+inline constexpr const char* SPolicyHead = "Hasło nie spełnia zasad haseł obowiązujących na tym komputerze: ";
+inline constexpr const char* SPolicyTail =
+    ".\r\nSQL Server najpewniej odrzuci to hasło i instalacja się nie powiedzie.\r\nCzy mimo to kontynuować?";
+inline constexpr const char* SPolicyTooShort = "jest za krótkie";
+inline constexpr const char* SPolicyTooLong = "jest za długie";
+inline constexpr const char* SPolicyNotComplex = "nie spełnia wymagań złożoności";
+inline constexpr const char* SPolicyOther = "nie spełnia wymagań";
 inline constexpr const char* SSetupNotStarted = "Nie można uruchomić instalatora SQL Server: ";
 inline constexpr const char* SSetupRebootRequired =
     "Instalacja SQL Server została zakończona. Aby ją dokończyć, uruchom ponownie komputer.";
@@ -73,8 +82,24 @@ inline constexpr size_t SaPasswordMaxLength = 128;
 
 // The refusal for a password that setup cannot be given or SQL Server would
 // not take, before anything starts; empty text when it may go on. Setup has no
-// way to receive a double quote inside a value.
+// way to receive a double quote inside a value; in SQL authentication mode it
+// requires an sa password.
 TLauncherMessage PasswordRefusal(const std::string& password);
+
+// What Windows says of a password under the password policy in force for the
+// machine or its domain (minimum length, complexity).
+enum TPasswordPolicyCheck {
+    pcPasses,
+    pcUnknown,  // the check cannot be made here
+    pcTooShort,
+    pcTooLong,
+    pcNotComplex,
+    pcOtherwiseRefused,
+};
+
+// The question asked when the policy refuses the password; empty text when it
+// passes or nothing can be known.
+TLauncherMessage PolicyWarningMessage(TPasswordPolicyCheck check);
 // The /SAPWD value as it goes on the command line: verbatim, or quoted when a
 // space or tab would split it (backslashes before the closing quote doubled).
 std::string SetupPasswordArgument(const std::string& password);
@@ -127,6 +152,8 @@ public:
     // Puts the focus in the password field, so that a refused password can be
     // mended at once.
     virtual void FocusPassword() = 0;
+    // Asks the system whether the password satisfies its password policy.
+    virtual TPasswordPolicyCheck CheckPasswordPolicy(const std::string& password) = 0;
 };
 
 struct TSetupRunResult {

@@ -5,6 +5,7 @@
 #include "ui/WinText.h"
 
 #include <windows.h>
+#include <lm.h>
 
 #include <string_view>
 #include <utility>
@@ -112,4 +113,95 @@ std::unique_ptr<TLauncherProcess> TWin32LauncherPlatform::StartProcess(const std
     TScopedHandle thread(info.hThread);
     TScopedHandle process(info.hProcess);
     return std::make_unique<TWin32Process>(std::move(process));
+}
+
+namespace {
+
+// A system library loaded for one call, freed when it goes.
+class TScopedLibrary {
+public:
+    explicit TScopedLibrary(HMODULE module) : Module_(module) {}
+    ~TScopedLibrary() {
+        if (Module_)
+            FreeLibrary(Module_);
+    }
+    TScopedLibrary(const TScopedLibrary&) = delete;
+    TScopedLibrary& operator=(const TScopedLibrary&) = delete;
+    HMODULE Get() const { return Module_; }
+    template <class F>
+    F Function(const char* name) const {
+        // Through a plain function pointer, the portable way between function types.
+        return reinterpret_cast<F>(reinterpret_cast<void (*)()>(GetProcAddress(Module_, name)));
+    }
+
+private:
+    HMODULE Module_;
+};
+
+using TNetValidatePasswordPolicy = NET_API_STATUS(WINAPI*)(LPCWSTR, LPVOID, NET_VALIDATE_PASSWORD_TYPE, LPVOID,
+                                                           LPVOID*);
+using TNetValidatePasswordPolicyFree = NET_API_STATUS(WINAPI*)(LPVOID*);
+
+// The validation's result, released by the library's own function.
+class TValidationOutput {
+public:
+    explicit TValidationOutput(TNetValidatePasswordPolicyFree release) : Release_(release) {}
+    ~TValidationOutput() {
+        if (Output)
+            Release_(&Output);
+    }
+    TValidationOutput(const TValidationOutput&) = delete;
+    TValidationOutput& operator=(const TValidationOutput&) = delete;
+    LPVOID Output = nullptr;
+
+private:
+    TNetValidatePasswordPolicyFree Release_;
+};
+
+bool RunningOnWine() {
+    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    return ntdll && GetProcAddress(ntdll, "wine_get_version");
+}
+
+}  // namespace
+
+TPasswordPolicyCheck TWin32LauncherPlatform::CheckPasswordPolicy(const std::string& password) {
+    // Wine does not implement the validation: some versions leave the function
+    // out (handled below like any missing function), others export a stub that
+    // ends the process when it is called, so there its presence proves nothing.
+    if (RunningOnWine())
+        return pcUnknown;
+    // From the system folder only: the program runs elevated from the folder
+    // the setup files were downloaded to.
+    const TScopedLibrary netapi(LoadLibraryExW(L"netapi32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32));
+    if (!netapi.Get())
+        return pcUnknown;
+    const auto validate = netapi.Function<TNetValidatePasswordPolicy>("NetValidatePasswordPolicy");
+    const auto release = netapi.Function<TNetValidatePasswordPolicyFree>("NetValidatePasswordPolicyFree");
+    if (!validate || !release)
+        return pcUnknown;
+
+    std::wstring clear = Utf8ToWide(password);
+    std::wstring account = L"sa";
+    NET_VALIDATE_PASSWORD_CHANGE_INPUT_ARG input{};
+    input.ClearPassword = clear.data();
+    input.UserAccountName = account.data();
+    input.PasswordMatch = TRUE;  // only the new password is in question
+    TValidationOutput output(release);
+    const NET_API_STATUS status = validate(nullptr, nullptr, NetValidatePasswordChange, &input, &output.Output);
+    SecureZeroMemory(clear.data(), clear.size() * sizeof(wchar_t));
+    if (status != NERR_Success || !output.Output)
+        return pcUnknown;
+    switch (static_cast<const NET_VALIDATE_OUTPUT_ARG*>(output.Output)->ValidationStatus) {
+    case NERR_Success:
+        return pcPasses;
+    case NERR_PasswordTooShort:
+        return pcTooShort;
+    case NERR_PasswordTooLong:
+        return pcTooLong;
+    case NERR_PasswordNotComplexEnough:
+        return pcNotComplex;
+    default:
+        return pcOtherwiseRefused;
+    }
 }

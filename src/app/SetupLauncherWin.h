@@ -20,4 +20,7 @@ public:
     std::unique_ptr<TLauncherProcess> StartProcess(const std::string& commandLine, uint32_t creationFlags,
                                                    const std::string& workingDirectory, uint16_t showMode,
                                                    std::string& errorText) override;
+    // NetValidatePasswordPolicy for a password change of "sa"; pcUnknown when
+    // the function is missing, fails or cannot be called (Wine).
+    TPasswordPolicyCheck CheckPasswordPolicy(const std::string& password) override;
 };

@@ -3,6 +3,7 @@
 // raster LZW-encoded and decode it on first use; copies of an image or a frame
 // share the encoded data and the header through reference-counted holders.
 
+#include "gif/JvGIFDecoder.h"
 #include "rtl/Bitmap.h"
 #include "rtl/Graphic.h"
 #include "rtl/ObjectList.h"
@@ -238,6 +239,8 @@ private:
     uint16_t LoopCount_ = 1;
     uint64_t PixelBudget_ = DefaultPixelBudget;
     uint64_t DecodedPixelBytes_ = 0;
+    // The decoder's tables, shared by the frames' decodes one after another.
+    TDecodeWorkspace DecodeWorkspace_;
 };
 
 // Bits per stored pixel for a colour depth: 1 → 1, 2..4 → 4, 5..8 → 8;

@@ -70,15 +70,15 @@ void TJvGIFFrame::BuildBitmapStream(TMemoryStream& target) {
     const uint32_t paletteEntries = 1u << pixelBits;
     const uint32_t pixelOffset = FileHeaderSize + InfoHeaderSize + 4 * paletteEntries;
 
+    // The whole stream in one zero-filled block; the headers and the palette
+    // are written over its start, the pixel rows decoded in place after them.
     target.SetSize(0);
+    target.SetSize(int64_t(pixelOffset) + int64_t(imageSize));
     target.SetPosition(0);
     WriteBitmapHeaders(target, width, height, pixelBits, paletteEntries, uint32_t(imageSize));
     uint8_t quads[1024];
     FillPaletteQuads(item.FrameColors, quads);
     target.WriteBuffer(quads, 4 * paletteEntries);
-
-    // The pixel rows are decoded in place, in the zero-filled tail of the stream.
-    target.SetSize(int64_t(pixelOffset) + int64_t(imageSize));
     bool corrupt = false;
     TDecodeProgress report;
     TJvGIFImage* owner = OwnerImage_;
@@ -94,7 +94,7 @@ void TJvGIFFrame::BuildBitmapStream(TMemoryStream& target) {
     try {
         item.EncodedData->SetPosition(0);
         DecodeFrameRaster(*item.EncodedData, destination, IsInterlaced_, AcceptCorruptFrames, item.PixelDepth,
-                          corrupt, report ? &report : nullptr);
+                          corrupt, report ? &report : nullptr, owner ? &owner->DecodeWorkspace_ : nullptr);
     } catch (...) {
         target.SetSize(pixelOffset);
         throw;

@@ -42,12 +42,26 @@ struct TChunkEntry {
 // Strings written with whole chunks may run up to this many bytes past their end.
 constexpr uint32_t ChunkSlack = 7;
 
-// Work space of one call.
+} // namespace
+
+// Work space of one call, kept by a TDecodeWorkspace between calls.
 struct TDecodeTables {
     TDictionary Dictionary;
     TChunkEntry Chunks[MaxCodes];
     uint8_t Stack[StackLimit + 16];
 };
+
+TDecodeWorkspace::~TDecodeWorkspace() {
+    delete Tables_;
+}
+
+TDecodeTables& TDecodeWorkspace::Tables() {
+    if (!Tables_)
+        Tables_ = new TDecodeTables;
+    return *Tables_;
+}
+
+namespace {
 
 // Reads sub-blocks byte by byte near their ends; state goes in and out by
 // value so that the decoder's own copy stays in registers.
@@ -455,7 +469,8 @@ int32_t NextInterlacedRow(int32_t row, int32_t rowCount, int32_t& pass) {
 }
 
 void DecodeFrameRaster(TMemoryStream& raster, const TRasterDestination& destination, bool interlaced,
-                       bool acceptCorrupt, int pixelDepth, bool& corrupt, const TDecodeProgress* progress) {
+                       bool acceptCorrupt, int pixelDepth, bool& corrupt, const TDecodeProgress* progress,
+                       TDecodeWorkspace* workspace) {
     corrupt = false;
     const bool listening = progress && *progress;
     if (listening)
@@ -483,8 +498,8 @@ void DecodeFrameRaster(TMemoryStream& raster, const TRasterDestination& destinat
         }
 
         // Neither table is cleared in full: see TDictionary and TChunkEntry.
-        std::unique_ptr<TDecodeTables> tables(new TDecodeTables);
-        TDecodeTables& t = *tables;
+        TDecodeWorkspace ownWorkspace;
+        TDecodeTables& t = (workspace ? *workspace : ownWorkspace).Tables();
         const uint32_t clearCode = 1u << m;
         std::memset(t.Dictionary.Prefix, 0, sizeof(uint16_t) * (clearCode + 2));
         std::memset(t.Dictionary.Suffix, 0, clearCode + 2);

@@ -200,14 +200,12 @@ TJvGIFImage::TJvGIFImage() {
 TJvGIFImage::~TJvGIFImage() {
     OnChange = nullptr;
     SharedHeader_.Reset(nullptr);
-    while (!FrameList_.Empty())
-        FrameList_.Delete(0);
+    FrameList_.Clear();
 }
 
 void TJvGIFImage::ResetImage() {
     SharedHeader_.Reset(new TGIFData);
-    while (!FrameList_.Empty())
-        FrameList_.Delete(0);
+    FrameList_.Clear();
     ActiveFrameIndex_ = -1;
     BackdropColor_ = clNone;
     LoopCount_ = 1;

@@ -35,6 +35,7 @@ public:
         Items_.erase(Items_.begin() + index);
         return item;
     }
+    // Destroys the objects first to last, without moving the rest after each.
     void Clear() { Items_.clear(); }
 
     auto begin() const { return Items_.begin(); }

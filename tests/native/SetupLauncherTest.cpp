@@ -26,6 +26,8 @@ public:
     std::string Password = "qwzqwz";
     bool SetupPresent = true;
     int Answer = MsgResultYes;
+    TPasswordPolicyCheck Policy = pcUnknown;
+    int PolicyAnswer = MsgResultYes;
     bool StartFails = false;
     std::string StartError = "The system cannot find the file specified.";
     int TimeoutsBeforeEnd = 2;
@@ -62,7 +64,9 @@ public:
         Log.push_back("MessageBox " + caption + " " + std::to_string(style) + " splashes=" +
                       std::to_string(SplashesAlive) + " enabled=" + std::to_string(StartEnabled));
         Texts.push_back(text);
-        return caption == SCaptionQuestion ? Answer : 1;
+        if (caption == SCaptionQuestion)
+            return Answer;
+        return style == (MsgYesNo | MsgIconWarning) ? PolicyAnswer : 1;
     }
     std::unique_ptr<TLauncherProcess> StartProcess(const std::string& commandLine, uint32_t creationFlags,
                                                    const std::string& workingDirectory, uint16_t showMode,
@@ -100,6 +104,10 @@ public:
         return Password;
     }
     void FocusPassword() override { Log.push_back("FocusPassword"); }
+    TPasswordPolicyCheck CheckPasswordPolicy(const std::string& password) override {
+        Log.push_back("CheckPasswordPolicy " + password);
+        return Policy;
+    }
 
     std::vector<std::string> Texts;
 
@@ -230,6 +238,15 @@ TEST(SetupLauncher, MessageTextsCaptionsAndStyles) {
         {"quote", PasswordRefusal("a\"b"), {"Uwaga", "Has\xC5\x82o nie mo\xC5\xBC" "e zawiera\xC4\x87 znaku cudzys\xC5\x82owu (\").", 0x30}},
         {"too long", PasswordRefusal(std::string(129, 'a')), {"Uwaga", "Has\xC5\x82o mo\xC5\xBC" "e mie\xC4\x87 najwy\xC5\xBC" "ej 128 znak\xC3\xB3w.", 0x30}},
         {"accepted", PasswordRefusal("a b\\"), {"", "", 0}},
+        {"empty", PasswordRefusal(""),
+         {"Uwaga", "Podaj hasło użytkownika 'sa'. SQL Server nie przyjmie pustego hasła.", 0x30}},
+        {"policy: too short", PolicyWarningMessage(pcTooShort),
+         {"Uwaga",
+          "Hasło nie spełnia zasad haseł obowiązujących na tym komputerze: jest za krótkie.\r\n"
+          "SQL Server najpewniej odrzuci to hasło i instalacja się nie powiedzie.\r\nCzy mimo to kontynuować?",
+          0x34}},
+        {"policy: passes", PolicyWarningMessage(pcPasses), {"", "", 0}},
+        {"policy: unknown", PolicyWarningMessage(pcUnknown), {"", "", 0}},
         {"not started", SetupNotStartedMessage("C:\\Kit/SQLEXPR_x86_ENU.exe", "Access denied."),
          {"B\xC5\x82\xC4\x85" "d", "Nie mo\xC5\xBCna uruchomi\xC4\x87 instalatora SQL Server: \"C:\\Kit/SQLEXPR_x86_ENU.exe\"\r\nAccess denied.",
           0x10}},
@@ -268,6 +285,7 @@ TEST(SetupLauncher, SequenceOnYesRunsSetupBetweenSplashAndButton) {
         "ProgramPath",
         "PasswordText",
         "FileExists C:\\Kit\\Setup/SQLEXPR_x86_ENU.exe",
+        "CheckPasswordPolicy qwzqwz",
         "PasswordText",
         "MessageBox Pytanie 68 splashes=0 enabled=1",
         "Disable",
@@ -293,7 +311,7 @@ TEST(SetupLauncher, SequenceOnYesRunsSetupBetweenSplashAndButton) {
     EXPECT_EQ(p.Texts[0], ConfirmationMessage("qwzqwz").Text);
 }
 
-TEST(SetupLauncher, SequenceStopsOnNoMissingSetupOrQuote) {
+TEST(SetupLauncher, SequenceStopsOnNoOrMissingSetup) {
     {
         TFakePlatform p;
         p.Answer = 7;  // No
@@ -304,12 +322,9 @@ TEST(SetupLauncher, SequenceStopsOnNoMissingSetupOrQuote) {
     }
     {
         TFakePlatform p;
-        p.Password = "";
         p.Answer = 2;  // closed by Escape
         RunInstallationSequence(p);
         EXPECT_EQ(p.CommandLine, "") << "Cancel";
-        ASSERT_EQ(p.Texts.size(), 1u);
-        EXPECT_EQ(p.Texts[0], ConfirmationMessage("").Text) << "empty password confirmed as is";
     }
     {
         TFakePlatform p;
@@ -322,16 +337,6 @@ TEST(SetupLauncher, SequenceStopsOnNoMissingSetupOrQuote) {
         ASSERT_EQ(p.Texts.size(), 1u);
         EXPECT_EQ(p.Texts[0], SetupMissingMessage().Text);
     }
-    {
-        TFakePlatform p;
-        p.Password = "ab\"cd";
-        RunInstallationSequence(p);
-        const std::vector<std::string> expected = {"ProgramPath", "PasswordText",
-                                                   "MessageBox Uwaga 48 splashes=0 enabled=1", "FocusPassword"};
-        EXPECT_EQ(Joined(p.Log), Joined(expected)) << "quote refused before anything else";
-        ASSERT_EQ(p.Texts.size(), 1u);
-        EXPECT_EQ(p.Texts[0], SPasswordQuote);
-    }
 }
 
 TEST(SetupLauncher, StartFailureShowsSplashThenReportsError) {
@@ -341,7 +346,7 @@ TEST(SetupLauncher, StartFailureShowsSplashThenReportsError) {
     p.StartError = "Nie można odnaleźć pliku.";
     RunInstallationSequence(p);
     const std::vector<std::string> expected = {
-        "ProgramPath", "PasswordText", "FileExists C:\\/SQLEXPR_x86_ENU.exe", "PasswordText",
+        "ProgramPath", "PasswordText", "FileExists C:\\/SQLEXPR_x86_ENU.exe", "CheckPasswordPolicy qwzqwz", "PasswordText",
         "MessageBox Pytanie 68 splashes=0 enabled=1", "Disable", "CreateSplash", "ShowSplash", "StartProcess",
         "FreeSplash", "Enable", "MessageBox Błąd 16 splashes=0 enabled=1",
     };
@@ -389,7 +394,7 @@ TEST(SetupLauncher, ExitCodeReportedAfterSplashIsFreedEvenWhenClosedInTheLastSli
     }
 }
 
-TEST(SetupLauncher, LongPasswordIsRefusedNeverCut) {
+TEST(SetupLauncher, RefusedPasswordsStopFirstAndLongOnesAreNeverCut) {
     std::string longest;
     for (int i = 0; i < 128; ++i)
         longest += "\xC4\x85";  // one character, two bytes
@@ -399,21 +404,23 @@ TEST(SetupLauncher, LongPasswordIsRefusedNeverCut) {
     EXPECT_EQ(accepted.CommandLine, "\"C:\\Kit\\Setup/SQLEXPR_x86_ENU.exe\" " + Params1 + longest + ParamsRest)
         << "128 characters reach setup intact";
 
-    const std::string astral = "\xF0\x9F\x98\x80";  // two UTF-16 units, as SQL Server counts
-    for (const std::string& password : {longest + "a", std::string(129, 'x'), [&] {
-             std::string s;
-             for (int i = 0; i < 65; ++i)
-                 s += astral;
-             return s;
-         }()}) {
+    std::string astral;  // 65 characters of two UTF-16 units each, as SQL Server counts
+    for (int i = 0; i < 65; ++i)
+        astral += "\xF0\x9F\x98\x80";
+    const std::pair<std::string, const char*> cases[] = {
+        {"ab\"cd", SPasswordQuote},         {"", SPasswordEmpty},
+        {longest + "a", SPasswordTooLong},  {std::string(129, 'x'), SPasswordTooLong},
+        {astral, SPasswordTooLong},
+    };
+    for (const auto& [password, text] : cases) {
         TFakePlatform p;
         p.Password = password;
         RunInstallationSequence(p);
         const std::vector<std::string> expected = {"ProgramPath", "PasswordText",
                                                    "MessageBox Uwaga 48 splashes=0 enabled=1", "FocusPassword"};
-        EXPECT_EQ(Joined(p.Log), Joined(expected)) << password.size() << " bytes";
+        EXPECT_EQ(Joined(p.Log), Joined(expected)) << text << " (" << password.size() << " bytes)";
         ASSERT_EQ(p.Texts.size(), 1u);
-        EXPECT_EQ(p.Texts[0], SPasswordTooLong);
+        EXPECT_EQ(p.Texts[0], text);
     }
 }
 
@@ -466,4 +473,48 @@ TEST(SetupLauncher, WaitHasNoOtherExitThanTheProcessEnding) {
     EXPECT_FALSE(notStarted.Started);
     EXPECT_EQ(notStarted.ErrorText, failing.StartError);
     EXPECT_EQ(failing.Log.back(), "StartProcess") << "no wait when not started";
+}
+
+TEST(SetupLauncher, PolicyQuestionOnlyWhenThePolicyRefuses) {
+    struct Case {
+        TPasswordPolicyCheck check;
+        const char* reason;  // null: nothing is asked
+    };
+    const Case cases[] = {
+        {pcPasses, nullptr},
+        {pcUnknown, nullptr},
+        {pcTooShort, "jest za krótkie"},
+        {pcTooLong, "jest za długie"},
+        {pcNotComplex, "nie spełnia wymagań złożoności"},
+        {pcOtherwiseRefused, "nie spełnia wymagań"},
+    };
+    TFakePlatform plain;
+    RunInstallationSequence(plain);
+    for (const Case& c : cases) {
+        for (const int answer : {MsgResultYes, MsgResultNo}) {
+            const std::string name = std::to_string(c.check) + (answer == MsgResultYes ? " Yes" : " No");
+            TFakePlatform p;
+            p.Policy = c.check;
+            p.PolicyAnswer = answer;
+            RunInstallationSequence(p);
+            if (!c.reason) {
+                EXPECT_EQ(Joined(p.Log), Joined(plain.Log)) << name << ": the sequence as without a policy";
+                continue;
+            }
+            ASSERT_GE(p.Log.size(), 5u) << name;
+            EXPECT_EQ(p.Log[3], "CheckPasswordPolicy qwzqwz") << name << ": after the file check";
+            EXPECT_EQ(p.Log[4], "MessageBox Uwaga 52 splashes=0 enabled=1") << name;
+            ASSERT_FALSE(p.Texts.empty()) << name;
+            EXPECT_EQ(p.Texts[0], std::string(SPolicyHead) + c.reason + SPolicyTail) << name;
+            if (answer == MsgResultYes) {
+                const std::vector<std::string> rest(p.Log.begin() + 5, p.Log.end());
+                const std::vector<std::string> plainRest(plain.Log.begin() + 4, plain.Log.end());
+                EXPECT_EQ(Joined(rest), Joined(plainRest)) << name << ": Yes goes on to the confirmation";
+            } else {
+                EXPECT_EQ(p.Log.size(), 6u) << name << ": No stops";
+                EXPECT_EQ(p.Log.back(), "FocusPassword") << name;
+                EXPECT_EQ(p.CommandLine, "") << name << ": nothing started";
+            }
+        }
+    }
 }

@@ -128,6 +128,15 @@ TEST_F(LauncherWin, FailuresToStartCarryTheSystemText) {
     EXPECT_FALSE(fs::exists(Record));
 }
 
+TEST_F(LauncherWin, PasswordPolicyCannotBeKnownUnderWine) {
+    if (!GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version"))
+        GTEST_SKIP() << "not running under Wine";
+    // Calling Wine's stub would end this process; the check must not call it.
+    TProcessOnlyPlatform platform;
+    EXPECT_EQ(platform.CheckPasswordPolicy("a"), pcUnknown);
+    EXPECT_EQ(platform.CheckPasswordPolicy("qwzqwz"), pcUnknown);
+}
+
 TEST_F(LauncherWin, FileTestAndProgramPath) {
     TProcessOnlyPlatform platform;
     EXPECT_FALSE(platform.FileExists(LaunchPathHere())) << "missing";
