@@ -34,6 +34,35 @@ private:
 
 using TScopedFont = TScopedGdiObject<HFONT>;
 using TScopedBrush = TScopedGdiObject<HBRUSH>;
+using TScopedPen = TScopedGdiObject<HPEN>;
+using TScopedBitmap = TScopedGdiObject<HBITMAP>;
+using TScopedPalette = TScopedGdiObject<HPALETTE>;
+
+// A memory DC (CreateCompatibleDC), deleted when it goes. Whatever was
+// selected into it must be selected out first: declare the selections after it.
+class TScopedMemoryDC {
+public:
+    explicit TScopedMemoryDC(HDC compatible = nullptr) : DC_(CreateCompatibleDC(compatible)) {}
+    ~TScopedMemoryDC() { Reset(); }
+    TScopedMemoryDC(TScopedMemoryDC&& other) noexcept : DC_(std::exchange(other.DC_, nullptr)) {}
+    TScopedMemoryDC& operator=(TScopedMemoryDC&& other) noexcept {
+        if (this != &other) {
+            Reset();
+            DC_ = std::exchange(other.DC_, nullptr);
+        }
+        return *this;
+    }
+    HDC Get() const { return DC_; }
+    explicit operator bool() const { return DC_ != nullptr; }
+    void Reset() {
+        if (DC_)
+            DeleteDC(DC_);
+        DC_ = nullptr;
+    }
+
+private:
+    HDC DC_;
+};
 
 // GetDC / ReleaseDC on one window.
 class TScopedGetDC {

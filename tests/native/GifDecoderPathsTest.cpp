@@ -27,7 +27,8 @@ struct Decoded {
 };
 
 Decoded Decode(const Bytes& raster, int width, int height, int bits, bool interlaced, int depth,
-               bool acceptCorrupt = true, const TDecodeProgress* progress = nullptr)
+               bool acceptCorrupt = true, const TDecodeProgress* progress = nullptr,
+               TDecodeWorkspace* workspace = nullptr)
 {
     Decoded out;
     out.pixels.assign(RasterStride(uint64_t(width), uint64_t(bits)) * uint64_t(height), 0);
@@ -40,7 +41,7 @@ Decoded Decode(const Bytes& raster, int width, int height, int bits, bool interl
     destination.PixelBits = bits;
     destination.Pixels = out.pixels.data();
     try {
-        DecodeFrameRaster(stream, destination, interlaced, acceptCorrupt, depth, out.corrupt, progress);
+        DecodeFrameRaster(stream, destination, interlaced, acceptCorrupt, depth, out.corrupt, progress, workspace);
     } catch (const Exception& e) {
         out.error = std::string(e.ClassName()) + ": " + e.Message();
         out.corrupt = false;
@@ -129,6 +130,33 @@ TEST(GifDecoderPaths, StringsAcrossRowEndsAndPackedRows)
                 }
             }
         }
+    }
+}
+
+// A workspace kept from one raster to the next holds the tables of the last
+// one: each raster still decodes as the reference decoder does, damaged ones too.
+TEST(GifDecoderPaths, WorkspaceKeptBetweenRasters)
+{
+    Lcg random{77};
+    TDecodeWorkspace workspace;
+    for (int round = 0; round < 300; ++round) {
+        const int depth = 2 + int(random.Next(7));
+        const int width = 1 + int(random.Next(40));
+        const int height = 1 + int(random.Next(20));
+        Bytes indices(size_t(width) * height);
+        for (auto& v : indices)
+            v = uint8_t(random.Next(random.Next(3) == 0 ? 2 : 1u << depth));
+        Bytes raster = Raster(indices, width, height, std::max(depth, 2), false);
+        for (uint32_t flips = random.Next(3); flips > 0 && raster.size() > 2; --flips)
+            raster[1 + random.Next(uint32_t(raster.size() - 1))] ^= uint8_t(1 + random.Next(255));
+        const int bits = BitsFor(depth);
+        const ReferenceResult want =
+            ReferenceDecode(raster.data(), raster.size(), width, height, bits, false, depth, true);
+        const Decoded kept = Decode(raster, width, height, bits, false, depth, true, nullptr, &workspace);
+        const std::string what = "round " + std::to_string(round);
+        EXPECT_EQ(kept.error, want.error) << what;
+        EXPECT_EQ(kept.corrupt, want.corrupt) << what;
+        EXPECT_TRUE(kept.pixels == want.pixels) << what;
     }
 }
 

@@ -1,7 +1,8 @@
 #include "KantrelDriver.h"
 
-#include <fstream>
 #include <stdexcept>
+
+#include <tlhelp32.h>
 
 namespace {
 
@@ -175,45 +176,7 @@ bool WaitUntil(const std::function<bool()>& condition, unsigned timeoutMs) {
 
 bool SaveWindowPicture(HWND window, const std::filesystem::path& bmp) {
     RECT r;
-    if (!GetWindowRect(window, &r))
-        return false;
-    const int width = r.right - r.left, height = r.bottom - r.top;
-    HDC screen = GetDC(nullptr);
-    HDC memory = CreateCompatibleDC(screen);
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof(info.bmiHeader);
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 24;
-    info.bmiHeader.biCompression = BI_RGB;
-    void* bits = nullptr;
-    HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    bool ok = false;
-    if (bitmap) {
-        HGDIOBJ old = SelectObject(memory, bitmap);
-        ok = BitBlt(memory, 0, 0, width, height, screen, r.left, r.top, SRCCOPY);
-        GdiFlush();
-        SelectObject(memory, old);
-        if (ok) {
-            const DWORD stride = ((static_cast<DWORD>(width) * 3 + 3) & ~3u);
-            const DWORD imageSize = stride * static_cast<DWORD>(height);
-            BITMAPFILEHEADER file{};
-            file.bfType = 0x4D42;
-            file.bfOffBits = sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER);
-            file.bfSize = file.bfOffBits + imageSize;
-            info.bmiHeader.biSizeImage = imageSize;
-            std::ofstream out(bmp, std::ios::binary | std::ios::trunc);
-            out.write(reinterpret_cast<const char*>(&file), sizeof(file));
-            out.write(reinterpret_cast<const char*>(&info.bmiHeader), sizeof(info.bmiHeader));
-            out.write(static_cast<const char*>(bits), imageSize);
-            ok = static_cast<bool>(out);
-        }
-        DeleteObject(bitmap);
-    }
-    DeleteDC(memory);
-    ReleaseDC(nullptr, screen);
-    return ok;
+    return GetWindowRect(window, &r) && SaveBmp(CaptureScreen(r), bmp);
 }
 
 TKantrelSession::TKantrelSession(const std::filesystem::path& program,
@@ -275,6 +238,28 @@ int TKantrelSession::TotalProcesses() {
     if (!QueryInformationJobObject(Job_.Get(), JobObjectBasicAccountingInformation, &info, sizeof(info), nullptr))
         return -1;
     return static_cast<int>(info.TotalProcesses);
+}
+
+int TKantrelSession::ThreadCount() {
+    TScopedHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
+    if (snapshot.Get() == INVALID_HANDLE_VALUE)
+        return -1;
+    THREADENTRY32 entry{};
+    entry.dwSize = sizeof(entry);
+    int count = 0;
+    for (BOOL more = Thread32First(snapshot.Get(), &entry); more; more = Thread32Next(snapshot.Get(), &entry))
+        count += entry.th32OwnerProcessID == ProcessId_;
+    return count;
+}
+
+long long TKantrelSession::CpuTime() {
+    FILETIME created, exited, kernel, user;
+    if (!GetProcessTimes(Process_.Get(), &created, &exited, &kernel, &user))
+        return -1;
+    const auto ticks = [](const FILETIME& t) {
+        return static_cast<long long>((static_cast<unsigned long long>(t.dwHighDateTime) << 32) | t.dwLowDateTime);
+    };
+    return ticks(kernel) + ticks(user);
 }
 
 std::vector<HWND> TKantrelSession::Windows() {

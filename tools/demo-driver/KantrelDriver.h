@@ -3,6 +3,7 @@
 // windows, types, pastes, presses buttons, reads message boxes and takes
 // pictures of windows. Used by the end-to-end tests and by the headless demo.
 
+#include "ScreenPicture.h"
 #include "ui/ScopedWin.h"
 #include "ui/WinText.h"
 
@@ -60,6 +61,12 @@ public:
     int TotalProcesses();
     // Ends kantrel.exe and whatever it started.
     void Kill();
+    // Threads of kantrel.exe now (a Toolhelp snapshot); -1 when the system
+    // cannot tell.
+    int ThreadCount();
+    // CPU time kantrel.exe has used so far, kernel and user, in 100 ns units,
+    // from the process's own accounting; -1 when the system cannot tell.
+    long long CpuTime();
 
     // The visible top-level windows of kantrel.exe.
     std::vector<HWND> Windows();
