@@ -138,6 +138,11 @@ public:
     uint8_t DisposalMode() const { return DisposalMode_; }
     bool HasLocalTable() const { return HasLocalTable_; }
     void SetHasLocalTable(bool value) { HasLocalTable_ = value; }
+#ifdef _WIN32
+    // Draws FrameBitmap stretched into rect, keyed on KeyColor when
+    // transparent is on and the frame has one (graphics/JvGIFDraw.cpp).
+    void DrawFrame(TCanvas& canvas, const TRect& rect, bool transparent);
+#endif
 
 protected:
     void AssignTo(TPersistent* dest) override;
@@ -151,6 +156,10 @@ private:
     void CopyFrame(TJvGIFFrame& frame);
     // Counts bytes of pixels held by CachedBitmap against the owner's budget.
     void ClaimPixelBytes(uint64_t bytes);
+    // Copies the graphic into CachedBitmap; where the copy fails, draws it
+    // there over the brush colour FF00FF instead. Returns the bitmap's brush
+    // colour.
+    TColor CopyGraphicToBitmap(TGraphic& graphic);
 
     TJvGIFImage* OwnerImage_;
     std::unique_ptr<TBitmap> CachedBitmap_;
@@ -189,6 +198,12 @@ public:
     // Reads the rest of the stream as one GIF stream.
     void LoadFromStream(TStream& stream) override;
     void SaveToStream(TStream& stream) override;
+#ifdef _WIN32
+    // The active frame's DrawFrame, transparent as Transparent() says.
+    void Draw(TCanvas& canvas, const TRect& rect) override;
+    // The palette of ActiveBitmap; none without frames.
+    HPALETTE__* PaletteHandle() override;
+#endif
     // Appends a frame made from graphic and makes it the active one.
     virtual int AppendFrame(TGraphic* graphic);
 

@@ -16,27 +16,28 @@ constexpr uint32_t MaxCodeWidth = 12;
 // not-yet-defined code appends; more means the dictionary runs in a circle.
 constexpr uint32_t StackLimit = 4096;
 
-// One table entry per code. Prefix and Suffix are the dictionary as the
-// decoding rules define it: damaged data that reaches entries never assigned
-// finds zeros there. Only the entries below FirstFree are cleared; entries
-// from the high-water mark on count as zero without being read, which spares
-// small frames the clearing of the whole table.
-//
-// The rest keeps the same strings for fast output, for the codes whose prefix
-// chain is known to be sound (strictly decreasing down to a root): the
-// string's last one to eight pixels, the code of the part before them (a
-// multiple of eight pixels long), its length and its first pixel. Every other
-// code has Length 0 and is expanded step by step through Prefix and Suffix
-// instead. Only entries below NextFree are ever read for output.
+// The dictionary as the decoding rules define it: damaged data that reaches
+// entries never assigned finds zeros there. Only the entries below FirstFree
+// are cleared; entries from the high-water mark on count as zero without
+// being read, which spares small frames the clearing of the whole table.
+struct TDictionary {
+    uint16_t Prefix[MaxCodes];
+    uint8_t Suffix[MaxCodes];
+};
+
+// The same strings kept for fast output, for the codes whose prefix chain is
+// known to be sound (strictly decreasing down to a root): the string's last
+// one to eight pixels, the code of the part before them (a multiple of eight
+// pixels long), its length and its first pixel. Every other code has Length 0
+// and is expanded step by step through the dictionary instead. Only entries
+// below NextFree are ever read, so the table needs no clearing.
 struct TChunkEntry {
     uint8_t Tail[8];
     uint16_t Length;
     uint16_t ChunkPrefix;
-    uint16_t Prefix;
     uint8_t First;
-    uint8_t Suffix;
+    uint8_t Unused[3];
 };
-static_assert(sizeof(TChunkEntry) == 16);
 
 // Strings written with whole chunks may run up to this many bytes past their end.
 constexpr uint32_t ChunkSlack = 7;
@@ -45,6 +46,7 @@ constexpr uint32_t ChunkSlack = 7;
 
 // Work space of one call, kept by a TDecodeWorkspace between calls.
 struct TDecodeTables {
+    TDictionary Dictionary;
     TChunkEntry Chunks[MaxCodes];
     uint8_t Stack[StackLimit + 16];
 };
@@ -192,34 +194,6 @@ RasterCursor EmitRun(RasterCursor c, const uint8_t* pixels, uint32_t count) {
     return c;
 }
 
-// Entry code: the string of the sound code before followed by pixel.
-inline void AddSoundEntry(TChunkEntry* chunks, uint32_t code, uint32_t before, uint32_t pixel) {
-    const TChunkEntry& from = chunks[before];
-    const uint32_t beforeLength = from.Length;
-    const uint32_t filled = beforeLength % 8;
-    TChunkEntry& added = chunks[code];
-    std::memcpy(added.Tail, from.Tail, 8);
-    added.Tail[filled] = uint8_t(pixel);
-    added.Length = uint16_t(beforeLength + 1);
-    added.ChunkPrefix = filled == 0 ? uint16_t(before) : from.ChunkPrefix;
-    added.Prefix = uint16_t(before);
-    added.First = from.First;
-    added.Suffix = uint8_t(pixel);
-}
-
-// Entry code: the string of before followed by pixel; beforeSound tells
-// whether before is a sound code of this table.
-inline void AddEntry(TChunkEntry* chunks, uint32_t code, uint32_t before, bool beforeSound, uint32_t pixel) {
-    if (beforeSound) {
-        AddSoundEntry(chunks, code, before, pixel);
-        return;
-    }
-    TChunkEntry& added = chunks[code];
-    added.Length = 0;
-    added.Prefix = uint16_t(before);
-    added.Suffix = uint8_t(pixel);
-}
-
 // Writes the string of a sound code at out, chunk by chunk from its end; may
 // write up to ChunkSlack bytes beyond it.
 inline void WriteString(const TChunkEntry* chunks, uint32_t code, uint32_t length, uint8_t* out) {
@@ -239,138 +213,6 @@ inline void WriteString(const TChunkEntry* chunks, uint32_t code, uint32_t lengt
 inline void ClearPastCursor(const RasterCursor& c) {
     if (c.PixelBits == 8 && c.Row < c.RowCount)
         std::memset(c.RowStart + c.Column, 0, std::min<uint32_t>(ChunkSlack, uint32_t(c.PixelsPerRow - c.Column)));
-}
-
-// The codes that make up nearly all of a sound raster at 8 bits per pixel:
-// sound strings of the table, read from the middle of a sub-block. The
-// general path's state that the fast loop takes over and hands back.
-struct TFastLoop {
-    TDecodeTables* Tables;
-    RasterCursor* Cursor;
-    uint32_t NextFree;
-    uint32_t WidthLimit;
-    uint32_t PreviousCode;
-    uint32_t PreviousLength; // chunk length of PreviousCode's string, 0 when not sound
-    uint32_t FirstPixel;
-    uint8_t* Out;
-    uint32_t RowLeft;
-};
-
-// Where the fast loop writes: the next pixel and the end of its row; both
-// null once the last row is complete.
-struct TRowPlace {
-    uint8_t* Out;
-    uint8_t* RowEnd;
-};
-
-// Writes a string that reaches the end of its row, and on into the next rows,
-// through the stack, so that the chunks' overrun stays off the next row. The
-// rest of the string is dropped once the last row is complete.
-[[gnu::noinline]] TRowPlace WriteAcrossRows(const TFastLoop& f, uint32_t code, uint32_t length, TRowPlace at) {
-    uint8_t* const scratch = f.Tables->Stack;
-    WriteString(f.Tables->Chunks, code, length, scratch);
-    const uint8_t* from = scratch;
-    uint32_t left = length;
-    for (;;) {
-        const uint32_t n = std::min(left, uint32_t(at.RowEnd - at.Out));
-        std::memcpy(at.Out, from, n);
-        at.Out += n;
-        from += n;
-        left -= n;
-        if (at.Out != at.RowEnd)
-            return at;
-        RasterCursor& c = *f.Cursor;
-        c.Column = c.PixelsPerRow;
-        c = AdvanceRow(c);
-        if (c.Row >= c.RowCount)
-            return TRowPlace{nullptr, nullptr};
-        at = TRowPlace{c.RowStart, c.RowStart + c.PixelsPerRow};
-        if (left == 0)
-            return at;
-    }
-}
-
-// Decodes from code on while the codes qualify; returns the first code that
-// does not, for the general path. Starts only after a sound string. Few
-// variables, so that they stay in registers.
-[[gnu::noinline]] uint32_t RunFast(TFastLoop& f, CodeReaderState& reader, uint32_t code) {
-    if (f.PreviousLength == 0)
-        return code;
-    TChunkEntry* const chunks = f.Tables->Chunks;
-    uint64_t window = reader.Window;
-    uint32_t bits = reader.BitsHeld;
-    const uint8_t* next = reader.Next;
-    const uint8_t* const wordsEnd = reader.Next + reader.BlockLeft;
-    uint32_t width = reader.CodeWidth;
-    uint32_t mask = reader.CodeMask;
-    uint32_t nextFree = f.NextFree;
-    uint32_t previousCode = f.PreviousCode;
-    uint8_t* out = f.Out;
-    uint8_t* rowEnd = f.Out + f.RowLeft;
-    bool needBytes = false;
-    while (code < nextFree) {
-        const TChunkEntry& entry = chunks[code];
-        const uint32_t length = entry.Length;
-        if (length == 0)
-            break;
-        const ptrdiff_t room = rowEnd - out;
-        const uint32_t pixel = entry.First;
-        if (ptrdiff_t(length + ChunkSlack) <= room) {
-            if (length <= 8)
-                std::memcpy(out, entry.Tail, 8);
-            else
-                WriteString(chunks, code, length, out);
-            out += length;
-        } else {
-            const TRowPlace at = WriteAcrossRows(f, code, length, TRowPlace{out, rowEnd});
-            out = at.Out;
-            rowEnd = at.RowEnd;
-        }
-        if (nextFree < MaxCodes) {
-            AddSoundEntry(chunks, nextFree, previousCode, pixel);
-            if (++nextFree > mask && width < MaxCodeWidth) {
-                ++width;
-                mask = 2 * mask + 1;
-            }
-        }
-        previousCode = code;
-        if (bits < width) {
-            // Whole words from the middle of a sub-block only.
-            if (wordsEnd - next < 8 || std::endian::native != std::endian::little) {
-                needBytes = true;
-                break;
-            }
-            uint64_t v;
-            std::memcpy(&v, next, 8);
-            window |= v << bits;
-            const uint32_t n = (63 - bits) >> 3;
-            next += n;
-            bits += 8 * n;
-        }
-        code = static_cast<uint32_t>(window) & mask;
-        window >>= width;
-        bits -= width;
-        // One more code is read after the last row, as in the general path.
-        if (!out)
-            break;
-    }
-    const auto taken = uint32_t(next - reader.Next);
-    reader.Window = window;
-    reader.BitsHeld = bits;
-    reader.Next = next;
-    reader.BlockLeft -= taken;
-    reader.BytesTaken += taken;
-    reader.CodeWidth = width;
-    reader.CodeMask = mask;
-    if (out != f.Out)
-        f.FirstPixel = chunks[previousCode].First;
-    f.NextFree = nextFree;
-    f.WidthLimit = mask + 1;
-    f.PreviousCode = previousCode;
-    f.PreviousLength = chunks[previousCode].Length;
-    f.Out = out;
-    f.RowLeft = uint32_t(rowEnd - out);
-    return needBytes ? TakeCode(reader) : code;
 }
 
 struct TDecoder {
@@ -398,6 +240,7 @@ struct TDecoder {
 // the pixel stores (which may alias anything in memory) do not force reloads.
 template <bool Listening>
 uint32_t TDecoder::Run() {
+    TDictionary& d = Tables->Dictionary;
     TChunkEntry* const chunks = Tables->Chunks;
     uint8_t* const stack = Tables->Stack;
     CodeReaderState r = Reader;
@@ -415,30 +258,9 @@ uint32_t TDecoder::Run() {
     uint32_t highWater = firstFree;
     uint32_t widthLimit = 1u << r.CodeWidth;
     uint32_t previousCode = 0;
-    // The chunk length of previousCode's string; 0 when it has no sound string.
-    uint32_t previousLength = 0;
     uint32_t firstPixel = 0;
+    bool tableFull = false;
     TBlockPosition position{Data, Size};
-    // Where the fast path writes, and the room left in that row; no room when
-    // pixels are packed or the code size was clamped, so that those codes
-    // always take the general path.
-    uint8_t* out = nullptr;
-    uint32_t rowLeft = 0;
-    auto syncFast = [&] {
-        const bool fast = bytePixels && !corrupt && c.Row < c.RowCount;
-        rowLeft = fast ? uint32_t(c.PixelsPerRow - c.Column) : 0u;
-        out = fast ? c.RowStart + c.Column : nullptr;
-    };
-    // Adds previousCode's string and firstPixel as entry nextFree; the caller
-    // checks that the table is not full (nextFree below MaxCodes).
-    auto addEntry = [&](uint32_t beforeLength) {
-        AddEntry(chunks, nextFree, previousCode, beforeLength != 0, firstPixel);
-        if (++nextFree >= widthLimit && r.CodeWidth < MaxCodeWidth) {
-            ++r.CodeWidth;
-            widthLimit <<= 1;
-            r.CodeMask = widthLimit - 1;
-        }
-    };
     auto report = [&](uint32_t code) {
         const uint64_t needed = code == NoMoreCodes ? ~uint64_t(0) : 8 * r.BytesTaken - r.BitsHeld;
         const size_t at = position.Advance(needed);
@@ -457,26 +279,7 @@ uint32_t TDecoder::Run() {
         if constexpr (Listening)
             report(code);
     }
-    previousLength = previousCode < nextFree ? chunks[previousCode].Length : 0u;
-    syncFast();
-    for (;;) {
-        if constexpr (!Listening) {
-            if (out && code < nextFree) {
-                TFastLoop f{Tables, &c, nextFree, widthLimit, previousCode, previousLength, firstPixel, out, rowLeft};
-                code = RunFast(f, r, code);
-                nextFree = f.NextFree;
-                widthLimit = f.WidthLimit;
-                previousCode = f.PreviousCode;
-                previousLength = f.PreviousLength;
-                firstPixel = f.FirstPixel;
-                out = f.Out;
-                rowLeft = f.RowLeft;
-            }
-        }
-        if (out)
-            c.Column = c.PixelsPerRow - int32_t(rowLeft);
-        if (code == endCode || code == NoMoreCodes || c.Row >= c.RowCount)
-            break;
+    while (code != endCode && code != NoMoreCodes && c.Row < c.RowCount) {
         if (code == clearCode) {
             r.CodeWidth = initialWidth;
             widthLimit = 1u << r.CodeWidth;
@@ -496,6 +299,7 @@ uint32_t TDecoder::Run() {
             firstPixel = code & pixelMask;
             const uint8_t pixel = uint8_t(firstPixel);
             c = EmitRun(c, &pixel, 1);
+            tableFull = false;
         } else {
             // A clamped code size: only the pixels right after clear codes count.
             if (corrupt)
@@ -560,8 +364,8 @@ uint32_t TDecoder::Run() {
                         stack[depth++] = 0;
                         working = 0;
                     } else {
-                        stack[depth++] = chunks[working].Suffix;
-                        working = chunks[working].Prefix;
+                        stack[depth++] = d.Suffix[working];
+                        working = d.Prefix[working];
                     }
                 }
                 if (corrupt)
@@ -571,12 +375,34 @@ uint32_t TDecoder::Run() {
                 std::reverse(stack, stack + depth);
                 c = EmitRun(c, stack, depth);
             }
-            if (nextFree < MaxCodes)
-                addEntry(previousCode < nextFree ? chunks[previousCode].Length : 0u);
+            if (!tableFull) {
+                d.Prefix[nextFree] = uint16_t(previousCode);
+                d.Suffix[nextFree] = uint8_t(firstPixel);
+                TChunkEntry& added = chunks[nextFree];
+                if (previousCode < nextFree && chunks[previousCode].Length != 0) {
+                    const TChunkEntry& before = chunks[previousCode];
+                    const uint32_t filled = before.Length % 8;
+                    std::memcpy(added.Tail, before.Tail, 8);
+                    added.Tail[filled] = uint8_t(firstPixel);
+                    added.ChunkPrefix = filled == 0 ? uint16_t(previousCode) : before.ChunkPrefix;
+                    added.Length = uint16_t(before.Length + 1);
+                    added.First = before.First;
+                } else {
+                    added.Length = 0;
+                }
+                ++nextFree;
+                if (nextFree >= widthLimit) {
+                    if (r.CodeWidth < MaxCodeWidth) {
+                        ++r.CodeWidth;
+                        widthLimit <<= 1;
+                        r.CodeMask = widthLimit - 1;
+                    } else {
+                        tableFull = true;
+                    }
+                }
+            }
             previousCode = incoming;
         }
-        previousLength = previousCode < nextFree ? chunks[previousCode].Length : 0u;
-        syncFast();
         code = TakeCode(r);
         if constexpr (Listening)
             report(code);
@@ -671,10 +497,12 @@ void DecodeFrameRaster(TMemoryStream& raster, const TRasterDestination& destinat
             m = std::clamp<uint32_t>(m, 2, 9);
         }
 
-        // The table is not cleared in full: see TChunkEntry.
+        // Neither table is cleared in full: see TDictionary and TChunkEntry.
         TDecodeWorkspace ownWorkspace;
         TDecodeTables& t = (workspace ? *workspace : ownWorkspace).Tables();
         const uint32_t clearCode = 1u << m;
+        std::memset(t.Dictionary.Prefix, 0, sizeof(uint16_t) * (clearCode + 2));
+        std::memset(t.Dictionary.Suffix, 0, clearCode + 2);
         const uint32_t pixelMask = (1u << pixelDepth) - 1;
         // A colour table larger than the code size does not turn dictionary
         // codes into pixels: only codes below the clear code are roots.

@@ -157,12 +157,13 @@ void TJvGIFFrame::Assign(TPersistent* source) {
         }
         ResetFrame();
         FreshBitmap();
-        // A bitmap copies with its pixel format, monochrome included. Other
-        // graphics would be drawn onto the bitmap, which needs the canvas.
-        CachedBitmap_->Assign(graphic);
+        // A bitmap copies with its pixel format, monochrome included.
+        const TColor brush = CopyGraphicToBitmap(*graphic);
         if (graphic->Transparent()) {
             if (auto* bitmap = dynamic_cast<TBitmap*>(graphic))
                 KeyColor_ = bitmap->TransparentColor();
+            else
+                KeyColor_ = CachedBitmap_->NearestColor(brush);
         }
     } else {
         TPersistent::Assign(source);
@@ -184,11 +185,19 @@ void TJvGIFFrame::AssignTo(TPersistent* dest) {
     }
     graphic->Assign(FrameBitmap());
     if (auto* bitmap = dynamic_cast<TBitmap*>(graphic); bitmap && KeyColor_ != clNone) {
-        // Without a device every colour is its own nearest colour.
-        bitmap->SetTransparentColor(KeyColor_);
+        bitmap->SetTransparentColor(bitmap->NearestColor(KeyColor_));
         bitmap->SetTransparent(true);
     }
 }
+
+#ifndef _WIN32
+// Without a canvas a graphic that a bitmap cannot copy is not drawn either:
+// the copy's error stands.
+TColor TJvGIFFrame::CopyGraphicToBitmap(TGraphic& graphic) {
+    CachedBitmap_->Assign(&graphic);
+    return clWhite;
+}
+#endif
 
 // ---- TJvGIFImage ----
 

@@ -24,6 +24,7 @@ uint64_t StrideFor(uint64_t width, uint64_t bits) { return (width * bits + 31) /
 
 void TBitmap::Assign(TPersistent* source) {
     if (!source) {
+        PixelsChanging();
         Width_ = Height_ = Stride_ = 0;
         Bits_.clear();
         BitsOffset_ = 0;
@@ -34,6 +35,8 @@ void TBitmap::Assign(TPersistent* source) {
     if (auto* other = dynamic_cast<TBitmap*>(source)) {
         if (other == this)
             return;
+        other->PixelsNeeded();
+        PixelsChanging();
         Width_ = other->Width_;
         Height_ = other->Height_;
         PixelBits_ = other->PixelBits_;
@@ -56,6 +59,7 @@ void TBitmap::SetSize(int width, int height) {
     const uint64_t stride = StrideFor(uint64_t(width), uint64_t(PixelBits_));
     if (stride * uint64_t(height) > MaxPixelBytes)
         throw EOutOfMemory(Format("Not enough memory for a bitmap of %d x %d pixels", width, height));
+    PixelsChanging();
     Bits_.assign(static_cast<size_t>(stride * uint64_t(height)), 0);
     BitsOffset_ = 0;
     Width_ = width;
@@ -63,6 +67,10 @@ void TBitmap::SetSize(int width, int height) {
     Stride_ = int(stride);
     Changed(this);
 }
+
+#ifndef _WIN32
+void TBitmap::SetHandleType(TBitmapHandleType value) { HandleType_ = value; }
+#endif
 
 TColor TBitmap::TransparentColor() {
     if (TransparentColor_ != clDefault)
@@ -75,6 +83,7 @@ TColor TBitmap::TransparentColor() {
 const uint8_t* TBitmap::ScanLine(int y) const {
     if (y < 0 || y >= Height_)
         throw EInvalidGraphicOperation("Scan line index out of range");
+    PixelsNeeded();
     return Bits_.data() + BitsOffset_ + size_t(Height_ - 1 - y) * size_t(Stride_);
 }
 
@@ -161,6 +170,7 @@ TBmpLayout ReadLayout(const uint8_t* header, int64_t available) {
 } // namespace
 
 void TBitmap::Adopt(std::vector<uint8_t> bytes, size_t start, const TBmpLayout& layout) {
+    PixelsChanging();
     const uint8_t* file = bytes.data() + start;
     std::vector<TColor> colors(layout.Colors);
     for (uint32_t i = 0; i < layout.Colors; ++i) {
@@ -228,6 +238,7 @@ void WriteBitmapHeaders(TStream& target, int32_t width, int32_t height, int pixe
 }
 
 void TBitmap::SaveToStream(TStream& stream) {
+    PixelsNeeded();
     const uint32_t paletteSize = PixelBits_ <= 8 ? 4u << PixelBits_ : 0;
     const auto imageSize = uint32_t(Bits_.size() - BitsOffset_);
     WriteBitmapHeaders(stream, Width_, Height_, PixelBits_, paletteSize / 4, imageSize);

@@ -1,8 +1,9 @@
 #pragma once
 // The framework bitmap's portable core: a device-independent bitmap loaded
 // from a BMP stream, with its size, pixel format and palette. The Windows side
-// (handle, canvas, the display's device-dependent form) builds on this core;
-// natively the requested handle type is only recorded.
+// (GDI bitmap, canvas, the display's device-dependent form, palette handle,
+// drawing) is declared here and defined in graphics/Bitmap_win.cpp; natively
+// the requested handle type is only recorded.
 
 #include "rtl/Graphic.h"
 #include "rtl/Streams.h"
@@ -13,6 +14,10 @@
 enum TBitmapHandleType { bmDIB, bmDDB };
 
 struct TBmpLayout;
+#ifdef _WIN32
+struct HBITMAP__;
+struct TBitmapGdi;
+#endif
 
 // Writes the 14-byte file header and the 40-byte info header of an
 // uncompressed bottom-up BMP whose palette of paletteEntries quads follows.
@@ -22,6 +27,9 @@ void WriteBitmapHeaders(TStream& target, int32_t width, int32_t height, int pixe
 class TBitmap : public TGraphic {
 public:
     TBitmap() = default;
+#ifdef _WIN32
+    ~TBitmap() override;
+#endif
     const char* ClassName() const override { return "TBitmap"; }
 
     // From another bitmap: a copy of its pixels, palette and settings; from
@@ -42,7 +50,8 @@ public:
     // One plane of 1 bit per pixel.
     bool Monochrome() const { return PixelBits_ == 1; }
     TBitmapHandleType HandleType() const { return HandleType_; }
-    void SetHandleType(TBitmapHandleType value) { HandleType_ = value; }
+    // bmDDB on Windows: the GDI bitmap takes the display's format at once.
+    void SetHandleType(TBitmapHandleType value);
 
     // The colour drawn as transparent; clDefault (the default) means the
     // colour of the bottom-left pixel.
@@ -65,8 +74,34 @@ public:
     void LoadFromStream(TMemoryStream&& stream);
     void SaveToStream(TStream& stream) override;
 
+#ifdef _WIN32
+    // The GDI bitmap, made from the pixels when first needed; null while empty.
+    // Once it exists it holds the pixels: drawing on the canvas changes them,
+    // and the portable reads above copy them back first.
+    HBITMAP__* Handle();
+    // A memory DC with the bitmap (and its palette) selected, made when first
+    // used; the framework may take the DC back while the canvas is unlocked.
+    TCanvas& Canvas();
+    HPALETTE__* PaletteHandle() override;
+    // Stretched into rect; leaves TransparentColor out while Transparent is on.
+    void Draw(TCanvas& canvas, const TRect& rect) override;
+    // The colour nearest to color that the bitmap's DC can show.
+    TColor NearestColor(TColor color);
+#else
+    TColor NearestColor(TColor color) { return color; }
+#endif
+
 private:
     bool HasPalette() const { return PixelBits_ <= 8 && !Palette_.Colors.empty(); }
+#ifdef _WIN32
+    // The Windows side keeps the GDI bitmap in step with the portable pixels.
+    void PixelsNeeded() const;
+    void PixelsChanging();
+    TBitmapGdi* Gdi_ = nullptr;
+#else
+    void PixelsNeeded() const {}
+    void PixelsChanging() {}
+#endif
     // Takes a BMP file image that starts at start in bytes and was checked.
     void Adopt(std::vector<uint8_t> bytes, size_t start, const TBmpLayout& layout);
 

@@ -1,7 +1,8 @@
 #pragma once
 // Colour values: plain RGB has red in the low byte, then green, then blue, and
 // 0 in the high byte; 0xFF in the high byte names a system colour by the index
-// in the low byte; 0x02 marks the palette-relative form.
+// in the low byte; 0x02 marks the palette-relative form (PaletteRelative, on
+// the Windows side, since system colours resolve there).
 
 #include <cstdint>
 
@@ -38,6 +39,3 @@ constexpr TColor RGBToColor(uint8_t red, uint8_t green, uint8_t blue) { return R
 constexpr uint8_t RedOf(TColor color) { return uint8_t(color); }
 constexpr uint8_t GreenOf(TColor color) { return uint8_t(color >> 8); }
 constexpr uint8_t BlueOf(TColor color) { return uint8_t(color >> 16); }
-
-// The form drawing calls take to match a colour against the selected palette.
-constexpr TColor PaletteRelative(TColor color) { return (color & 0xFFFFFF) | 0x02000000; }

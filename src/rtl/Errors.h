@@ -50,6 +50,7 @@ KANTREL_ERROR_CLASS(EListError, Exception);
 KANTREL_ERROR_CLASS(EConvertError, Exception);
 KANTREL_ERROR_CLASS(EOutOfMemory, Exception);
 KANTREL_ERROR_CLASS(EOutOfResources, EOutOfMemory);
+KANTREL_ERROR_CLASS(EInvalidOperation, Exception);
 
 #undef KANTREL_ERROR_CLASS
 

@@ -11,9 +11,12 @@
 #include <vector>
 
 class TStream;
-// Drawing needs a device context: the canvas, and the graphics' draw slot,
-// belong to the Windows side of the framework.
+#ifdef _WIN32
+// Drawing needs a device context: the canvas and the definitions of the
+// graphics' drawing belong to the Windows side (src/graphics/).
 class TCanvas;
+struct HPALETTE__;
+#endif
 
 struct TPoint {
     int32_t X = 0;
@@ -74,6 +77,13 @@ public:
     virtual void SaveToFile(const std::string& path);
     virtual void LoadFromStream(TStream& stream) = 0;
     virtual void SaveToStream(TStream& stream) = 0;
+#ifdef _WIN32
+    // Draws the picture stretched into rect.
+    virtual void Draw(TCanvas& canvas, const TRect& rect) = 0;
+    // The GDI palette of the picture's colours, owned by the graphic; null
+    // when it has none.
+    virtual HPALETTE__* PaletteHandle() { return nullptr; }
+#endif
 
 protected:
     // Sets the modified flag and calls the change handler.

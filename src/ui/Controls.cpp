@@ -167,7 +167,7 @@ bool TControl::ReadProperty(TReader& reader, const std::string& name, const TSto
     else if (name == "ParentFont")
         SetParentFont(reader.AsBoolean(value));
     else if (name.rfind("Font.", 0) == 0)
-        return Font_.ReadProperty(reader, name.substr(5), value);
+        return ReadFontProperty(Font_, reader, name.substr(5), value);
     else
         return TComponent::ReadProperty(reader, name, value);
     return true;

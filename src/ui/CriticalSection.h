@@ -11,6 +11,8 @@ public:
     TCriticalSection& operator=(const TCriticalSection&) = delete;
     void Enter() { EnterCriticalSection(&Section_); }
     void Leave() { LeaveCriticalSection(&Section_); }
+    // Enters only when no other thread is inside.
+    bool TryEnter() { return TryEnterCriticalSection(&Section_) != FALSE; }
 
 private:
     CRITICAL_SECTION Section_;

@@ -97,7 +97,8 @@ private:
     HDC DC_;
 };
 
-// An object selected into a DC for one scope.
+// An object selected into a DC: the one it replaced is selected back when
+// this goes.
 class TScopedSelect {
 public:
     TScopedSelect(HDC dc, HGDIOBJ object) : DC_(dc), Previous_(SelectObject(dc, object)) {}
@@ -107,10 +108,32 @@ public:
     }
     TScopedSelect(const TScopedSelect&) = delete;
     TScopedSelect& operator=(const TScopedSelect&) = delete;
+    // The object it replaced, which comes back.
+    HGDIOBJ Previous() const { return Previous_; }
 
 private:
     HDC DC_;
     HGDIOBJ Previous_;
+};
+
+// A palette selected into a DC (SelectPalette, as foreground or forced into
+// the background); the previous one is selected back, with its own flag,
+// when this goes. Nothing is realised again then.
+class TScopedSelectPalette {
+public:
+    TScopedSelectPalette(HDC dc, HPALETTE palette, bool forceBackground, bool restoreForceBackground)
+        : DC_(dc), Previous_(SelectPalette(dc, palette, forceBackground)), RestoreBackground_(restoreForceBackground) {}
+    ~TScopedSelectPalette() {
+        if (Previous_)
+            SelectPalette(DC_, Previous_, RestoreBackground_);
+    }
+    TScopedSelectPalette(const TScopedSelectPalette&) = delete;
+    TScopedSelectPalette& operator=(const TScopedSelectPalette&) = delete;
+
+private:
+    HDC DC_;
+    HPALETTE Previous_;
+    bool RestoreBackground_;
 };
 
 // SaveDC / RestoreDC: clipping, origins and selections come back together.

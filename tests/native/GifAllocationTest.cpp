@@ -24,6 +24,13 @@ ImageSpec Frame(uint8_t shift) {
     return spec;
 }
 
+#ifdef _WIN32
+// A frame bitmap switched to the display's form keeps its GDI state in one block.
+constexpr uint64_t GdiSide = 1;
+#else
+constexpr uint64_t GdiSide = 0;
+#endif
+
 } // namespace
 
 TEST(GifAllocations, OneFrameLoadAndEachLaterFrame) {
@@ -46,7 +53,7 @@ TEST(GifAllocations, OneFrameLoadAndEachLaterFrame) {
         TJvGIFImage image;
         image.LoadFromStream(stream);
         ASSERT_EQ(image.FrameCount(), 1);
-        EXPECT_LE(HeapAllocations() - before, 14u) << "one-frame load with its bitmap";
+        EXPECT_LE(HeapAllocations() - before, 14u + GdiSide) << "one-frame load with its bitmap";
         EXPECT_EQ(image.FrameAt(0)->FrameBitmap()->Width(), 16);
     }
 
@@ -59,5 +66,5 @@ TEST(GifAllocations, OneFrameLoadAndEachLaterFrame) {
     before = HeapAllocations();
     // The bitmap object, its stream and its palette; the tables are the image's.
     EXPECT_EQ(image.FrameAt(1)->FrameBitmap()->Height(), 8);
-    EXPECT_LE(HeapAllocations() - before, 3u) << "a later frame's bitmap";
+    EXPECT_LE(HeapAllocations() - before, 3u + GdiSide) << "a later frame's bitmap";
 }

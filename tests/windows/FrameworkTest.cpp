@@ -131,59 +131,6 @@ TEST(Reader, BindsHandlersByNameAndRefusesUnknownOnes) {
         << "an edit has Text, not Caption";
 }
 
-// Paints a form's windowless controls into a 32-bit bitmap prefilled with
-// one colour and returns its pixels (0x00RRGGBB), rows top first.
-class TCapture {
-public:
-    TCapture(int width, int height, COLORREF fill) : Width_(width), Height_(height) {
-        BITMAPINFO info{};
-        info.bmiHeader.biSize = sizeof info.bmiHeader;
-        info.bmiHeader.biWidth = width;
-        info.bmiHeader.biHeight = -height;
-        info.bmiHeader.biPlanes = 1;
-        info.bmiHeader.biBitCount = 32;
-        void* bits = nullptr;
-        Bitmap_.Reset(CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
-        Bits_ = static_cast<DWORD*>(bits);
-        DC_ = CreateCompatibleDC(nullptr);
-        Selected_ = SelectObject(DC_, Bitmap_.Get());
-        RECT all{0, 0, width, height};
-        TScopedBrush brush(CreateSolidBrush(fill));
-        FillRect(DC_, &all, brush.Get());
-    }
-    ~TCapture() {
-        SelectObject(DC_, Selected_);
-        DeleteDC(DC_);
-    }
-    HDC DC() const { return DC_; }
-    // As COLORREF (0x00BBGGRR), to compare with RGB().
-    COLORREF At(int x, int y) const {
-        GdiFlush();
-        const DWORD p = Bits_[y * Width_ + x];
-        return RGB((p >> 16) & 0xFF, (p >> 8) & 0xFF, p & 0xFF);
-    }
-    // The bounds of the pixels of one colour.
-    RECT Extent(COLORREF colour) const {
-        RECT r{Width_, Height_, -1, -1};
-        for (int y = 0; y < Height_; ++y)
-            for (int x = 0; x < Width_; ++x)
-                if (At(x, y) == colour) {
-                    r.left = std::min<LONG>(r.left, x);
-                    r.top = std::min<LONG>(r.top, y);
-                    r.right = std::max<LONG>(r.right, x + 1);
-                    r.bottom = std::max<LONG>(r.bottom, y + 1);
-                }
-        return r;
-    }
-
-private:
-    int Width_, Height_;
-    TScopedGdiObject<HBITMAP> Bitmap_;
-    DWORD* Bits_ = nullptr;
-    HDC DC_ = nullptr;
-    HGDIOBJ Selected_ = nullptr;
-};
-
 TEST(Label, PaintsCentredInItsBoundsWithParentOrNoBackground) {
     TApplication application;
     application.Initialize();

@@ -133,12 +133,11 @@ TEST(ProgramFile, CarriesTheIconGroupWithNineSizes) {
         EXPECT_TRUE(icon) << "the image loads as an icon";
         ICONINFO info{};
         if (icon && GetIconInfo(icon, &info)) {
+            TScopedBitmap colour(info.hbmColor), mask(info.hbmMask);
             BITMAP bitmap{};
-            GetObjectW(info.hbmColor, sizeof bitmap, &bitmap);
+            GetObjectW(colour.Get(), sizeof bitmap, &bitmap);
             EXPECT_EQ(bitmap.bmWidth, size);
             EXPECT_EQ(bitmap.bmBitsPixel, 32);
-            DeleteObject(info.hbmColor);
-            DeleteObject(info.hbmMask);
         }
         if (icon)
             DestroyIcon(icon);

@@ -111,7 +111,8 @@ TEST_F(SplashTest, ShownCentredOverTheMainWindowOnTopAndEmptyBelowTheText) {
 
     // What the window paints: the text bands leave their edges and the rows
     // below them in the background colour; the strip shows the background.
-    HDC dc = GetDC(splash->Handle());
+    TScopedGetDC window(splash->Handle());
+    HDC dc = window.Get();
     const COLORREF grey = RGB(214, 214, 214);
     int stray = 0, ink = 0;
     for (int y = 115; y < 129; ++y)
@@ -123,7 +124,6 @@ TEST_F(SplashTest, ShownCentredOverTheMainWindowOnTopAndEmptyBelowTheText) {
     for (int y = 20; y < 49; ++y)
         for (int x = 100; x < 313; ++x)
             ink += GetPixel(dc, x, y) == RGB(0, 0, 0);
-    ReleaseDC(splash->Handle(), dc);
     EXPECT_EQ(stray, 0) << "strip and bottom rows are background";
     EXPECT_GT(ink, 50) << "\"Proszę czekać...\" drawn in black";
 

@@ -1,5 +1,6 @@
 #include "TestSupport.h"
 
+#include <algorithm>
 #include <chrono>
 
 void Pump(int milliseconds) {
@@ -133,4 +134,39 @@ void TMessageBoxWatcher::Watch(int timeoutMilliseconds) {
     for (HWND window : Watched_)
         Seen_.EnabledWhileOpen.push_back(IsWindowEnabled(window) != FALSE);
     PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDOK)));
+}
+
+TCapture::TCapture(int width, int height, COLORREF fill) : Width_(width), Height_(height) {
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    void* bits = nullptr;
+    Bitmap_.Reset(CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+    Bits_ = static_cast<DWORD*>(bits);
+    Selected_.emplace(DC_.Get(), Bitmap_.Get());
+    RECT all{0, 0, width, height};
+    TScopedBrush brush(CreateSolidBrush(fill));
+    FillRect(DC_.Get(), &all, brush.Get());
+}
+
+COLORREF TCapture::At(int x, int y) const {
+    GdiFlush();
+    const DWORD p = Bits_[y * Width_ + x];
+    return RGB((p >> 16) & 0xFF, (p >> 8) & 0xFF, p & 0xFF);
+}
+
+RECT TCapture::Extent(COLORREF colour) const {
+    RECT r{Width_, Height_, -1, -1};
+    for (int y = 0; y < Height_; ++y)
+        for (int x = 0; x < Width_; ++x)
+            if (At(x, y) == colour) {
+                r.left = std::min<LONG>(r.left, x);
+                r.top = std::min<LONG>(r.top, y);
+                r.right = std::max<LONG>(r.right, x + 1);
+                r.bottom = std::max<LONG>(r.bottom, y + 1);
+            }
+    return r;
 }

@@ -4,12 +4,14 @@
 #include <windows.h>
 
 #include <atomic>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "ui/Application.h"
 #include "ui/Forms.h"
+#include "ui/ScopedWin.h"
 
 // Handles pending messages for a while, so that posted input arrives.
 void Pump(int milliseconds = 50);
@@ -52,4 +54,23 @@ private:
     std::vector<HWND> Watched_;
     TSeen Seen_;
     std::thread Thread_;
+};
+
+// A 32-bit picture prefilled with one colour, for painting controls into
+// (rows top first).
+class TCapture {
+public:
+    TCapture(int width, int height, COLORREF fill);
+    HDC DC() const { return DC_.Get(); }
+    // As COLORREF (0x00BBGGRR), to compare with RGB().
+    COLORREF At(int x, int y) const;
+    // The bounds of the pixels of one colour.
+    RECT Extent(COLORREF colour) const;
+
+private:
+    int Width_, Height_;
+    TScopedBitmap Bitmap_;
+    DWORD* Bits_ = nullptr;
+    TScopedMemoryDC DC_;
+    std::optional<TScopedSelect> Selected_;
 };

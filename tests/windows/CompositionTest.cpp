@@ -1,0 +1,260 @@
+// Composition of GIF frames by their disposal methods, checked against a
+// model written here: the frames played one after the other on a grid of
+// colours, as the GIF format describes it, from the indices and tables the
+// test wrote. The picture of frame N must be the model's whether it was
+// reached by playing from frame 0 or by jumping to it.
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "GifImages.h"
+#include "GifWriter.h"
+#include "controls/JvGIFCompose.h"
+#include "gif/JvGIF.h"
+#include "graphics/Canvas.h"
+
+namespace {
+
+using gifwriter::Rgb;
+
+struct TFrameSpec {
+    int Left = 0, Top = 0, Width = 0, Height = 0;
+    int Disposal = 0;
+    int Key = -1;                 // transparent index, or none
+    std::vector<TColor> Local;    // local table, or empty for the global one
+    std::vector<uint8_t> Indices;
+};
+
+struct TAnimation {
+    std::string Name;
+    int Width = 0, Height = 0;
+    std::vector<TColor> Global;   // may be empty
+    int Background = 0;           // index into Global
+    std::vector<TFrameSpec> Frames;
+};
+
+std::vector<Rgb> ToRgb(const std::vector<TColor>& colours) {
+    std::vector<Rgb> table;
+    for (TColor c : colours)
+        table.push_back(Rgb{RedOf(c), GreenOf(c), BlueOf(c)});
+    return table;
+}
+
+gifwriter::Bytes Encode(const TAnimation& a) {
+    gifwriter::GifWriter writer;
+    writer.Header().Screen(uint16_t(a.Width), uint16_t(a.Height), ToRgb(a.Global), uint8_t(a.Background));
+    for (const TFrameSpec& f : a.Frames) {
+        gifwriter::ImageSpec spec;
+        spec.Left = uint16_t(f.Left);
+        spec.Top = uint16_t(f.Top);
+        spec.Width = uint16_t(f.Width);
+        spec.Height = uint16_t(f.Height);
+        spec.Indices = f.Indices;
+        spec.LocalTable = ToRgb(f.Local);
+        writer.GraphicControl(f.Disposal, 5, f.Key).Image(spec);
+    }
+    return writer.Trailer().Finish();
+}
+
+// The model. Frames are drawn in order; after each, its disposal applies:
+// 2 clears its rectangle to the background, 3 and 4 put back the picture
+// from before it, the others keep it. Two rules of this animator on top: a
+// frame of the screen's size without a key colour starts the picture anew
+// (what was before it is not put back); the background is the active
+// frame's key colour, else the backdrop colour when some frame has a key,
+// else the window colour.
+class TModel {
+public:
+    explicit TModel(const TAnimation& a) : A_(a) {
+        bool anyKey = false;
+        for (const TFrameSpec& f : a.Frames)
+            anyKey = anyKey || f.Key >= 0;
+        const TFrameSpec& active = a.Frames[0];
+        if (active.Key >= 0)
+            Background = Table(active)[size_t(active.Key)];
+        else if (!a.Global.empty() && anyKey)
+            Background = a.Global[size_t(a.Background)];
+        else
+            Background = GetSysColor(COLOR_WINDOW);
+        Transparent = active.Key >= 0 ? Background : clNone;
+    }
+
+    std::vector<TColor> Picture(int n) const {
+        std::vector<TColor> picture(size_t(A_.Width * A_.Height), Background);
+        for (int j = 0; j <= n; ++j) {
+            const TFrameSpec& f = A_.Frames[size_t(j)];
+            std::vector<TColor> before = picture;
+            if (f.Width == A_.Width && f.Height == A_.Height && f.Key < 0)
+                before.assign(picture.size(), Background);
+            for (int y = 0; y < f.Height; ++y)
+                for (int x = 0; x < f.Width; ++x) {
+                    const uint8_t index = f.Indices[size_t(y * f.Width + x)];
+                    if (index != f.Key && Inside(f.Left + x, f.Top + y))
+                        At(picture, f.Left + x, f.Top + y) = Table(f)[index];
+                }
+            if (j == n)
+                break;
+            if (f.Disposal == 2) {
+                for (int y = f.Top; y < f.Top + f.Height; ++y)
+                    for (int x = f.Left; x < f.Left + f.Width; ++x)
+                        if (Inside(x, y))
+                            At(picture, x, y) = Background;
+            } else if (f.Disposal == 3 || f.Disposal == 4) {
+                picture = before;
+            }
+        }
+        return picture;
+    }
+
+    TColor Background = clNone;
+    TColor Transparent = clNone;
+
+private:
+    const std::vector<TColor>& Table(const TFrameSpec& f) const { return f.Local.empty() ? A_.Global : f.Local; }
+    bool Inside(int x, int y) const { return x >= 0 && y >= 0 && x < A_.Width && y < A_.Height; }
+    TColor& At(std::vector<TColor>& picture, int x, int y) const { return picture[size_t(y * A_.Width + x)]; }
+
+    const TAnimation& A_;
+};
+
+// Distinct colours, so that no key colour is moved by the reader.
+std::vector<TColor> Palette(int count, int salt) {
+    std::vector<TColor> colours;
+    for (int i = 0; i < count; ++i)
+        colours.push_back(RGBColor(20 + 29 * i % 200, 40 + (salt * 53 + 17 * i) % 200, 10 + 11 * (i + salt) % 240));
+    return colours;
+}
+
+TFrameSpec Frame(std::mt19937& random, int left, int top, int width, int height, int disposal, int key, int colours,
+                 std::vector<TColor> local = {}) {
+    TFrameSpec f{left, top, width, height, disposal, key, std::move(local), {}};
+    for (int i = 0; i < width * height; ++i)
+        f.Indices.push_back(uint8_t(random() % 3 == 0 && key >= 0 ? key : random() % unsigned(colours)));
+    return f;
+}
+
+std::vector<TAnimation> Animations() {
+    std::mt19937 random(2026);
+    std::vector<TAnimation> list;
+    {
+        TAnimation a{"every disposal 0 to 7, keys, local tables, offsets, frames partly outside", 24, 16,
+                     Palette(8, 1), 2, {}};
+        for (int i = 0; i < 16; ++i) {
+            const int disposal = i % 8;
+            const bool local = i % 3 == 1;
+            const int colours = local ? 16 : 8;
+            const int key = i % 4 == 3 ? -1 : int(random() % unsigned(colours));
+            const int width = 6 + int(random() % 10), height = 4 + int(random() % 8);
+            // Some frames run past the right or bottom edge.
+            const int left = int(random() % 22), top = int(random() % 14);
+            a.Frames.push_back(Frame(random, left, top, width, height, disposal, key, colours,
+                                     local ? Palette(16, i) : std::vector<TColor>{}));
+        }
+        a.Frames[0].Key = 5;
+        list.push_back(a);
+    }
+    {
+        TAnimation a{"backdrop colour: the active frame has no key, a later one has", 20, 12, Palette(4, 2), 3, {}};
+        a.Frames.push_back(Frame(random, 2, 2, 8, 6, 1, -1, 4));
+        a.Frames.push_back(Frame(random, 8, 4, 10, 6, 2, 1, 4));
+        a.Frames.push_back(Frame(random, 0, 0, 6, 12, 1, 0, 4));
+        list.push_back(a);
+    }
+    {
+        TAnimation a{"window colour: no key anywhere", 20, 12, Palette(4, 3), 1, {}};
+        a.Frames.push_back(Frame(random, 3, 1, 8, 6, 2, -1, 4));
+        a.Frames.push_back(Frame(random, 9, 5, 10, 6, 1, -1, 4));
+        list.push_back(a);
+    }
+    {
+        TAnimation a{"first-frame search: full-screen frames opaque, cleared and restored", 16, 10, Palette(8, 4), 0,
+                     {}};
+        a.Frames.push_back(Frame(random, 0, 0, 16, 10, 1, 4, 8));
+        a.Frames.push_back(Frame(random, 2, 2, 6, 4, 1, 4, 8));
+        a.Frames.push_back(Frame(random, 0, 0, 16, 10, 1, -1, 8));   // opaque, full screen
+        a.Frames.push_back(Frame(random, 5, 3, 6, 5, 3, 4, 8));      // restore previous
+        a.Frames.push_back(Frame(random, 0, 0, 16, 10, 2, 4, 8));    // full screen, cleared
+        a.Frames.push_back(Frame(random, 4, 4, 8, 6, 4, 2, 8));      // 4: restore previous
+        a.Frames.push_back(Frame(random, 1, 1, 7, 7, 0, 2, 8));
+        a.Frames.push_back(Frame(random, 0, 0, 16, 10, 6, -1, 8));   // opaque target, kept
+        a.Frames.push_back(Frame(random, 3, 0, 9, 10, 1, 4, 8));
+        list.push_back(a);
+    }
+    return list;
+}
+
+::testing::AssertionResult Matches(TBitmap& picture, const std::vector<TColor>& expected, int width, int height) {
+    if (picture.Width() != width || picture.Height() != height)
+        return ::testing::AssertionFailure() << "size " << picture.Width() << " x " << picture.Height();
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            const TColor got = picture.PixelColor(x, y), want = expected[size_t(y * width + x)] & 0xFFFFFF;
+            if (got != want) {
+                char text[96];
+                snprintf(text, sizeof text, "pixel (%d, %d) is %06X, the model says %06X", x, y, unsigned(got),
+                         unsigned(want));
+                return ::testing::AssertionFailure() << text;
+            }
+        }
+    return ::testing::AssertionSuccess();
+}
+
+std::unique_ptr<TBitmap> NewPicture() { return std::make_unique<TBitmap>(); }
+
+}  // namespace
+
+TEST(Composition, PlayedAndJumpedFramesAreTheModelsPicture) {
+    for (const TAnimation& a : Animations()) {
+        SCOPED_TRACE(a.Name);
+        auto image = LoadGif(Encode(a));
+        ASSERT_EQ(image->FrameCount(), int(a.Frames.size()));
+        const TModel model(a);
+        TGIFComposition played(NewPicture);
+        for (int n = 0; n < image->FrameCount(); ++n) {
+            const std::vector<TColor> expected = model.Picture(n);
+            TColor transparent = clNone;
+            TBitmap* picture = played.ComposeFrame(*image, n, transparent, true);
+            EXPECT_TRUE(Matches(*picture, expected, a.Width, a.Height)) << "played to frame " << n;
+            EXPECT_EQ(transparent, model.Transparent) << "transparent colour, played to frame " << n;
+
+            TGIFComposition jumped(NewPicture);
+            transparent = clNone;
+            picture = jumped.ComposeFrame(*image, n, transparent, true);
+            EXPECT_TRUE(Matches(*picture, expected, a.Width, a.Height)) << "jumped to frame " << n;
+            EXPECT_EQ(transparent, model.Transparent) << "transparent colour, jumped to frame " << n;
+            EXPECT_EQ(picture->Transparent(), model.Transparent != clNone) << "own transparent mode, frame " << n;
+        }
+        // Backwards from the last frame: every step rebuilds.
+        for (int n = image->FrameCount() - 1; n >= 0; --n) {
+            TColor transparent = clNone;
+            TBitmap* picture = played.ComposeFrame(*image, n, transparent, true);
+            EXPECT_TRUE(Matches(*picture, model.Picture(n), a.Width, a.Height)) << "stepped back to frame " << n;
+        }
+    }
+}
+
+TEST(Composition, PictureRectCentresStretchesOrKeepsTheCorner) {
+    struct Case {
+        const char* Name;
+        int ClientWidth, ClientHeight;
+        bool Center, Stretch;
+        TRect Expected;
+    } cases[] = {
+        {"centred, splash strip", 413, 50, true, false, {6, 0, 406, 50}},
+        {"centred, odd excess on the right", 11, 9, true, false, {3, 2, 7, 7}},
+        {"centred, client smaller: cut equally, odd pixel on the right", 397, 45, true, false, {-1, -2, 399, 48}},
+        {"stretch wins over centre", 300, 20, true, true, {0, 0, 300, 20}},
+        {"neither: top-left corner, client smaller", 100, 10, false, false, {0, 0, 400, 50}},
+    };
+    for (const Case& c : cases) {
+        const int pw = std::string(c.Name).find("odd excess") != std::string::npos ? 4 : 400;
+        const int ph = std::string(c.Name).find("odd excess") != std::string::npos ? 5 : 50;
+        EXPECT_EQ(PictureRect(c.ClientWidth, c.ClientHeight, pw, ph, c.Center, c.Stretch), c.Expected) << c.Name;
+    }
+}

@@ -1,0 +1,382 @@
+// The graphics layer against real GDI: keyed drawing, frames drawing
+// themselves, and no GDI object or DC left behind.
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "GdiCount.h"
+#include "GifImages.h"
+#include "GifWriter.h"
+#include "gif/JvGIF.h"
+#include "graphics/Canvas.h"
+#include "graphics/KeyedDraw.h"
+#include "rtl/Bitmap.h"
+#include "rtl/Streams.h"
+
+namespace {
+
+using TPixelFn = std::function<TColor(int x, int y)>;
+
+// A bitmap of 1, 4, 8 or 24 bits per pixel loaded from a BMP stream; for the
+// indexed formats value gives the palette index.
+std::unique_ptr<TBitmap> MakeBitmap(int width, int height, int bits, const std::vector<TColor>& palette,
+                                    const std::function<uint32_t(int, int)>& value) {
+    const uint32_t stride = (uint32_t(width) * uint32_t(bits) + 31) / 32 * 4;
+    const uint32_t entries = bits <= 8 ? 1u << bits : 0;
+    TMemoryStream stream;
+    WriteBitmapHeaders(stream, width, height, bits, entries, stride * uint32_t(height));
+    std::vector<uint8_t> quads(4 * entries, 0);
+    for (size_t i = 0; i < palette.size() && i < entries; ++i) {
+        quads[4 * i] = BlueOf(palette[i]);
+        quads[4 * i + 1] = GreenOf(palette[i]);
+        quads[4 * i + 2] = RedOf(palette[i]);
+    }
+    stream.WriteBuffer(quads.data(), int64_t(quads.size()));
+    for (int row = height - 1; row >= 0; --row) {
+        std::vector<uint8_t> line(stride, 0);
+        for (int x = 0; x < width; ++x) {
+            const uint32_t v = value(x, row);
+            switch (bits) {
+            case 1: line[x / 8] |= uint8_t((v & 1) << (7 - x % 8)); break;
+            case 4: line[x / 2] |= uint8_t(x % 2 == 0 ? v << 4 : v); break;
+            case 8: line[x] = uint8_t(v); break;
+            default:
+                line[3 * x] = BlueOf(v);
+                line[3 * x + 1] = GreenOf(v);
+                line[3 * x + 2] = RedOf(v);
+            }
+        }
+        stream.WriteBuffer(line.data(), stride);
+    }
+    stream.SetPosition(0);
+    auto bitmap = std::make_unique<TBitmap>();
+    bitmap->LoadFromStream(stream);
+    return bitmap;
+}
+
+std::unique_ptr<TBitmap> TrueColour(int width, int height, const TPixelFn& colour) {
+    return MakeBitmap(width, height, 24, {}, [&](int x, int y) { return colour(x, y); });
+}
+
+std::string Hex(TColor colour) {
+    char text[16];
+    snprintf(text, sizeof text, "%06X", unsigned(colour & 0xFFFFFF));
+    return text;
+}
+
+// Every pixel of the bitmap against expected; the first difference is reported.
+::testing::AssertionResult PixelsAre(TBitmap& bitmap, const TPixelFn& expected) {
+    for (int y = 0; y < bitmap.Height(); ++y)
+        for (int x = 0; x < bitmap.Width(); ++x) {
+            const TColor want = expected(x, y) & 0xFFFFFF;
+            const TColor got = bitmap.PixelColor(x, y);
+            if (got != want)
+                return ::testing::AssertionFailure() << "pixel (" << x << ", " << y << ") is " << Hex(got)
+                                                     << ", expected " << Hex(want);
+        }
+    return ::testing::AssertionSuccess();
+}
+
+constexpr TColor Key = RGBColor(255, 0, 255);
+constexpr TColor Grey = RGBColor(214, 214, 214);
+
+TColor Pattern(int x, int y) { return (x + y) % 3 == 0 ? Key : RGBColor(10 * x, 20 * y, 100); }
+TColor Backdrop(int x, int y) { return RGBColor(200, 5 * x, 5 * y); }
+
+bool Inside(int x, int y, int left, int top, int width, int height) {
+    return x >= left && y >= top && x < left + width && y < top + height;
+}
+
+}  // namespace
+
+TEST(KeyedDrawing, KeyPixelsKeepTheDestinationOtherPixelsAreTheSources) {
+    auto target = TrueColour(20, 12, Backdrop);
+    TCanvas& canvas = target->Canvas();
+
+    {
+        SCOPED_TRACE("same size");
+        auto source = TrueColour(12, 8, Pattern);
+        KeyedDrawRect(canvas, 4, 2, 12, 8, TRect{0, 0, 12, 8}, *source, Key);
+        EXPECT_TRUE(PixelsAre(*target, [](int x, int y) {
+            if (!Inside(x, y, 4, 2, 12, 8) || Pattern(x - 4, y - 2) == Key)
+                return Backdrop(x, y);
+            return Pattern(x - 4, y - 2);
+        }));
+    }
+    {
+        SCOPED_TRACE("stretched x2");
+        target = TrueColour(20, 12, Backdrop);
+        auto source = TrueColour(6, 4, Pattern);
+        KeyedDrawRect(target->Canvas(), 3, 2, 12, 8, TRect{0, 0, 6, 4}, *source, Key);
+        EXPECT_TRUE(PixelsAre(*target, [](int x, int y) {
+            if (!Inside(x, y, 3, 2, 12, 8) || Pattern((x - 3) / 2, (y - 2) / 2) == Key)
+                return Backdrop(x, y);
+            return Pattern((x - 3) / 2, (y - 2) / 2);
+        }));
+    }
+    {
+        SCOPED_TRACE("stretched x0.5 (2 x 2 blocks, so any pixel of a block may stand for it)");
+        target = TrueColour(20, 12, Backdrop);
+        auto source = TrueColour(12, 8, [](int x, int y) { return Pattern(x / 2, y / 2); });
+        KeyedDrawRect(target->Canvas(), 5, 3, 6, 4, TRect{0, 0, 12, 8}, *source, Key);
+        EXPECT_TRUE(PixelsAre(*target, [](int x, int y) {
+            if (!Inside(x, y, 5, 3, 6, 4) || Pattern(x - 5, y - 3) == Key)
+                return Backdrop(x, y);
+            return Pattern(x - 5, y - 3);
+        }));
+    }
+    {
+        SCOPED_TRACE("clNone: one copy with the canvas's copy mode, key pixels included");
+        target = TrueColour(20, 12, Backdrop);
+        auto source = TrueColour(12, 8, Pattern);
+        target->Canvas().SetCopyMode(NOTSRCCOPY);
+        KeyedDrawRect(target->Canvas(), 4, 2, 12, 8, TRect{0, 0, 12, 8}, *source, clNone);
+        target->Canvas().SetCopyMode(SRCCOPY);
+        EXPECT_TRUE(PixelsAre(*target, [](int x, int y) {
+            return Inside(x, y, 4, 2, 12, 8) ? ~Pattern(x - 4, y - 2) & 0xFFFFFF : Backdrop(x, y);
+        }));
+    }
+    {
+        SCOPED_TRACE("clDefault: the bottom-left pixel is the key, though the source rectangle leaves it out");
+        constexpr TColor corner = RGBColor(0, 255, 0);
+        auto withCorner = [](int x, int y) { return (x * y) % 5 == 1 || (x == 0 && y == 7) ? corner : Pattern(x, y); };
+        target = TrueColour(20, 12, Backdrop);
+        auto source = TrueColour(12, 8, withCorner);
+        KeyedDrawRect(target->Canvas(), 4, 2, 11, 7, TRect{1, 0, 12, 7}, *source, clDefault);
+        EXPECT_TRUE(PixelsAre(*target, [&](int x, int y) {
+            if (!Inside(x, y, 4, 2, 11, 7) || withCorner(x - 3, y - 2) == corner)
+                return Backdrop(x, y);
+            return withCorner(x - 3, y - 2);
+        }));
+    }
+    {
+        SCOPED_TRACE("monochrome black and white: keyed on white whatever the key asked");
+        target = TrueColour(20, 12, Backdrop);
+        auto source = MakeBitmap(12, 8, 1, {clBlack, clWhite}, [](int x, int y) { return (x + 2 * y) % 3 == 0; });
+        KeyedDrawRect(target->Canvas(), 4, 2, 12, 8, TRect{0, 0, 12, 8}, *source, RGBColor(255, 0, 0));
+        EXPECT_TRUE(PixelsAre(*target, [](int x, int y) {
+            if (!Inside(x, y, 4, 2, 12, 8) || (x - 4 + 2 * (y - 2)) % 3 == 0)
+                return Backdrop(x, y);
+            return clBlack;
+        }));
+    }
+    {
+        SCOPED_TRACE("a system colour as key is resolved to its RGB value");
+        const TColor face = GetSysColor(COLOR_BTNFACE);
+        auto withFace = [&](int x, int y) { return (x + y) % 4 == 0 ? face : Pattern(x, y) == Key ? clBlack : Pattern(x, y); };
+        target = TrueColour(20, 12, Backdrop);
+        auto source = TrueColour(12, 8, withFace);
+        KeyedDrawRect(target->Canvas(), 4, 2, 12, 8, TRect{0, 0, 12, 8}, *source, clBtnFace);
+        EXPECT_TRUE(PixelsAre(*target, [&](int x, int y) {
+            if (!Inside(x, y, 4, 2, 12, 8) || withFace(x - 4, y - 2) == face)
+                return Backdrop(x, y);
+            return withFace(x - 4, y - 2);
+        }));
+    }
+    {
+        SCOPED_TRACE("afterwards: colour-on-colour stretching in the target, the target's mapping mode in the source");
+        target = TrueColour(20, 12, Backdrop);
+        auto source = TrueColour(12, 8, Pattern);
+        TCanvasLock targetLock(target->Canvas());
+        TCanvasLock sourceLock(source->Canvas());
+        HDC targetDC = target->Canvas().Handle();
+        SetStretchBltMode(targetDC, BLACKONWHITE);
+        // Anisotropic with equal extents maps like MM_TEXT, so the drawing is unchanged.
+        SetMapMode(targetDC, MM_ANISOTROPIC);
+        SetWindowExtEx(targetDC, 1, 1, nullptr);
+        SetViewportExtEx(targetDC, 1, 1, nullptr);
+        KeyedDrawRect(target->Canvas(), 4, 2, 12, 8, TRect{0, 0, 12, 8}, *source, Key);
+        EXPECT_EQ(GetStretchBltMode(targetDC), COLORONCOLOR);
+        EXPECT_EQ(GetMapMode(source->Canvas().Handle()), MM_ANISOTROPIC);
+        EXPECT_FALSE(source->Canvas().OnChanging == nullptr) << "the source's hook is back";
+        EXPECT_EQ(source->Canvas().LockCount(), 1) << "only this test's lock is held";
+        SetMapMode(targetDC, MM_TEXT);
+    }
+}
+
+TEST(FrameDrawing, SplashFramesDrawnKeyedOverGreyShowTheStrip) {
+    auto splash = LoadSplashAnimation();
+    TJvGIFImage& image = *splash;
+    ASSERT_EQ(image.FrameCount(), 12);
+    constexpr TColor idle = RGBColor(175, 196, 219), trail = RGBColor(120, 152, 186), runner = RGBColor(25, 59, 101);
+    for (int f = 0; f < 12; ++f) {
+        SCOPED_TRACE("frame " + std::to_string(f));
+        // Frames 0 and 1 paint every square; later ones the runner, its trail and the square left idle again.
+        auto square = [f](int k) -> TColor {
+            if (k == f)
+                return runner;
+            if (k == (f + 11) % 12)
+                return trail;
+            if (f < 2 || k == (f + 10) % 12)
+                return idle;
+            return Grey;
+        };
+        auto target = TrueColour(400, 50, [](int, int) { return Grey; });
+        image.FrameAt(f)->DrawFrame(target->Canvas(), TRect{0, 0, 400, 50}, true);
+        EXPECT_TRUE(PixelsAre(*target, [&](int x, int y) {
+            const int k = (x - 47) / 26;
+            if (y < 15 || y > 35 || x < 47 || k > 11 || (x - 47) % 26 > 20)
+                return Grey;
+            return square(k);
+        }));
+    }
+}
+
+// The key index on a third of the pixels, other indices elsewhere.
+int Index(int x, int y, int colours, int key) {
+    if ((x + y) % 3 == 0)
+        return key;
+    const int index = (x * 5 + y * 3) % colours;
+    return index == key ? (key + 1) % colours : index;
+}
+
+TEST(FrameDrawing, FramesOfDepth1And4And8DrawOpaqueAndKeyed) {
+    using gifwriter::Rgb;
+    struct Case {
+        const char* Name;
+        int Colours;
+        int KeyIndex;
+    };
+    const Case cases[] = {{"depth 1 (a two-colour frame keyed on its second colour)", 2, 1},
+                          {"depth 4", 16, 5},
+                          {"depth 8", 256, 200}};
+    constexpr int width = 11, height = 7;
+    gifwriter::GifWriter writer;
+    writer.Header().Screen(width, height);
+    std::vector<std::vector<TColor>> tables;
+    for (const Case& c : cases) {
+        std::vector<Rgb> table;
+        std::vector<TColor> colours;
+        for (int i = 0; i < c.Colours; ++i) {
+            const Rgb rgb{uint8_t(255 - i), uint8_t(i * 7), uint8_t(i == 0 ? 255 : i * 3)};
+            table.push_back(rgb);
+            colours.push_back(RGBColor(rgb.R, rgb.G, rgb.B));
+        }
+        tables.push_back(colours);
+        gifwriter::ImageSpec spec;
+        spec.Width = width;
+        spec.Height = height;
+        spec.LocalTable = table;
+        for (int y = 0; y < height; ++y)
+            for (int x = 0; x < width; ++x)
+                spec.Indices.push_back(uint8_t(Index(x, y, c.Colours, c.KeyIndex)));
+        writer.GraphicControl(1, 10, c.KeyIndex).Image(spec);
+    }
+    auto loaded = LoadGif(writer.Trailer().Finish());
+    TJvGIFImage& image = *loaded;
+    ASSERT_EQ(image.FrameCount(), 3);
+    for (int i = 0; i < 3; ++i) {
+        const Case& c = cases[i];
+        auto colour = [&](int x, int y) { return tables[i][Index(x, y, c.Colours, c.KeyIndex)]; };
+        TJvGIFFrame* frame = image.FrameAt(i);
+        for (bool transparent : {false, true}) {
+            SCOPED_TRACE(std::string(c.Name) + (transparent ? ", keyed" : ", opaque"));
+            auto target = TrueColour(width + 4, height + 2, Backdrop);
+            frame->DrawFrame(target->Canvas(), TRect{2, 1, width + 2, height + 1}, transparent);
+            EXPECT_TRUE(PixelsAre(*target, [&](int x, int y) {
+                if (!Inside(x, y, 2, 1, width, height) || (transparent && (x - 2 + y - 1) % 3 == 0))
+                    return Backdrop(x, y);
+                return colour(x - 2, y - 1);
+            }));
+        }
+    }
+    // The image draws its active frame keyed, since its frames have key colours.
+    image.SetActiveFrameIndex(1);
+    auto target = TrueColour(width, height, Backdrop);
+    target->Canvas().StretchDraw(TRect{0, 0, width, height}, &image);
+    EXPECT_TRUE(PixelsAre(*target, [&](int x, int y) {
+        return (x + y) % 3 == 0 ? Backdrop(x, y) : tables[1][Index(x, y, 16, 5)];
+    })) << "the image's draw";
+}
+
+namespace {
+
+// A graphic a bitmap cannot copy: it only draws itself, a bar over the left
+// half of its rectangle.
+class TBar : public TGraphic {
+public:
+    const char* ClassName() const override { return "TBar"; }
+    bool Empty() override { return false; }
+    int Width() override { return 8; }
+    int Height() override { return 4; }
+    void SetWidth(int) override {}
+    void SetHeight(int) override {}
+    void LoadFromStream(TStream&) override {}
+    void SaveToStream(TStream&) override {}
+    void Draw(TCanvas& canvas, const TRect& rect) override {
+        TBrush& brush = canvas.Brush();
+        const TColor saved = brush.Color();
+        brush.SetColor(RGBColor(0, 128, 0));
+        canvas.FillRect(TRect{rect.Left, rect.Top, (rect.Left + rect.Right) / 2, rect.Bottom});
+        brush.SetColor(saved);
+    }
+};
+
+}  // namespace
+
+TEST(FrameDrawing, AGraphicABitmapCannotCopyIsDrawnOverMagentaWhichBecomesTheKey) {
+    TBar bar;
+    bar.SetTransparent(true);
+    TJvGIFImage image;
+    image.AppendFrame(&bar);
+    TJvGIFFrame& frame = *image.FrameAt(0);
+    EXPECT_EQ(frame.KeyColor(), RGBColor(255, 0, 255)) << "the brush colour the bar was drawn over";
+    auto target = TrueColour(8, 4, Backdrop);
+    frame.DrawFrame(target->Canvas(), TRect{0, 0, 8, 4}, true);
+    EXPECT_TRUE(PixelsAre(*target, [](int x, int y) { return x < 4 ? RGBColor(0, 128, 0) : Backdrop(x, y); }));
+
+    // Assigned to a bitmap, the frame hands on its key as the nearest colour the bitmap can show.
+    TBitmap copy;
+    copy.Assign(&frame);
+    EXPECT_TRUE(copy.Transparent());
+    EXPECT_EQ(copy.TransparentColor(), RGBColor(255, 0, 255));
+}
+
+TEST(GdiLeaks, KeyedDrawsAndFrameBitmapsLeaveTheGdiObjectCountAsItWas) {
+    auto source = TrueColour(40, 20, Pattern);
+    auto target = TrueColour(60, 30, Backdrop);
+    // Stock objects and the first DCs are made once; count after them.
+    KeyedDrawRect(target->Canvas(), 1, 1, 50, 25, TRect{0, 0, 40, 20}, *source, Key);
+    target->Canvas().StretchDraw(TRect{0, 0, 40, 20}, source.get());
+    const int before = GdiObjectCount();
+    ASSERT_GT(before, 0) << "the count must see the objects that exist";
+    for (int i = 0; i < 10000; ++i)
+        KeyedDrawRect(target->Canvas(), i % 7, 1, 50, 25, TRect{0, 0, 40, 20}, *source, i % 2 ? Key : clDefault);
+    const int after = GdiObjectCount();
+    EXPECT_EQ(after, before) << "after 10,000 keyed draws";
+    std::printf("GDI objects: %d before and %d after 10,000 keyed draws\n", before, after);
+
+    const gifwriter::Bytes bytes = gifwriter::GifWriter()
+                                       .Header()
+                                       .Screen(30, 20, {{0, 0, 0}, {255, 0, 0}, {0, 255, 0}, {0, 0, 255}})
+                                       .GraphicControl(1, 10, 2)
+                                       .Image([] {
+                                           gifwriter::ImageSpec spec;
+                                           spec.Width = 30;
+                                           spec.Height = 20;
+                                           for (int i = 0; i < 600; ++i)
+                                               spec.Indices.push_back(uint8_t(i % 4));
+                                           return spec;
+                                       }())
+                                       .Trailer()
+                                       .Finish();
+    // The first display DC (a frame bitmap takes the display's format) stays in the system's cache.
+    int beforeFrames = 0;
+    for (int i = -1; i < 1000; ++i) {
+        if (i == 0)
+            beforeFrames = GdiObjectCount();
+        auto image = LoadGif(bytes);
+        // Drawn, so that each frame bitmap makes its DC and palette too.
+        image->FrameAt(0)->DrawFrame(target->Canvas(), TRect{0, 0, 30, 20}, i % 2 == 0);
+    }
+    const int afterFrames = GdiObjectCount();
+    EXPECT_EQ(afterFrames, beforeFrames) << "after 1,000 frame bitmaps made, drawn and freed";
+    std::printf("GDI objects: %d before and %d after 1,000 frame bitmaps\n", beforeFrames, afterFrames);
+}
