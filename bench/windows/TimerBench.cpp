@@ -24,18 +24,6 @@ namespace {
 
 constexpr int Calls = 10000;
 
-class TBodyThread : public TThread {
-public:
-    explicit TBodyThread(std::function<void()> body) : Body_(std::move(body)) {}
-    ~TBodyThread() override { StopAndWait(); }
-
-protected:
-    void Execute() override { Body_(); }
-
-private:
-    std::function<void()> Body_;
-};
-
 double Microseconds(LONGLONG ticks) {
     LARGE_INTEGER frequency;
     QueryPerformanceFrequency(&frequency);
@@ -57,7 +45,7 @@ struct TLatency {
 TLatency TimeCalls(const std::function<void()>& call) {
     std::vector<LONGLONG> times(Calls);
     std::atomic<bool> done{false};
-    TBodyThread worker([&] {
+    TAnonymousThread worker([&] {
         for (int i = 0; i < Calls; ++i) {
             const LONGLONG start = Now();
             call();

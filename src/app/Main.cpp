@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "app/uFoMain.h"
+#include "controls/JvGIFCtrl.h"
 #include "ui/Application.h"
 #include "ui/Forms.h"
 
@@ -10,6 +11,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     TApplication application;
     try {
         Application->Initialize();
+        // Classes that stored definitions may name beyond the standard ones.
+        RegisterAnimatedImageControls();
         Application->SetTitle("Kantrel");
         Application->CreateForm(FoMain);
         Application->Run();

@@ -29,28 +29,6 @@ private:
     void* Handle_;
 };
 
-class TSharedLock {
-public:
-    explicit TSharedLock(SRWLOCK& lock) : Lock_(lock) { AcquireSRWLockShared(&Lock_); }
-    ~TSharedLock() { ReleaseSRWLockShared(&Lock_); }
-    TSharedLock(const TSharedLock&) = delete;
-    TSharedLock& operator=(const TSharedLock&) = delete;
-
-private:
-    SRWLOCK& Lock_;
-};
-
-class TExclusiveLock {
-public:
-    explicit TExclusiveLock(SRWLOCK& lock) : Lock_(lock) { AcquireSRWLockExclusive(&Lock_); }
-    ~TExclusiveLock() { ReleaseSRWLockExclusive(&Lock_); }
-    TExclusiveLock(const TExclusiveLock&) = delete;
-    TExclusiveLock& operator=(const TExclusiveLock&) = delete;
-
-private:
-    SRWLOCK& Lock_;
-};
-
 }  // namespace
 
 // TJvCustomThread
@@ -160,7 +138,7 @@ TJvTimer::~TJvTimer() {
     Destroying_.store(true);
     Enabled_.store(false);
     {
-        TExclusiveLock lock(OnTimerLock_);
+        TScopedLock<TCriticalSection> lock(OnTimerLock_);
         OnTimer_ = nullptr;
     }
     if (TJvTimerThread* worker = WorkerThread_.load()) {
@@ -192,14 +170,14 @@ void TJvTimer::SetInterval(unsigned milliseconds) {
 }
 
 TNotifyEvent TJvTimer::OnTimer() const {
-    TSharedLock lock(OnTimerLock_);
+    TScopedLock<TCriticalSection> lock(OnTimerLock_);
     return OnTimer_;
 }
 
 void TJvTimer::SetOnTimer(TNotifyEvent handler) {
     bool changed;
     {
-        TExclusiveLock lock(OnTimerLock_);
+        TScopedLock<TCriticalSection> lock(OnTimerLock_);
         changed = static_cast<bool>(OnTimer_) != static_cast<bool>(handler);
         OnTimer_ = std::move(handler);
     }

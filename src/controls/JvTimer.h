@@ -108,7 +108,7 @@ private:
     std::atomic<bool> Enabled_{true};
     std::atomic<unsigned> Interval_{1000};
     TNotifyEvent OnTimer_;
-    mutable SRWLOCK OnTimerLock_ = SRWLOCK_INIT;  // the worker copies the handler
+    mutable TCriticalSection OnTimerLock_;  // the worker copies the handler
     std::atomic<bool> SyncEvent_{true};
     bool Threaded_ = true;
     std::atomic<TJvTimerThread*> WorkerThread_{nullptr};  // owned

@@ -1,6 +1,7 @@
 #include "ui/Controls.h"
 
 #include "ui/Reader.h"
+#include "ui/Synchronize.h"
 #include "ui/WinControl.h"
 
 int ScreenPixelsPerInch() {
@@ -43,6 +44,8 @@ void TControl::SetParentComponent(TComponent* parent) {
 }
 
 void TControl::SetBounds(int left, int top, int width, int height) {
+    if (AutoSize_)
+        CanAutoSize(width, height);
     if (left == Left_ && top == Top_ && width == Width_ && height == Height_)
         return;
     Invalidate();
@@ -125,7 +128,58 @@ void TControl::SetParentFont(bool parentFont) {
 void TControl::Invalidate() {
     if (Parent_ && Parent_->HandleAllocated()) {
         const RECT bounds = BoundsRect();
-        InvalidateRect(Parent_->Handle_, &bounds, TRUE);
+        // Beneath an opaque control the background is not erased.
+        InvalidateRect(Parent_->Handle_, &bounds, (ControlStyle_ & csOpaque) == 0);
+    }
+}
+
+void TControl::Update() {
+    if (Parent_ && Parent_->HandleAllocated())
+        UpdateWindow(Parent_->Handle_);
+}
+
+void TControl::Repaint() {
+    if (!Visible_ || !Parent_ || !Parent_->HandleAllocated())
+        return;
+    if (ControlStyle_ & csOpaque) {
+        TScopedGetDC dc(Parent_->Handle_);
+        IntersectClipRect(dc.Get(), Left_, Top_, Left_ + Width_, Top_ + Height_);
+        Parent_->PaintControls(dc.Get(), BoundsRect(), this);
+    } else {
+        Invalidate();
+        Update();
+    }
+}
+
+LRESULT TControl::Perform(UINT message, WPARAM wParam, LPARAM lParam) {
+    (void)message;
+    (void)wParam;
+    (void)lParam;
+    return 0;
+}
+
+LRESULT TGraphicControl::Perform(UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message != WM_PAINT || !wParam)
+        return TControl::Perform(message, wParam, lParam);
+    // A tick painting on a worker may hold the canvas while it waits for the
+    // window thread: waiting here must keep serving it.
+    AcquireServingSynchronize([this] { return Canvas_.TryLock(); }, [this] { Canvas_.Lock(); });
+    struct TRelease {
+        TCanvas& Canvas;
+        ~TRelease() {
+            Canvas.SetHandle(nullptr);
+            Canvas.Unlock();
+        }
+    } release{Canvas_};
+    Canvas_.SetHandle(reinterpret_cast<HDC>(wParam));
+    Paint(reinterpret_cast<HDC>(wParam));
+    return 0;
+}
+
+void TControl::SetAutoSize(bool autoSize) {
+    if (autoSize != AutoSize_) {
+        AutoSize_ = autoSize;
+        AdjustSize();
     }
 }
 

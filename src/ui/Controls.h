@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,18 @@ class TWinControl;
 // out edge by edge (top, bottom, left, right) in the order of their
 // positions, then alClient takes what is left.
 enum TAlign { alNone, alTop, alBottom, alLeft, alRight, alClient };
+
+enum TControlStyleFlag : unsigned {
+    csOpaque = 1,  // covers every pixel of its bounds: nothing of the parent is painted beneath
+    csCaptureMouse = 2,
+    csClickEvents = 4,
+    csDoubleClicks = 8,
+    csReplicatable = 16,
+};
+
+enum TControlStateFlag : unsigned {
+    csPaintCopy = 1,  // being painted as a copy into another control's picture
+};
 
 class TControl : public TComponent {
 public:
@@ -65,6 +78,34 @@ public:
 
     // Repaint the control's area with the next paint.
     virtual void Invalidate();
+    // Paint what is invalid in the parent now.
+    void Update();
+    // Repaint now. An opaque windowless control is painted at once into a
+    // DC of its parent clipped to its bounds, together with the windowless
+    // siblings stacked above it; anything else is invalidated and updated.
+    virtual void Repaint();
+    // Delivers a message to the control's own handling, synchronously; a
+    // windowless control handles WM_PAINT with the DC in wParam.
+    virtual LRESULT Perform(UINT message, WPARAM wParam, LPARAM lParam);
+
+    unsigned ControlStyle() const { return ControlStyle_; }
+    void SetControlStyle(unsigned style) { ControlStyle_ = style; }
+    // Read by worker threads too.
+    unsigned ControlState() const { return ControlState_.load(); }
+    void SetControlState(unsigned state) { ControlState_.store(state); }
+
+    // Size to content: while on, CanAutoSize adjusts every new size, and
+    // AdjustSize fits the control to its content.
+    bool AutoSize() const { return AutoSize_; }
+    virtual void SetAutoSize(bool autoSize);
+    // May change a proposed size; false leaves it as proposed.
+    virtual bool CanAutoSize(int& width, int& height) {
+        (void)width;
+        (void)height;
+        return false;
+    }
+    // The palette the control's picture needs, or null.
+    virtual HPALETTE GetPalette() { return nullptr; }
 
     bool ReadProperty(TReader& reader, const std::string& name, const TStoredValue& value) override;
 
@@ -82,6 +123,8 @@ protected:
 
     // Updates the fields after the window moved by itself (no notification).
     void StoreBounds(int left, int top, int width, int height);
+    // Fits the control to its content; the default does nothing.
+    virtual void AdjustSize() {}
 
     std::string Text_;
 
@@ -99,6 +142,9 @@ private:
     bool ParentColor_ = false;
     TFont Font_;
     bool ParentFont_ = true;
+    bool AutoSize_ = false;
+    unsigned ControlStyle_ = 0;
+    std::atomic<unsigned> ControlState_{0};
 };
 
 // A control without a window of its own: its parent paints it with the
@@ -107,7 +153,16 @@ class TGraphicControl : public TControl {
 public:
     using TControl::TControl;
     const char* ClassName() const override { return "TGraphicControl"; }
+    // WM_PAINT with the DC in wParam: Paint with the canvas locked and bound
+    // to that DC for the length of the paint, on whichever thread delivers it.
+    LRESULT Perform(UINT message, WPARAM wParam, LPARAM lParam) override;
     virtual void Paint(HDC dc) = 0;
+    // Has no surface of its own: bound to a DC only while a paint runs. Its
+    // lock serialises paints of the control across threads.
+    TCanvas& Canvas() { return Canvas_; }
+
+private:
+    TCanvas Canvas_;
 };
 
 // The screen's pixels per inch (system DPI).

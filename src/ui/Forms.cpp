@@ -205,6 +205,13 @@ LRESULT TForm::WndProc(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_SETFOCUS:
         WMSetFocus();
         return 0;
+    case WM_QUERYNEWPALETTE:
+        return RealizeControlPalettes(false) ? TRUE : FALSE;
+    case WM_PALETTECHANGED:
+        // Another window realised its palette: ours go to the background.
+        if (reinterpret_cast<HWND>(wParam) != Handle())
+            RealizeControlPalettes(true);
+        return 0;
     default:
         return TWinControl::WndProc(message, wParam, lParam);
     }
@@ -220,6 +227,32 @@ void TForm::WMEraseBackground(HDC dc) {
     GetClientRect(Handle(), &client);
     TScopedBrush brush(CreateSolidBrush(ColorToRGB(Color())));
     FillRect(dc, &client, brush.Get());
+}
+
+bool TForm::RealizeControlPalettes(bool background) {
+    if (!HandleAllocated())
+        return false;
+    bool realized = false;
+    TScopedGetDC dc(Handle());
+    for (int i = 0; i < ControlCount(); ++i) {
+        TControl* control = Controls(i);
+        HPALETTE palette = control->GetPalette();
+        if (!palette)
+            continue;
+        TScopedSelectPalette selected(dc.Get(), palette, background, true);
+        const UINT changed = RealizePalette(dc.Get());
+        if (changed != 0 && changed != GDI_ERROR) {
+            control->Invalidate();
+            realized = true;
+        }
+    }
+    return realized;
+}
+
+TForm* GetParentForm(TControl* control) {
+    while (control && control->Parent())
+        control = control->Parent();
+    return dynamic_cast<TForm*>(control);
 }
 
 void TForm::ControlFocused(TWinControl* control) { FocusedWindow_ = control->Handle(); }
@@ -239,6 +272,7 @@ HWND TForm::FocusTarget() {
 }
 
 void TForm::WMActivate(WORD state) {
+    Active_ = state != WA_INACTIVE;
     if (state == WA_INACTIVE) {
         HWND focus = GetFocus();
         if (focus && IsChild(Handle(), focus))

@@ -47,6 +47,8 @@ public:
     void Close();
     // Centres the form over another form, or on the screen when null.
     void CenterOver(TForm* form);
+    // The form has been activated and not deactivated since.
+    bool Active() const { return Active_; }
 
     bool ReadProperty(TReader& reader, const std::string& name, const TStoredValue& value) override;
 
@@ -66,6 +68,8 @@ protected:
 private:
     void WMPaint();
     void WMEraseBackground(HDC dc);
+    // Realises the palettes of the controls; true when one changed colours.
+    bool RealizeControlPalettes(bool background);
     void WMActivate(WORD state);
     void WMSetFocus();
     HWND FocusTarget();
@@ -80,5 +84,10 @@ private:
     int StoredClientWidth_ = -1;
     int StoredClientHeight_ = -1;
     bool Placed_ = false;
+    bool Active_ = false;
     HWND FocusedWindow_ = nullptr;
 };
+
+// The form a control sits on (the control itself when it is a form), or
+// null.
+TForm* GetParentForm(TControl* control);

@@ -7,6 +7,7 @@
 
 TLabel::TLabel(TComponent* owner) : TGraphicControl(owner) {
     SetParentColor(true);
+    SetAutoSize(true);
     SetBounds(0, 0, 65, 17);
 }
 
@@ -27,30 +28,23 @@ void TLabel::SetLayout(TTextLayout layout) {
 void TLabel::SetWordWrap(bool wordWrap) {
     if (wordWrap != WordWrap_) {
         WordWrap_ = wordWrap;
-        AdjustBounds();
+        AdjustSize();
         Invalidate();
-    }
-}
-
-void TLabel::SetAutoSize(bool autoSize) {
-    if (autoSize != AutoSize_) {
-        AutoSize_ = autoSize;
-        AdjustBounds();
     }
 }
 
 void TLabel::Loaded() {
     TGraphicControl::Loaded();
-    AdjustBounds();
+    AdjustSize();
 }
 
 void TLabel::TextChanged() {
-    AdjustBounds();
+    AdjustSize();
     Invalidate();
 }
 
 void TLabel::FontChanged() {
-    AdjustBounds();
+    AdjustSize();
     Invalidate();
 }
 
@@ -64,8 +58,8 @@ UINT TLabel::TextFormat() const {
     return format;
 }
 
-void TLabel::AdjustBounds() {
-    if (!AutoSize_ || IsLoading() || IsDestroying())
+void TLabel::AdjustSize() {
+    if (!AutoSize() || IsLoading() || IsDestroying())
         return;
     std::wstring text = Utf8ToWide(Text());
     if (text.empty())

@@ -23,12 +23,6 @@ public:
     // fills its bounds with Color (the parent's while ParentColor is on).
     bool Transparent() const { return Transparent_; }
     void SetTransparent(bool transparent);
-    // The label fits itself to its text: width and height for one line, the
-    // height alone when it wraps. Stored bounds were measured with the
-    // designer's fonts; a substituted font may need more room.
-    bool AutoSize() const { return AutoSize_; }
-    void SetAutoSize(bool autoSize);
-
     void Paint(HDC dc) override;
     bool ReadProperty(TReader& reader, const std::string& name, const TStoredValue& value) override;
 
@@ -38,10 +32,13 @@ protected:
     void FontChanged() override;
 
 private:
+    // With AutoSize on (the default) the label fits itself to its text:
+    // width and height for one line, the height alone when it wraps. Stored
+    // bounds were measured with the designer's fonts; a substituted font may
+    // need more room.
+    void AdjustSize() override;
     UINT TextFormat() const;
-    void AdjustBounds();
 
-    bool AutoSize_ = true;
     TAlignment Alignment_ = taLeftJustify;
     TTextLayout Layout_ = tlTop;
     bool WordWrap_ = false;

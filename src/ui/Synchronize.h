@@ -30,3 +30,8 @@ void SetSynchronizeWindow(HWND window);
 // An auto-reset event set whenever a call is queued, for waits that must
 // keep serving the queue.
 HANDLE SynchronizeEvent();
+
+// Takes a lock. On the window thread, while another thread holds it, queued
+// calls keep being served (the holder may be waiting for one of them) and
+// the lock is tried again; elsewhere a plain blocking acquire.
+void AcquireServingSynchronize(const std::function<bool()>& tryAcquire, const std::function<void()>& acquire);

@@ -77,6 +77,19 @@ private:
     std::exception_ptr FatalException_;
 };
 
+// A thread whose body is a function. Its destructor waits for the body.
+class TAnonymousThread : public TThread {
+public:
+    explicit TAnonymousThread(std::function<void()> body) : Body_(std::move(body)) {}
+    ~TAnonymousThread() override { StopAndWait(); }
+
+protected:
+    void Execute() override { Body_(); }
+
+private:
+    std::function<void()> Body_;
+};
+
 // Waits for a kernel object on the window thread while serving synchronised
 // calls and sent messages; elsewhere a plain wait.
 DWORD WaitServingWindowThread(HANDLE object, DWORD milliseconds);

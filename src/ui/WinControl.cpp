@@ -346,9 +346,12 @@ bool TWinControl::ReadProperty(TReader& reader, const std::string& name, const T
     return true;
 }
 
-void TWinControl::PaintControls(HDC dc, const RECT& area) {
-    for (TControl* control : Controls_) {
-        auto* graphic = dynamic_cast<TGraphicControl*>(control);
+void TWinControl::PaintControls(HDC dc, const RECT& area, TControl* first) {
+    auto from = Controls_.begin();
+    if (first)
+        from = std::find(Controls_.begin(), Controls_.end(), first);
+    for (auto it = from; it != Controls_.end(); ++it) {
+        auto* graphic = dynamic_cast<TGraphicControl*>(*it);
         if (!graphic || !graphic->Visible())
             continue;
         const RECT bounds = graphic->BoundsRect();
@@ -360,7 +363,7 @@ void TWinControl::PaintControls(HDC dc, const RECT& area) {
         POINT origin;
         GetWindowOrgEx(dc, &origin);
         SetWindowOrgEx(dc, origin.x - bounds.left, origin.y - bounds.top, nullptr);
-        graphic->Paint(dc);
+        graphic->Perform(WM_PAINT, reinterpret_cast<WPARAM>(dc), 0);
     }
 }
 

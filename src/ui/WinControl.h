@@ -56,9 +56,16 @@ public:
     // Lays out the aligned children in the client area.
     void AlignControls();
 
-    // Paints the windowless children that meet the area; paint code takes a
-    // DC so that it serves the screen and off-screen bitmaps alike.
-    void PaintControls(HDC dc, const RECT& area);
+    // Paints the visible windowless children that meet the area, bottom
+    // first, each through its WM_PAINT with the DC clipped to its bounds and
+    // the origin at its corner; from `first` upwards when given. Paint code
+    // takes a DC so that it serves the screen and off-screen bitmaps alike.
+    void PaintControls(HDC dc, const RECT& area, TControl* first = nullptr);
+    // Paints the control's own content (not its children); the default has
+    // none.
+    virtual void PaintWindow(HDC dc) { (void)dc; }
+    // Through the control's own message handling.
+    LRESULT Perform(UINT message, WPARAM wParam, LPARAM lParam) override { return WndProc(message, wParam, lParam); }
 
 protected:
     virtual void CreateParams(TCreateParams& params) const;

@@ -12,6 +12,19 @@ void Pump(int milliseconds) {
     Application->ProcessMessages();
 }
 
+bool PumpUntil(const std::function<bool()>& done, DWORD milliseconds) {
+    const DWORD start = GetTickCount();
+    for (;;) {
+        Application->ProcessMessages();
+        if (done())
+            return true;
+        const DWORD spent = GetTickCount() - start;
+        if (spent >= milliseconds)
+            return false;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, std::min<DWORD>(milliseconds - spent, 10), QS_ALLINPUT);
+    }
+}
+
 namespace {
 
 void SendKey(WORD virtualKey, bool up) {

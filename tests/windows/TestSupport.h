@@ -3,7 +3,9 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <atomic>
+#include <functional>
 #include <optional>
 #include <string>
 #include <thread>
@@ -15,6 +17,9 @@
 
 // Handles pending messages for a while, so that posted input arrives.
 void Pump(int milliseconds = 50);
+// Handles messages (and so synchronised calls) until done() or the time is
+// up, waking at least every 10 ms; true when done.
+bool PumpUntil(const std::function<bool()>& done, DWORD milliseconds);
 
 // Types keys as a user would: key-down and key-up through SendInput, then
 // handles the messages. Characters map through the keyboard layout.

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -13,18 +14,6 @@
 #include "ui/Thread.h"
 
 namespace {
-
-class TBodyThread : public TThread {
-public:
-    explicit TBodyThread(std::function<void(TBodyThread&)> body) : Body_(std::move(body)) {}
-    ~TBodyThread() override { StopAndWait(); }
-
-protected:
-    void Execute() override { Body_(*this); }
-
-private:
-    std::function<void(TBodyThread&)> Body_;
-};
 
 struct TCall {
     int Worker;
@@ -37,12 +26,12 @@ constexpr int CallsEach = 40;
 
 // Starts the workers; each hands CallsEach numbered calls to the window
 // thread and counts itself finished.
-std::vector<std::unique_ptr<TBodyThread>> StartWorkers(std::vector<TCall>& calls, std::atomic<int>& finished) {
-    std::vector<std::unique_ptr<TBodyThread>> workers;
+std::vector<std::unique_ptr<TAnonymousThread>> StartWorkers(std::vector<TCall>& calls, std::atomic<int>& finished) {
+    std::vector<std::unique_ptr<TAnonymousThread>> workers;
     for (int w = 0; w < Workers; ++w) {
-        workers.push_back(std::make_unique<TBodyThread>([w, &calls, &finished](TBodyThread& self) {
+        workers.push_back(std::make_unique<TAnonymousThread>([w, &calls, &finished] {
             for (int i = 0; i < CallsEach; ++i)
-                self.Synchronize([&calls, w, i] { calls.push_back({w, i, InMainThread()}); });
+                Synchronize([&calls, w, i] { calls.push_back({w, i, InMainThread()}); });
             ++finished;
         }));
         workers.back()->Resume();
@@ -68,40 +57,34 @@ void ExpectServedInOrder(const std::vector<TCall>& calls) {
 TEST(Synchronize, CallsFromSeveralThreadsRunInOrderOnWindowThreadWhereverItWaits) {
     TApplication application;
     application.Initialize();
-    {
-        SCOPED_TRACE("pumping");
-        std::vector<TCall> calls;
-        std::atomic<int> finished{0};
-        auto workers = StartWorkers(calls, finished);
-        const DWORD start = GetTickCount();
-        while (finished < Workers && GetTickCount() - start < 10000) {
-            application.ProcessMessages();
-            Sleep(1);
-        }
-        EXPECT_EQ(finished.load(), Workers) << "calls not served while pumping";
-        ExpectServedInOrder(calls);
-    }
-    {
-        SCOPED_TRACE("idle");
-        std::vector<TCall> calls;
-        std::atomic<int> finished{0};
-        auto workers = StartWorkers(calls, finished);
+    // How the window thread spends its time until the workers are done.
+    using TServe = std::function<void(std::vector<std::unique_ptr<TAnonymousThread>>&, std::atomic<int>&)>;
+    const std::pair<const char*, TServe> ways[] = {
+        {"pumping",
+         [&](auto&, std::atomic<int>& finished) {
+             for (const DWORD start = GetTickCount(); finished < Workers && GetTickCount() - start < 10000; Sleep(1))
+                 application.ProcessMessages();
+         }},
         // HandleMessage sleeps until a message comes: only the wake-up
         // message of a queued call can end each wait here.
-        const DWORD start = GetTickCount();
-        while (finished < Workers && GetTickCount() - start < 10000)
-            application.HandleMessage();
-        EXPECT_EQ(finished.load(), Workers) << "calls not served while idle";
-        ExpectServedInOrder(calls);
-    }
-    {
-        SCOPED_TRACE("waiting for the threads");
+        {"idle",
+         [&](auto&, std::atomic<int>& finished) {
+             for (const DWORD start = GetTickCount(); finished < Workers && GetTickCount() - start < 10000;)
+                 application.HandleMessage();
+         }},
+        {"waiting for the threads",
+         [](auto& workers, std::atomic<int>&) {
+             for (auto& worker : workers)
+                 worker->WaitFor();
+         }},
+    };
+    for (const auto& [name, serve] : ways) {
+        SCOPED_TRACE(name);
         std::vector<TCall> calls;
         std::atomic<int> finished{0};
         auto workers = StartWorkers(calls, finished);
-        for (auto& worker : workers)
-            worker->WaitFor();
-        EXPECT_EQ(finished.load(), Workers);
+        serve(workers, finished);
+        EXPECT_EQ(finished.load(), Workers) << "calls not served";
         ExpectServedInOrder(calls);
     }
 }
@@ -115,14 +98,14 @@ TEST(Synchronize, ErrorReachesCallerAndWindowThreadCallRunsAtOnce) {
     EXPECT_TRUE(ranAtOnce) << "a call from the window thread must run directly";
 
     std::string caught;
-    TBodyThread worker([&caught](TBodyThread& self) {
+    TAnonymousThread worker([&caught] {
         try {
-            self.Synchronize([] { throw EInvalidGraphicOperation("raised on the window thread"); });
+            Synchronize([] { throw EInvalidGraphicOperation("raised on the window thread"); });
         } catch (const EInvalidGraphicOperation& error) {
             caught = error.Message();
         }
         // An error that leaves the body is kept as the thread's fatal error.
-        self.Synchronize([] { throw EAbort(); });
+        Synchronize([] { throw EAbort(); });
     });
     worker.Resume();
     worker.WaitFor();

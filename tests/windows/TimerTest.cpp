@@ -10,6 +10,7 @@
 #include <atomic>
 #include <string>
 
+#include "TestSupport.h"
 #include "controls/JvTimer.h"
 #include "rtl/Errors.h"
 #include "ui/Application.h"
@@ -17,26 +18,6 @@
 #include "ui/Synchronize.h"
 
 namespace {
-
-// Handles messages (and so synchronised ticks) for a while, or until done.
-template <class Done>
-bool PumpUntil(Done done, DWORD milliseconds) {
-    const DWORD start = GetTickCount();
-    for (;;) {
-        Application->ProcessMessages();
-        if (done())
-            return true;
-        const DWORD spent = GetTickCount() - start;
-        if (spent >= milliseconds)
-            return false;
-        // Short slices: a worker that ticks unsynchronised posts nothing.
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, std::min<DWORD>(milliseconds - spent, 10), QS_ALLINPUT);
-    }
-}
-
-void PumpFor(DWORD milliseconds) {
-    PumpUntil([] { return false; }, milliseconds);
-}
 
 int ThreadCount() {
     TScopedHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
@@ -126,7 +107,7 @@ TEST(JvTimer, HandlerStopsTimerHoldsItAndCannotChangeThreaded) {
             ASSERT_TRUE(timer.WindowTimer()) << "the window timer must be kept, disabled";
             EXPECT_FALSE(timer.WindowTimer()->Enabled());
         }
-        PumpFor(200);
+        Pump(200);
         EXPECT_EQ(ticks, 1) << "a held timer ticked";
         timer.SetEnabled(true);
         EXPECT_TRUE(PumpUntil([&] { return ticks > 1; }, 3000)) << "re-enabled timer does not tick";
@@ -167,7 +148,7 @@ TEST(JvTimer, HandlerErrorsOnWorkerAndThroughSynchronisation) {
             throw EInvalidGraphicOperation("tick failed");
         });
         ASSERT_TRUE(PumpUntil([&] { return timer.WorkerThread()->Finished(); }, 3000));
-        PumpFor(100);
+        Pump(100);
         EXPECT_EQ(ticks, 1);
         EXPECT_THROW(std::rethrow_exception(timer.WorkerThread()->FatalException()), EInvalidGraphicOperation);
     }
@@ -183,13 +164,13 @@ TEST(JvTimer, TicksOverTwoSecondsIntervalChangeAndQuitMessage) {
     timer.SetInterval(50);
     int ticks = 0;
     timer.SetOnTimer([&](TComponent*) { ++ticks; });
-    PumpFor(2000);
+    Pump(2000);
     EXPECT_GE(ticks, 15);
     EXPECT_LE(ticks, 45);
 
     timer.SetInterval(5000);
     ticks = 0;
-    PumpFor(100);
+    Pump(100);
     timer.SetInterval(40);
     EXPECT_TRUE(PumpUntil([&] { return ticks >= 3; }, 1500)) << "the 5 s wait was not cut short";
 

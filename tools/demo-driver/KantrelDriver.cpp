@@ -253,13 +253,27 @@ int TKantrelSession::ThreadCount() {
 }
 
 long long TKantrelSession::CpuTime() {
-    FILETIME created, exited, kernel, user;
-    if (!GetProcessTimes(Process_.Get(), &created, &exited, &kernel, &user))
+    // The sum of its threads' times: Wine's GetProcessTimes on another
+    // process lags far behind them. A thread that ended takes its time along.
+    TScopedHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
+    if (snapshot.Get() == INVALID_HANDLE_VALUE)
         return -1;
     const auto ticks = [](const FILETIME& t) {
         return static_cast<long long>((static_cast<unsigned long long>(t.dwHighDateTime) << 32) | t.dwLowDateTime);
     };
-    return ticks(kernel) + ticks(user);
+    long long total = 0;
+    THREADENTRY32 entry{};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Thread32First(snapshot.Get(), &entry); more; more = Thread32Next(snapshot.Get(), &entry)) {
+        if (entry.th32OwnerProcessID != ProcessId_)
+            continue;
+        TScopedHandle thread(OpenThread(THREAD_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ThreadID));
+        FILETIME created, exited, kernel, user;
+        if (!thread.Get() || !GetThreadTimes(thread.Get(), &created, &exited, &kernel, &user))
+            return -1;
+        total += ticks(kernel) + ticks(user);
+    }
+    return total;
 }
 
 std::vector<HWND> TKantrelSession::Windows() {

@@ -64,8 +64,9 @@ public:
     // Threads of kantrel.exe now (a Toolhelp snapshot); -1 when the system
     // cannot tell.
     int ThreadCount();
-    // CPU time kantrel.exe has used so far, kernel and user, in 100 ns units,
-    // from the process's own accounting; -1 when the system cannot tell.
+    // CPU time kantrel.exe's living threads have used so far, kernel and
+    // user, in 100 ns units, from their own accounting; -1 when the system
+    // cannot tell.
     long long CpuTime();
 
     // The visible top-level windows of kantrel.exe.

@@ -1,0 +1,125 @@
+#include "controls/JvAnimatedImage.h"
+
+#include "rtl/Graphic.h"
+#include "ui/Forms.h"
+#include "ui/Synchronize.h"
+#include "ui/WinControl.h"
+
+// ---- TJvLockedBitmap
+
+void TJvLockedBitmap::Draw(TCanvas& canvas, const TRect& rect) {
+    // An empty bitmap is drawn without touching the lock.
+    if (Empty()) {
+        TBitmap::Draw(canvas, rect);
+        return;
+    }
+    TCanvasLock lock(Canvas());
+    TBitmap::Draw(canvas, rect);
+}
+
+// ---- TJvImageControl
+
+TJvImageControl::TJvImageControl(TComponent* owner) : TGraphicControl(owner) {
+    SetControlStyle(ControlStyle() | csOpaque | csCaptureMouse | csClickEvents | csDoubleClicks | csReplicatable);
+    SetBounds(Left(), Top(), 105, 105);
+    SetParentColor(true);
+}
+
+TJvImageControl::~TJvImageControl() = default;
+
+void TJvImageControl::LockPicture() {
+    AcquireServingSynchronize([this] { return PictureLock_.TryEnter(); }, [this] { PictureLock_.Enter(); });
+}
+
+void TJvImageControl::Paint(HDC) {
+    TJvLockedBitmap buffer;
+    buffer.SetWidth(ClientWidth());
+    buffer.SetHeight(ClientHeight());
+    TCanvasLock bufferLock(buffer.Canvas());
+    TCanvas& canvas = Canvas();
+    HDC target = canvas.Handle();
+    // The screen is written once, also after an error, with whatever was
+    // rendered so far.
+    auto show = [&] {
+        canvas.SetHandle(target);
+        canvas.Draw(0, 0, &buffer);
+    };
+    // Whatever the descendant draws through Canvas() lands in the buffer.
+    canvas.SetHandle(buffer.Canvas().Handle());
+    try {
+        RenderContent();
+    } catch (...) {
+        show();
+        throw;
+    }
+    show();
+}
+
+void TJvImageControl::PaintBackgroundAndImage() {
+    TCanvas& canvas = Canvas();
+    canvas.Brush().SetColor(Color());
+    canvas.FillRect(TRect{0, 0, ClientWidth(), ClientHeight()});
+    const bool saved = InImagePaint_;
+    InImagePaint_ = true;
+    struct TRestore {
+        bool& Flag;
+        bool Saved;
+        ~TRestore() { Flag = Saved; }
+    } restore{InImagePaint_, saved};
+    RenderImage();
+}
+
+void TJvImageControl::PaintDesignOutline() {
+    if (!IsDesigning())
+        return;
+    // Dashed, in the pen's colour and width, with nothing filled.
+    TCanvas& canvas = Canvas();
+    TCanvasLock lock(canvas);
+    HDC dc = canvas.Handle();
+    TScopedGdiObject<HPEN> dashed(CreatePen(PS_DASH, canvas.Pen().Width(), ColorToRGB(canvas.Pen().Color())));
+    TScopedSelect pen(dc, dashed.Get());
+    TScopedSelect brush(dc, GetStockObject(NULL_BRUSH));
+    ::Rectangle(dc, 0, 0, Width(), Height());
+}
+
+void TJvImageControl::RepaintFromAnyThread() {
+    if (InMainThread()) {
+        Repaint();
+        return;
+    }
+    HWND parent = Parent()->Handle();
+    TScopedGetDC dc(parent);
+    IntersectClipRect(dc.Get(), Left(), Top(), Left() + Width(), Top() + Height());
+    POINT origin;
+    GetWindowOrgEx(dc.Get(), &origin);
+    SetWindowOrgEx(dc.Get(), origin.x - Left(), origin.y - Top(), nullptr);
+    Perform(WM_PAINT, reinterpret_cast<WPARAM>(dc.Get()), 0);
+}
+
+void TJvImageControl::NotifyPictureChanged() {
+    if (IsDestroying())
+        return;
+    AdjustSize();
+    if (DisplayedGraphic_ && ForwardPaletteChange() && InImagePaint_)
+        Update();
+    if (!InImagePaint_)
+        Invalidate();
+}
+
+bool TJvImageControl::ForwardPaletteChange() {
+    if (!Visible() || IsLoading() || !DisplayedGraphic_ || !DisplayedGraphic_->PaletteModified())
+        return false;
+    if (!GetPalette()) {
+        DisplayedGraphic_->SetPaletteModified(false);
+        return false;
+    }
+    TForm* form = GetParentForm(this);
+    if (!form || !form->Active() || !form->HandleAllocated())
+        return false;
+    if (InImagePaint_)
+        form->Perform(WM_QUERYNEWPALETTE, 0, 0);
+    else
+        PostMessageW(form->Handle(), WM_QUERYNEWPALETTE, 0, 0);
+    DisplayedGraphic_->SetPaletteModified(false);
+    return true;
+}

@@ -1,0 +1,80 @@
+#pragma once
+// TJvImageControl: the base of windowless controls whose picture changes
+// while it is on screen, possibly from a worker thread. Every paint is
+// rendered into an off-screen bitmap of the client size and reaches the
+// screen in one draw; PictureLock guards the descendant's picture state.
+//
+// TJvLockedBitmap: the bitmap whose draw holds its own canvas lock, so that
+// its device context stays valid while another thread draws from it.
+
+#include "graphics/Canvas.h"
+#include "rtl/Bitmap.h"
+#include "ui/Controls.h"
+#include "ui/CriticalSection.h"
+
+class TGraphic;
+
+class TJvLockedBitmap : public TBitmap {
+public:
+    const char* ClassName() const override { return "TJvLockedBitmap"; }
+
+    void Draw(TCanvas& canvas, const TRect& rect) override;
+};
+
+class TJvImageControl : public TGraphicControl {
+public:
+    explicit TJvImageControl(TComponent* owner);
+    ~TJvImageControl() override;
+    const char* ClassName() const override { return "TJvImageControl"; }
+
+    // Around every change or read of the descendant's picture state, on
+    // any thread; recursive. The window thread serves synchronised calls
+    // while a tick on a worker holds the lock.
+    void LockPicture();
+    void UnlockPicture() { PictureLock_.Leave(); }
+
+protected:
+    // Draws the content into the off-screen bitmap through Canvas(); the
+    // base draws nothing.
+    virtual void RenderContent() {}
+    // Draws the picture on Canvas(); called from PaintBackgroundAndImage.
+    virtual void RenderImage() = 0;
+
+    // The buffered paint.
+    void Paint(HDC dc) override;
+    // Fills the client area with Color, then RenderImage.
+    void PaintBackgroundAndImage();
+    // A dashed outline, in a form designer only.
+    void PaintDesignOutline();
+    // Paints at once: on the window thread through the framework's repaint
+    // (this control and the siblings above it), on a worker into a DC of
+    // the parent clipped to this control. The caller makes sure the parent
+    // and its window exist.
+    void RepaintFromAnyThread();
+    // After every change of what is shown: size, palette, repaint.
+    void NotifyPictureChanged();
+    // Passes a changed picture palette to the active form; true when a
+    // palette message was sent or posted.
+    bool ForwardPaletteChange();
+
+    TGraphic* DisplayedGraphic() const { return DisplayedGraphic_; }
+    void SetDisplayedGraphic(TGraphic* graphic) { DisplayedGraphic_ = graphic; }
+    bool InImagePaint() const { return InImagePaint_; }
+
+private:
+    bool InImagePaint_ = false;
+    TCriticalSection PictureLock_;
+    TGraphic* DisplayedGraphic_ = nullptr;  // not owned
+};
+
+// Holds PictureLock for one scope.
+class TPictureLock {
+public:
+    explicit TPictureLock(TJvImageControl& control) : Control_(control) { Control_.LockPicture(); }
+    ~TPictureLock() { Control_.UnlockPicture(); }
+    TPictureLock(const TPictureLock&) = delete;
+    TPictureLock& operator=(const TPictureLock&) = delete;
+
+private:
+    TJvImageControl& Control_;
+};
