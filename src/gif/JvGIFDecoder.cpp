@@ -207,6 +207,14 @@ inline void WriteString(const TChunkEntry* chunks, uint32_t code, uint32_t lengt
     }
 }
 
+// Strings written straight into their row may leave up to ChunkSlack bytes
+// of their last chunk after the cursor; where decoding stops inside a row,
+// those pixels were never reached and must read as 0 again.
+inline void ClearPastCursor(const RasterCursor& c) {
+    if (c.PixelBits == 8 && c.Row < c.RowCount)
+        std::memset(c.RowStart + c.Column, 0, std::min<uint32_t>(ChunkSlack, uint32_t(c.PixelsPerRow - c.Column)));
+}
+
 struct TDecoder {
     CodeReaderState Reader;
     RasterCursor Cursor;
@@ -339,10 +347,15 @@ uint32_t TDecoder::Run() {
             r.CodeMask = widthLimit - 1;
             highWater = std::max(highWater, nextFree);
             nextFree = firstFree;
-            code = TakeCode(r);
-            if (code == NoMoreCodes)
+            // Encoders may send clear codes back to back; each one only
+            // clears, and an end code right after a clear ends the raster.
+            do
+                code = TakeCode(r);
+            while (code == clearCode);
+            if (code == NoMoreCodes || code == endCode)
                 break;
-            // The code after a clear code is a pixel, whatever its value.
+            // Any other code after a clear code is a pixel, even a root the
+            // colour table does not have.
             previousCode = code;
             firstPixel = code & pixelMask;
             const uint8_t pixel = uint8_t(firstPixel);
@@ -400,8 +413,10 @@ uint32_t TDecoder::Run() {
                 }
                 while (working > rootLimit) {
                     if (depth > StackLimit) {
-                        if (!AcceptCorrupt)
+                        if (!AcceptCorrupt) {
+                            ClearPastCursor(c);
                             throw EInvalidGraphicOperation(SGIFDecodeError);
+                        }
                         corrupt = true;
                         break;
                     }
@@ -430,6 +445,7 @@ uint32_t TDecoder::Run() {
         if constexpr (Listening)
             report(code);
     }
+    ClearPastCursor(c);
     Reader = r;
     Cursor = c;
     Corrupt = corrupt;
