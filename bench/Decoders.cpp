@@ -246,8 +246,6 @@ VerifyCounts Verify(const std::string& name, const Bytes& file)
         }
     }
     if (giflibDiffers != 0)
-        std::printf("%s: %d frames differ from giflib, where its decoding rules differ from ours (for example "
-                    "a clear code right after a clear code)\n",
-                    name.c_str(), giflibDiffers);
+        std::printf("%s: %d frames differ from giflib\n", name.c_str(), giflibDiffers);
     return counts;
 }

@@ -1,5 +1,7 @@
 #include "Peers.h"
 
+#include "GiflibReader.h"
+
 #include <gif_lib.h>
 #include <stb/stb_image.h>
 
@@ -70,14 +72,13 @@ bool StbDecode(const Bytes& file)
 bool GiflibFrames(const Bytes& file, std::vector<GiflibFrame>& frames, std::string& error)
 {
     frames.clear();
-    MemoryInput in;
-    int code = 0;
-    GifFileType* gif = Slurp(file, in, code);
-    if (!gif) {
-        const char* text = GifErrorString(code);
-        error = text ? text : "giflib error " + std::to_string(code);
+    const auto decoded = giflibref::Slurp(file);
+    if (!decoded->Gif || decoded->Error != 0) {
+        const char* text = GifErrorString(decoded->Error);
+        error = text ? text : "giflib error " + std::to_string(decoded->Error);
         return false;
     }
+    const GifFileType* gif = decoded->Gif.get();
     for (int i = 0; i < gif->ImageCount; ++i) {
         const SavedImage& image = gif->SavedImages[i];
         GiflibFrame f;
@@ -86,10 +87,9 @@ bool GiflibFrames(const Bytes& file, std::vector<GiflibFrame>& frames, std::stri
         const ColorMapObject* map = image.ImageDesc.ColorMap ? image.ImageDesc.ColorMap : gif->SColorMap;
         f.colorCount = map ? map->ColorCount : 0;
         // DGifSlurp stores the rows de-interlaced, top row first.
-        f.indices.assign(image.RasterBits, image.RasterBits + static_cast<size_t>(f.width) * f.height);
+        f.indices = giflibref::Raster(image);
         frames.push_back(std::move(f));
     }
-    DGifCloseFile(gif, &code);
     return true;
 }
 

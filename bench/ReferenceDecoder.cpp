@@ -148,7 +148,9 @@ ReferenceResult ReferenceDecode(const uint8_t* raster, size_t size, int width, i
             widthLimit = 1u << codeWidth;
             nextFree = firstFree;
             code = reader.Next(codeWidth);
-            if (code == 0xFFFF)
+            if (code == clearCode)
+                continue;
+            if (code == 0xFFFF || code == endCode)
                 break;
             previousCode = code;
             firstPixel = code & pixelMask;

@@ -4,7 +4,10 @@
 //   plain, against GDI's own colour-key blit (TransparentBlt) as the peer;
 // - composing a frame and drawing the picture into the client area, when the
 //   cached picture is extended by one frame and when it is rebuilt, for the
-//   splash animation and for a long 800 x 600 one (frames 2 and 200).
+//   splash animation and for a long 800 x 600 one (frames 2 and 200);
+// - the same through an animator on a shown form: one tick (advance, compose,
+//   paint to the screen) that extends the picture, and a repaint that
+//   rebuilds it.
 
 #include <windows.h>
 
@@ -17,10 +20,13 @@
 #include "GifWriter.h"
 #include "app/SplashAnimation.h"
 #include "controls/JvGIFCompose.h"
+#include "controls/JvGIFCtrl.h"
 #include "gif/JvGIF.h"
 #include "graphics/Canvas.h"
 #include "graphics/KeyedDraw.h"
 #include "rtl/Streams.h"
+#include "ui/Application.h"
+#include "ui/Forms.h"
 
 namespace {
 
@@ -109,6 +115,45 @@ struct TTick {
     }
 };
 
+// An animator covering a shown borderless form.
+struct TAnimatorTick {
+    TForm Form{nullptr};
+    TJvGIFAnimator* Animator;
+
+    TAnimatorTick(TJvGIFImage& image, int width, int height) {
+        Form.SetBorderStyle(bsNone);
+        Form.SetClientSize(width, height);
+        Animator = new TJvGIFAnimator(&Form);
+        Animator->SetAutoSize(false);
+        Animator->SetParent(&Form);
+        Animator->SetBounds(0, 0, width, height);
+        Animator->SetCenter(true);
+        Animator->SetImage(&image);
+        for (int i = 0; i < Animator->Image().FrameCount(); ++i)
+            Animator->Image().FrameAt(i)->FrameBitmap();
+        Form.Show();
+        Application->ProcessMessages();
+    }
+    // A tick from index - 1 to index.
+    double Extending(int index, int runs) {
+        return MedianStep(
+            [&] {
+                Animator->SetFrameIndex(index - 1);
+                Animator->Repaint();
+            },
+            [&] { Animator->AdvanceFrame(nullptr); }, runs);
+    }
+    // Painting the frame that is composed already rebuilds it, as a jump does.
+    double Rebuilding(int index, int runs) {
+        return MedianStep(
+            [&] {
+                Animator->SetFrameIndex(index);
+                Animator->Repaint();
+            },
+            [&] { Animator->Repaint(); }, runs);
+    }
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -158,5 +203,22 @@ int main(int argc, char** argv) {
     TTick longTick(*long800, 800, 600);
     row("800 x 600, 201 frames, frame 2", longTick, 2);
     row("800 x 600, 201 frames, frame 200", longTick, 200);
+
+    TApplication application;
+    application.Initialize();
+    std::printf("\nanimator on a shown form: a tick that extends, a repaint that rebuilds, median of %d runs, us\n",
+                runs * 5);
+    std::printf("%-44s %12s %12s %8s\n", "animation, frame", "tick", "rebuilding", "ratio");
+    auto animatorRow = [&](const char* name, TJvGIFImage& animation, int width, int height, std::vector<int> frames) {
+        TAnimatorTick tick(animation, width, height);
+        for (int index : frames) {
+            const double extending = tick.Extending(index, runs * 5);
+            const double rebuilding = tick.Rebuilding(index, runs * 5);
+            std::printf("%-38s %5d %12.1f %12.1f %8.2f\n", name, index, extending, rebuilding,
+                        rebuilding / extending);
+        }
+    };
+    animatorRow("splash 413 x 50, frame", image, 413, 50, {5});
+    animatorRow("800 x 600, 201 frames, frame", *long800, 800, 600, {2, 200});
     return 0;
 }

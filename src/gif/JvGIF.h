@@ -37,6 +37,11 @@ struct TGIFColors {
 // A colour table entry as a colour value: red + 256 * green + 65536 * blue.
 TColor TripletToColor(const uint8_t* triple);
 
+// The pixel bytes that the decoded frames of one image may hold in all. The
+// frame that would pass it fails with EOutOfMemory before its bitmap is
+// allocated: a few KB of GIF can declare dozens of frames of 65535 x 4000.
+inline constexpr uint64_t DefaultPixelBudget = uint64_t(1) << 30;
+
 enum TExtensionKind : uint8_t { ekGraphicControl = 0, ekPlainText = 1, ekApplication = 2, ekComment = 3 };
 
 // One extension block that preceded a frame.
@@ -147,6 +152,10 @@ private:
     friend class TGIFReader;
 
     void AssignNone();
+    // Shares another frame's data and copies its fields; measures and decodes nothing.
+    void CopyFrame(TJvGIFFrame& frame);
+    // Counts bytes of pixels held by CachedBitmap against the owner's budget.
+    void ClaimPixelBytes(uint64_t bytes);
     // Copies the graphic into CachedBitmap; where the copy fails, draws it
     // there over the brush colour FF00FF instead. Returns the bitmap's brush
     // colour.
@@ -163,6 +172,7 @@ private:
     uint16_t DelayMs_ = 0;
     uint8_t DisposalMode_ = dpUnspecified;
     bool HasLocalTable_ = false;
+    uint64_t PixelBytes_ = 0;
 };
 
 class TJvGIFImage : public TGraphic {
@@ -220,6 +230,11 @@ public:
     // Raises the change notification of the graphic.
     void Change() { Changed(this); }
 
+    uint64_t PixelBudget() const { return PixelBudget_; }
+    void SetPixelBudget(uint64_t bytes) { PixelBudget_ = bytes; }
+    // Pixel bytes held by the frames' decoded bitmaps.
+    uint64_t DecodedPixelBytes() const { return DecodedPixelBytes_; }
+
 protected:
     void AssignTo(TPersistent* dest) override;
 
@@ -237,6 +252,8 @@ private:
     TColor BackdropColor_ = clNone;
     bool LoopDeclared_ = false;
     uint16_t LoopCount_ = 1;
+    uint64_t PixelBudget_ = DefaultPixelBudget;
+    uint64_t DecodedPixelBytes_ = 0;
     // The decoder's tables, shared by the frames' decodes one after another.
     TDecodeWorkspace DecodeWorkspace_;
 };

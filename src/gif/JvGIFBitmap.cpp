@@ -15,6 +15,14 @@ constexpr uint32_t InfoHeaderSize = 40;
 // bytes of GIF can declare 65535 x 65535 pixels.
 constexpr uint64_t MaxFramePixelBytes = uint64_t(256) << 20;
 
+std::string BudgetText(uint64_t bytes) {
+    if (bytes != 0 && bytes % (uint64_t(1) << 30) == 0)
+        return Format("%llu GiB", static_cast<unsigned long long>(bytes >> 30));
+    if (bytes != 0 && bytes % (uint64_t(1) << 20) == 0)
+        return Format("%llu MiB", static_cast<unsigned long long>(bytes >> 20));
+    return Format("%llu bytes", static_cast<unsigned long long>(bytes));
+}
+
 } // namespace
 
 int PixelBitsForDepth(int pixelDepth) {
@@ -51,6 +59,14 @@ void TJvGIFFrame::BuildBitmapStream(TMemoryStream& target) {
     const uint64_t imageSize = stride * uint64_t(height);
     if (imageSize > MaxFramePixelBytes)
         throw EOutOfMemory(Format("Not enough memory for a GIF frame of %d x %d pixels", width, height));
+    if (const TJvGIFImage* owner = OwnerImage_) {
+        const uint64_t budget = owner->PixelBudget();
+        const uint64_t used = owner->DecodedPixelBytes();
+        if (used > budget || imageSize > budget - used)
+            throw EOutOfMemory(Format("Not enough memory for a GIF frame of %d x %d pixels: the decoded frames of "
+                                      "one image are limited to %s",
+                                      width, height, BudgetText(budget).c_str()));
+    }
     const uint32_t paletteEntries = 1u << pixelBits;
     const uint32_t pixelOffset = FileHeaderSize + InfoHeaderSize + 4 * paletteEntries;
 
@@ -97,6 +113,7 @@ TBitmap* TJvGIFFrame::FrameBitmap() {
     BuildBitmapStream(stream);
     // The stream's bytes become the bitmap's: the pixels are not copied again.
     CachedBitmap_->LoadFromStream(std::move(stream));
+    ClaimPixelBytes(uint64_t(CachedBitmap_->Stride()) * uint64_t(CachedBitmap_->Height()));
     if (!CachedBitmap_->Monochrome())
         CachedBitmap_->SetHandleType(bmDDB);
     return CachedBitmap_.get();

@@ -207,6 +207,14 @@ inline void WriteString(const TChunkEntry* chunks, uint32_t code, uint32_t lengt
     }
 }
 
+// Strings written straight into their row may leave up to ChunkSlack bytes
+// of their last chunk after the cursor; where decoding stops inside a row,
+// those pixels were never reached and must read as 0 again.
+inline void ClearPastCursor(const RasterCursor& c) {
+    if (c.PixelBits == 8 && c.Row < c.RowCount)
+        std::memset(c.RowStart + c.Column, 0, std::min<uint32_t>(ChunkSlack, uint32_t(c.PixelsPerRow - c.Column)));
+}
+
 struct TDecoder {
     CodeReaderState Reader;
     RasterCursor Cursor;
@@ -250,9 +258,44 @@ uint32_t TDecoder::Run() {
     uint32_t highWater = firstFree;
     uint32_t widthLimit = 1u << r.CodeWidth;
     uint32_t previousCode = 0;
+    // The chunk length of previousCode's string; 0 when it has no sound string.
+    uint32_t previousLength = 0;
     uint32_t firstPixel = 0;
-    bool tableFull = false;
     TBlockPosition position{Data, Size};
+    // Where the common case writes, and the room left in that row; no room
+    // when pixels are packed or the code size was clamped, so that those
+    // codes always take the general path.
+    uint8_t* out = nullptr;
+    uint32_t rowLeft = 0;
+    auto syncFast = [&] {
+        const bool fast = bytePixels && !corrupt && c.Row < c.RowCount;
+        rowLeft = fast ? uint32_t(c.PixelsPerRow - c.Column) : 0u;
+        out = fast ? c.RowStart + c.Column : nullptr;
+    };
+    // Adds previousCode's string (beforeLength pixels, 0 when not sound) and
+    // firstPixel as entry nextFree; the caller checks that the table is not
+    // full (nextFree below MaxCodes).
+    auto addEntry = [&](uint32_t beforeLength) {
+        d.Prefix[nextFree] = uint16_t(previousCode);
+        d.Suffix[nextFree] = uint8_t(firstPixel);
+        TChunkEntry& added = chunks[nextFree];
+        if (beforeLength != 0) {
+            const TChunkEntry& before = chunks[previousCode];
+            const uint32_t filled = beforeLength % 8;
+            std::memcpy(added.Tail, before.Tail, 8);
+            added.Tail[filled] = uint8_t(firstPixel);
+            added.ChunkPrefix = filled == 0 ? uint16_t(previousCode) : before.ChunkPrefix;
+            added.Length = uint16_t(beforeLength + 1);
+            added.First = before.First;
+        } else {
+            added.Length = 0;
+        }
+        if (++nextFree >= widthLimit && r.CodeWidth < MaxCodeWidth) {
+            ++r.CodeWidth;
+            widthLimit <<= 1;
+            r.CodeMask = widthLimit - 1;
+        }
+    };
     auto report = [&](uint32_t code) {
         const uint64_t needed = code == NoMoreCodes ? ~uint64_t(0) : 8 * r.BytesTaken - r.BitsHeld;
         const size_t at = position.Advance(needed);
@@ -271,22 +314,52 @@ uint32_t TDecoder::Run() {
         if constexpr (Listening)
             report(code);
     }
-    while (code != endCode && code != NoMoreCodes && c.Row < c.RowCount) {
+    previousLength = previousCode < nextFree ? chunks[previousCode].Length : 0u;
+    syncFast();
+    for (;;) {
+        // The common case first: a sound string that fits in its row together
+        // with the chunks' overrun. Clear and end codes have no sound string.
+        if (code < nextFree) {
+            const TChunkEntry& entry = chunks[code];
+            const uint32_t length = entry.Length;
+            if (length != 0 && length + ChunkSlack <= rowLeft) {
+                WriteString(chunks, code, length, out);
+                out += length;
+                rowLeft -= length;
+                firstPixel = entry.First;
+                if (nextFree < MaxCodes)
+                    addEntry(previousLength);
+                previousCode = code;
+                previousLength = length;
+                code = TakeCode(r);
+                if constexpr (Listening)
+                    report(code);
+                continue;
+            }
+        }
+        if (out)
+            c.Column = c.PixelsPerRow - int32_t(rowLeft);
+        if (code == endCode || code == NoMoreCodes || c.Row >= c.RowCount)
+            break;
         if (code == clearCode) {
             r.CodeWidth = initialWidth;
             widthLimit = 1u << r.CodeWidth;
             r.CodeMask = widthLimit - 1;
             highWater = std::max(highWater, nextFree);
             nextFree = firstFree;
-            code = TakeCode(r);
-            if (code == NoMoreCodes)
+            // Encoders may send clear codes back to back; each one only
+            // clears, and an end code right after a clear ends the raster.
+            do
+                code = TakeCode(r);
+            while (code == clearCode);
+            if (code == NoMoreCodes || code == endCode)
                 break;
-            // The code after a clear code is a pixel, whatever its value.
+            // Any other code after a clear code is a pixel, even a root the
+            // colour table does not have.
             previousCode = code;
             firstPixel = code & pixelMask;
             const uint8_t pixel = uint8_t(firstPixel);
             c = EmitRun(c, &pixel, 1);
-            tableFull = false;
         } else {
             // A clamped code size: only the pixels right after clear codes count.
             if (corrupt)
@@ -340,8 +413,10 @@ uint32_t TDecoder::Run() {
                 }
                 while (working > rootLimit) {
                     if (depth > StackLimit) {
-                        if (!AcceptCorrupt)
+                        if (!AcceptCorrupt) {
+                            ClearPastCursor(c);
                             throw EInvalidGraphicOperation(SGIFDecodeError);
+                        }
                         corrupt = true;
                         break;
                     }
@@ -360,38 +435,17 @@ uint32_t TDecoder::Run() {
                 std::reverse(stack, stack + depth);
                 c = EmitRun(c, stack, depth);
             }
-            if (!tableFull) {
-                d.Prefix[nextFree] = uint16_t(previousCode);
-                d.Suffix[nextFree] = uint8_t(firstPixel);
-                TChunkEntry& added = chunks[nextFree];
-                if (previousCode < nextFree && chunks[previousCode].Length != 0) {
-                    const TChunkEntry& before = chunks[previousCode];
-                    const uint32_t filled = before.Length % 8;
-                    std::memcpy(added.Tail, before.Tail, 8);
-                    added.Tail[filled] = uint8_t(firstPixel);
-                    added.ChunkPrefix = filled == 0 ? uint16_t(previousCode) : before.ChunkPrefix;
-                    added.Length = uint16_t(before.Length + 1);
-                    added.First = before.First;
-                } else {
-                    added.Length = 0;
-                }
-                ++nextFree;
-                if (nextFree >= widthLimit) {
-                    if (r.CodeWidth < MaxCodeWidth) {
-                        ++r.CodeWidth;
-                        widthLimit <<= 1;
-                        r.CodeMask = widthLimit - 1;
-                    } else {
-                        tableFull = true;
-                    }
-                }
-            }
+            if (nextFree < MaxCodes)
+                addEntry(previousCode < nextFree ? chunks[previousCode].Length : 0u);
             previousCode = incoming;
         }
+        previousLength = previousCode < nextFree ? chunks[previousCode].Length : 0u;
+        syncFast();
         code = TakeCode(r);
         if constexpr (Listening)
             report(code);
     }
+    ClearPastCursor(c);
     Reader = r;
     Cursor = c;
     Corrupt = corrupt;

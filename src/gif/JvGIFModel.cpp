@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <utility>
 
 TColor TripletToColor(const uint8_t* triple) {
     return RGBToColor(triple[0], triple[1], triple[2]);
@@ -55,6 +56,7 @@ TJvGIFFrame::TJvGIFFrame(TJvGIFImage* owner) : OwnerImage_(owner) {
 
 TJvGIFFrame::~TJvGIFFrame() {
     CachedBitmap_.reset();
+    ClaimPixelBytes(0);
     DisposeExtensionList(ExtensionList_);
 }
 
@@ -71,6 +73,13 @@ void TJvGIFFrame::ResetFrame() {
 
 void TJvGIFFrame::FreshBitmap() {
     CachedBitmap_ = std::make_unique<TBitmap>();
+    ClaimPixelBytes(0);
+}
+
+void TJvGIFFrame::ClaimPixelBytes(uint64_t bytes) {
+    if (OwnerImage_)
+        OwnerImage_->DecodedPixelBytes_ = OwnerImage_->DecodedPixelBytes_ - PixelBytes_ + bytes;
+    PixelBytes_ = bytes;
 }
 
 int TJvGIFFrame::FrameWidth() {
@@ -107,6 +116,26 @@ void TJvGIFFrame::SetFrameComment(const TStringList& lines) {
 void TJvGIFFrame::AssignNone() {
     ResetFrame();
     CachedBitmap_.reset();
+    ClaimPixelBytes(0);
+}
+
+void TJvGIFFrame::CopyFrame(TJvGIFFrame& frame) {
+    SharedData_.Reset(frame.SharedData_.Get());
+    HasLocalTable_ = frame.OwnerImage_ == OwnerImage_ ? frame.HasLocalTable_ : true;
+    Origin_ = frame.Origin_;
+    IsInterlaced_ = frame.IsInterlaced_;
+    if (frame.CachedBitmap_) {
+        FreshBitmap();
+        CachedBitmap_->Assign(frame.CachedBitmap_.get());
+        ClaimPixelBytes(uint64_t(CachedBitmap_->Stride()) * uint64_t(CachedBitmap_->Height()));
+    }
+    KeyColor_ = frame.KeyColor_;
+    DelayMs_ = frame.DelayMs_;
+    DisposalMode_ = frame.DisposalMode_;
+    IsCorrupted_ = frame.IsCorrupted_;
+    TStringList* comment = frame.LookupComment(false);
+    if (comment && comment->Count() > 0)
+        SetFrameComment(*comment);
 }
 
 void TJvGIFFrame::Assign(TPersistent* source) {
@@ -115,21 +144,7 @@ void TJvGIFFrame::Assign(TPersistent* source) {
     } else if (source == this) {
         // Only the logical size is brought up to date.
     } else if (auto* frame = dynamic_cast<TJvGIFFrame*>(source)) {
-        SharedData_.Reset(frame->SharedData_.Get());
-        HasLocalTable_ = frame->OwnerImage_ == OwnerImage_ ? frame->HasLocalTable_ : true;
-        Origin_ = frame->Origin_;
-        IsInterlaced_ = frame->IsInterlaced_;
-        if (frame->CachedBitmap_) {
-            FreshBitmap();
-            CachedBitmap_->Assign(frame->CachedBitmap_.get());
-        }
-        KeyColor_ = frame->KeyColor_;
-        DelayMs_ = frame->DelayMs_;
-        DisposalMode_ = frame->DisposalMode_;
-        IsCorrupted_ = frame->IsCorrupted_;
-        TStringList* comment = frame->LookupComment(false);
-        if (comment && comment->Count() > 0)
-            SetFrameComment(*comment);
+        CopyFrame(*frame);
     } else if (auto* image = dynamic_cast<TJvGIFImage*>(source)) {
         if (image->FrameCount() == 0)
             Assign(nullptr);
@@ -336,19 +351,23 @@ void TJvGIFImage::Assign(TPersistent* source) {
     } else if (source == this) {
         return;
     } else if (auto* image = dynamic_cast<TJvGIFImage*>(source)) {
+        // The frames are copied aside first and nothing is measured, so the
+        // copy decodes nothing and either completes or leaves this image as it was.
+        TObjectList<TJvGIFFrame> frames;
+        for (int i = 0; i < image->FrameCount(); ++i) {
+            TJvGIFFrame* from = image->FrameAt(i);
+            auto frame = std::make_unique<TJvGIFFrame>(this);
+            frame->CopyFrame(*from);
+            frame->HasLocalTable_ = from->HasLocalTable_;
+            frames.Add(std::move(frame));
+        }
+        std::swap(FrameList_, frames);
+        frames.Clear();
         SharedHeader_.Reset(image->SharedHeader_.Get());
         GifVersion_ = image->GifVersion_;
         BackdropColor_ = image->BackdropColor_;
         LoopCount_ = image->LoopCount_;
         LoopDeclared_ = image->LoopDeclared_;
-        FrameList_.Clear();
-        for (int i = 0; i < image->FrameCount(); ++i) {
-            TJvGIFFrame* from = image->FrameAt(i);
-            auto frame = std::make_unique<TJvGIFFrame>(this);
-            frame->Assign(from);
-            frame->HasLocalTable_ = from->HasLocalTable_;
-            FrameList_.Add(std::move(frame));
-        }
         LogicalWidth_ = image->LogicalWidth_;
         LogicalHeight_ = image->LogicalHeight_;
         ActiveFrameIndex_ = image->ActiveFrameIndex_;

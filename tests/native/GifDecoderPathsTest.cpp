@@ -82,10 +82,7 @@ Bytes Raster(const Bytes& indices, int width, int height, int m, bool interlaced
     } else {
         ordered = indices;
     }
-    Bytes raster{uint8_t(m)};
-    Bytes blocks = gifwriter::SubBlocks(gifwriter::LzwEncode(ordered, m, options), chunk);
-    raster.insert(raster.end(), blocks.begin(), blocks.end());
-    return raster;
+    return gifwriter::RasterBlock(m, gifwriter::LzwEncode(ordered, m, options), chunk);
 }
 
 // Deterministic pseudo-random numbers, the same on every platform.
@@ -254,6 +251,81 @@ TEST(GifDecoderPaths, DamagedDataAsTheReferenceDecoder)
             EXPECT_EQ(stages.front(), int(psStarting)) << what;
             EXPECT_EQ(stages.back(), int(psEnding)) << what;
             EXPECT_EQ(percents, want.progress) << what;
+        }
+    }
+}
+
+// Strings far longer than 8 pixels (every row the same) at 8 bits per pixel,
+// stopped inside a row by an early end code or by data cut at a sub-block
+// boundary: as the reference decoder, and in data order every pixel after the
+// first one that differs from the picture is 0.
+TEST(GifDecoderPaths, EarlyStopsLeaveZerosAfterLongStrings)
+{
+    Lcg random{4242};
+    for (int depth : {6, 7, 8}) {
+        for (int width : {61, 203}) {
+            const int height = 16;
+            // A short motif over the whole row: strings grow by a pixel each.
+            Bytes motif(3 + random.Next(3));
+            for (auto& v : motif)
+                v = uint8_t(1 + random.Next((1u << depth) - 1));
+            Bytes row(static_cast<size_t>(width));
+            for (size_t x = 0; x < row.size(); ++x)
+                row[x] = motif[x % motif.size()];
+            Bytes picture;
+            for (int y = 0; y < height; ++y)
+                picture.insert(picture.end(), row.begin(), row.end());
+            for (bool interlaced : {false, true}) {
+                std::vector<int> dataRows;
+                for (int y = 0; y < height; ++y)
+                    dataRows.push_back(y);
+                if (interlaced)
+                    dataRows = gifwriter::InterlacedRowOrder(height);
+                struct Stop {
+                    std::string name;
+                    Bytes raster;
+                };
+                std::vector<Stop> stops;
+                std::vector<size_t> ends;
+                for (int r : {4, 9, 14})
+                    for (int column : {width / 3 + 1, width / 2, width - 9})
+                        ends.push_back(size_t(r) * size_t(width) + size_t(column));
+                for (size_t at : ends) {
+                    gifwriter::LzwOptions options;
+                    options.InjectCodes.emplace(at, uint16_t((1u << depth) + 1));
+                    stops.push_back({"end code at " + std::to_string(at),
+                                     Raster(picture, width, height, depth, interlaced, options)});
+                }
+                const size_t chunk = 37;
+                const Bytes whole = Raster(picture, width, height, depth, interlaced, {}, chunk);
+                for (size_t blocks : {3, 7, 13, 20}) {
+                    const size_t cut = 1 + blocks * (chunk + 1);
+                    if (cut < whole.size())
+                        stops.push_back({"cut after " + std::to_string(blocks) + " sub-blocks",
+                                         Bytes(whole.begin(), whole.begin() + std::ptrdiff_t(cut))});
+                }
+                for (const Stop& stop : stops) {
+                    const std::string what = stop.name + ", depth " + std::to_string(depth) + ", width " +
+                                             std::to_string(width) + (interlaced ? ", interlaced" : "");
+                    const Decoded d = Decode(stop.raster, width, height, 8, interlaced, depth);
+                    const ReferenceResult want = ReferenceDecode(stop.raster.data(), stop.raster.size(), width,
+                                                                 height, 8, interlaced, depth, true);
+                    EXPECT_EQ(d.error, "") << what;
+                    EXPECT_EQ(d.corrupt, want.corrupt) << what;
+                    EXPECT_TRUE(d.pixels == want.pixels) << what;
+                    const size_t stride = RasterStride(uint64_t(width), 8);
+                    bool differed = false;
+                    size_t strays = 0;
+                    for (int y : dataRows)
+                        for (int x = 0; x < width; ++x) {
+                            const uint8_t got = d.pixels[size_t(height - 1 - y) * stride + size_t(x)];
+                            differed = differed || got != picture[size_t(y) * size_t(width) + size_t(x)];
+                            strays += differed && got != 0;
+                        }
+                    EXPECT_TRUE(differed) << what << ": decoding did not stop early";
+                    EXPECT_EQ(strays, 0u) << what << ": pixels after the stop that are not 0";
+                }
+            }
         }
     }
 }

@@ -1,6 +1,6 @@
 // The LZW raster decoder through DecodeFrameRaster and its helpers.
 
-#include "GifTestBytes.h"
+#include "GifWriter.h"
 #include "gif/JvGIF.h"
 #include "gif/JvGIFDecoder.h"
 #include "rtl/Errors.h"
@@ -9,7 +9,11 @@
 
 #include <tuple>
 
-using namespace giftest;
+using gifwriter::Bytes;
+using gifwriter::PackCodes;
+using gifwriter::PackWidths;
+using gifwriter::RasterBlock;
+using gifwriter::RootCodes;
 
 namespace {
 
@@ -78,7 +82,7 @@ TEST(GifDecoder, InterlacedRowOrders) {
         Bytes pixels;
         for (int k = 0; k < rows; ++k)
             pixels.push_back(uint8_t(k + 1));
-        Decoded d = Decode(Raster(4, PackCodes(4, RootCodes(4, pixels))), 1, rows, 8, 4, true);
+        Decoded d = Decode(RasterBlock(4, PackCodes(4, RootCodes(4, pixels))), 1, rows, 8, 4, true);
         EXPECT_FALSE(d.Corrupt) << rows << " rows";
         for (int k = 0; k < rows; ++k) {
             const int storedRow = rows - 1 - order[size_t(k)];
@@ -103,7 +107,7 @@ TEST(GifDecoder, WidthGrowsAfterEntry63ForCodeSize5) {
     codes.emplace_back(63, 7);
     codes.emplace_back(33, 7);
     bool corrupt = true;
-    Bytes row = Row(Raster(5, PackWidths(codes)), 33, 5, &corrupt);
+    Bytes row = Row(RasterBlock(5, PackWidths(codes)), 33, 5, &corrupt);
     Bytes expected;
     for (uint8_t v = 0; v <= 30; ++v)
         expected.push_back(v);
@@ -134,7 +138,7 @@ TEST(GifDecoder, TableFullKeepsTwelveBitsUntilClear) {
     for (uint8_t v : {c(3837), c(3838), c(42), c(43), uint8_t(7), uint8_t(7), uint8_t(7)})
         expected.push_back(v);
     bool corrupt = true;
-    const Bytes raster = Raster(8, PackWidths(codes));
+    const Bytes raster = RasterBlock(8, PackWidths(codes));
     Bytes row = Row(raster, int(expected.size()), 8, &corrupt);
     EXPECT_EQ(row, expected);
     EXPECT_FALSE(corrupt);
@@ -142,23 +146,26 @@ TEST(GifDecoder, TableFullKeepsTwelveBitsUntilClear) {
 
 TEST(GifDecoder, UndefinedCodesAndRootQuirks) {
     // A code equal to NextFree: the previous string and its first pixel.
-    EXPECT_EQ(Row(Raster(2, PackCodes(2, {4, 2, 6, 5})), 3, 2), (Bytes{2, 2, 2})) << "code == NextFree";
+    EXPECT_EQ(Row(RasterBlock(2, PackCodes(2, {4, 2, 6, 5})), 3, 2), (Bytes{2, 2, 2})) << "code == NextFree";
     // A code above NextFree takes the same path; the entry that follows
     // chains through it into a zeroed entry: 13, then 11 = (13, 2) gives 0 0 2.
-    EXPECT_EQ(Row(Raster(3, PackCodes(3, {8, 1, 13, 2, 11, 9})), 7, 3), (Bytes{1, 1, 1, 2, 0, 0, 2}))
+    EXPECT_EQ(Row(RasterBlock(3, PackCodes(3, {8, 1, 13, 2, 11, 9})), 7, 3), (Bytes{1, 1, 1, 2, 0, 0, 2}))
         << "code above NextFree";
     // A 2-colour frame (pixel mask 1) with m = 2: root 2 expands to two zeros.
-    EXPECT_EQ(Row(Raster(2, PackCodes(2, {4, 1, 2, 5})), 3, 1), (Bytes{1, 0, 0})) << "root above the pixel mask";
+    EXPECT_EQ(Row(RasterBlock(2, PackCodes(2, {4, 1, 2, 5})), 3, 1), (Bytes{1, 0, 0})) << "root above the pixel mask";
     // Depth 8 with m = 2: dictionary codes are strings all the same, though
     // the colour table has an entry of that number.
-    EXPECT_EQ(Row(Raster(2, PackCodes(2, {4, 1, 6, 6, 2, 8, 5})), 8, 8), (Bytes{1, 1, 1, 1, 1, 2, 1, 1}))
+    EXPECT_EQ(Row(RasterBlock(2, PackCodes(2, {4, 1, 6, 6, 2, 8, 5})), 8, 8), (Bytes{1, 1, 1, 1, 1, 2, 1, 1}))
         << "depth above m";
-    // The code after a clear is a pixel, even the end code or another clear;
-    // decoding goes on after either.
-    EXPECT_EQ(Row(Raster(2, PackCodes(2, {4, 5, 4, 4, 1, 5})), 3, 2), (Bytes{1, 0, 1})) << "clear then end";
+    // Clear codes back to back only clear: the dictionary starts afresh
+    // after the last one.
+    EXPECT_EQ(Row(RasterBlock(2, PackCodes(2, {4, 4, 4, 1, 2, 6, 5})), 5, 2), (Bytes{1, 2, 1, 2, 0}))
+        << "clear, clear, clear, pixels";
+    // An end code right after a clear ends the raster; what follows is ignored.
+    EXPECT_EQ(Row(RasterBlock(2, PackCodes(2, {4, 1, 4, 5, 2, 3, 5})), 4, 2), (Bytes{1, 0, 0, 0})) << "clear then end";
     // Without a leading clear code the first code is a pixel and adds no entry.
-    EXPECT_EQ(Row(Raster(2, PackCodes(2, {1, 6, 5})), 3, 2), (Bytes{1, 1, 1})) << "no leading clear";
-    EXPECT_EQ(Row(Raster(2, PackCodes(2, {5, 1, 5})), 2, 2), (Bytes{0, 0})) << "end code first: nothing";
+    EXPECT_EQ(Row(RasterBlock(2, PackCodes(2, {1, 6, 5})), 3, 2), (Bytes{1, 1, 1})) << "no leading clear";
+    EXPECT_EQ(Row(RasterBlock(2, PackCodes(2, {5, 1, 5})), 2, 2), (Bytes{0, 0})) << "end code first: nothing";
 }
 
 TEST(GifDecoder, EndOfRowsEndOfCodesAndTrailingData) {
@@ -167,17 +174,17 @@ TEST(GifDecoder, EndOfRowsEndOfCodesAndTrailingData) {
     std::vector<uint32_t> noEnd = RootCodes(2, four);
     noEnd.pop_back();
     for (bool accept : {true, false}) {
-        Decoded d = Decode(Raster(2, PackCodes(2, noEnd)), 4, 1, 8, 2, false, accept);
+        Decoded d = Decode(RasterBlock(2, PackCodes(2, noEnd)), 4, 1, 8, 2, false, accept);
         EXPECT_EQ(d.Pixels, four) << "no end code, accept " << accept;
         EXPECT_FALSE(d.Corrupt) << "no end code, accept " << accept;
     }
     // Clear code just before the data ends, after the last pixel.
     std::vector<uint32_t> clearLast = noEnd;
     clearLast.push_back(4);
-    EXPECT_FALSE(Decode(Raster(2, PackCodes(2, clearLast)), 4, 1, 8, 2, false, false).Corrupt) << "clear at end";
+    EXPECT_FALSE(Decode(RasterBlock(2, PackCodes(2, clearLast)), 4, 1, 8, 2, false, false).Corrupt) << "clear at end";
 
     // More codes than pixels: the rest of the string is dropped, one more code is read.
-    Decoded longer = Decode(Raster(2, PackCodes(2, {4, 1, 2, 6, 6, 3, 5})), 3, 1, 8, 2);
+    Decoded longer = Decode(RasterBlock(2, PackCodes(2, {4, 1, 2, 6, 6, 3, 5})), 3, 1, 8, 2);
     EXPECT_EQ(longer.Pixels, (Bytes{1, 2, 1, 0})) << "stops with the last row";
     EXPECT_FALSE(longer.Corrupt);
 
@@ -193,10 +200,10 @@ TEST(GifDecoder, EndOfRowsEndOfCodesAndTrailingData) {
     EXPECT_EQ(trailing.Position, int64_t(2 + used + 2)) << "only the sub-block with the end code is read";
 
     // A frame of 0 rows and one of 0 columns store nothing.
-    EXPECT_FALSE(Decode(Raster(2, PackCodes(2, RootCodes(2, four))), 4, 0, 8, 2).Corrupt) << "0 rows";
+    EXPECT_FALSE(Decode(RasterBlock(2, PackCodes(2, RootCodes(2, four))), 4, 0, 8, 2).Corrupt) << "0 rows";
     Bytes guard(16, 0xAA);
     bool corrupt = true;
-    TMemoryStream s = StreamOf(Raster(2, PackCodes(2, RootCodes(2, four))));
+    TMemoryStream s = StreamOf(RasterBlock(2, PackCodes(2, RootCodes(2, four))));
     DecodeFrameRaster(s, TRasterDestination{0, 3, 8, guard.data()}, false, true, 2, corrupt, nullptr);
     EXPECT_EQ(guard, Bytes(16, 0xAA)) << "0 columns: nothing stored";
     EXPECT_FALSE(corrupt);
@@ -206,7 +213,7 @@ TEST(GifDecoder, TruncatedRasterKeepsDecodedPixels) {
     const Bytes pixels{1, 2, 3, 1, 2, 3};
     Bytes packed = PackCodes(2, RootCodes(2, pixels));
     packed.resize(2); // the clear code and the first four pixels
-    const Bytes raster = Raster(2, packed);
+    const Bytes raster = RasterBlock(2, packed);
     Decoded d = Decode(raster, 3, 2, 8, 2);
     EXPECT_TRUE(d.Corrupt);
     EXPECT_EQ(d.Position, int64_t(raster.size())) << "all data was read";
@@ -230,7 +237,7 @@ TEST(GifDecoder, CodeSizeOutOfRange) {
         // Clamped to 2 or 9: only the pixels right after clear codes are taken.
         const int clamped = m < 2 ? 2 : 9;
         const uint32_t clear = 1u << clamped;
-        Bytes raster = Raster(clamped, PackCodes(clamped, {clear, 1, clear, 3, 2, 1, clear + 1}));
+        Bytes raster = RasterBlock(clamped, PackCodes(clamped, {clear, 1, clear, 3, 2, 1, clear + 1}));
         raster[0] = m;
         Decoded d = Decode(raster, 4, 1, 8, 2);
         EXPECT_TRUE(d.Corrupt) << "m " << int(m);
@@ -246,7 +253,7 @@ TEST(GifDecoder, CodeSizeOutOfRange) {
 
 TEST(GifDecoder, CircularDictionary) {
     // 7 above NextFree, then entry 7 gets prefix 7: expanding 7 never ends.
-    const Bytes raster = Raster(2, PackCodes(2, {4, 1, 7, 1, 7, 1, 5}));
+    const Bytes raster = RasterBlock(2, PackCodes(2, {4, 1, 7, 1, 7, 1, 5}));
     std::string ending;
     TDecodeProgress progress = [&](TProgressStage stage, uint8_t, const std::string& message) {
         if (stage == psEnding)
@@ -269,12 +276,12 @@ TEST(GifDecoder, PackedPixelLayouts) {
     // A 1-bit frame 9 pixels wide: 4-byte rows, the ninth pixel in the top
     // bit of the second byte, rows stored bottom-up.
     const Bytes pixels{1, 0, 1, 1, 0, 0, 1, 0, 1, /**/ 1, 1, 1, 1, 1, 1, 1, 1, 1};
-    Decoded d = Decode(Raster(2, PackCodes(2, RootCodes(2, pixels))), 9, 2, 1, 1);
+    Decoded d = Decode(RasterBlock(2, PackCodes(2, RootCodes(2, pixels))), 9, 2, 1, 1);
     EXPECT_EQ(d.Pixels, (Bytes{0xFF, 0x80, 0, 0, 0xB2, 0x80, 0, 0}));
     EXPECT_FALSE(d.Corrupt);
     // 4 bits: high nibble first; 5 pixels make 3 bytes, padded to 4.
     const Bytes nibbles{15, 1, 2, 14, 7};
-    Decoded n = Decode(Raster(4, PackCodes(4, RootCodes(4, nibbles))), 5, 1, 4, 4);
+    Decoded n = Decode(RasterBlock(4, PackCodes(4, RootCodes(4, nibbles))), 5, 1, 4, 4);
     EXPECT_EQ(n.Pixels, (Bytes{0xF1, 0x2E, 0x70, 0}));
 
     // EmitPixel alone: the first pixel of a byte sets the whole byte, and

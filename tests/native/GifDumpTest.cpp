@@ -1,22 +1,19 @@
-// gifdump against giflib: on GIFs made here (and on the public test data that
-// giflib decodes cleanly) every field of "info" and every index of every
-// frame's bitmap must agree with the independent decoder.
+// gifdump's own contract: "info" prints every field as the codec holds it,
+// in the documented format; "frame" writes the codec's BMP stream byte for
+// byte; exit statuses and messages. The codec itself is checked against giflib
+// and the reference decoder by its own tests.
 
 #include "GifDump.h"
 #include "GifWriter.h"
-#include "GiflibReader.h"
 #include "MiniJson.h"
 #include "gif/JvGIF.h"
 #include "rtl/Streams.h"
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cctype>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <set>
 #include <sstream>
 #include <unistd.h>
 
@@ -106,332 +103,10 @@ Bmp ParseBmp(const Bytes& b) {
     return bmp;
 }
 
-uint32_t ColorOf(const GifColorType& c) { return c.Red | (c.Green << 8) | (c.Blue << 16); }
-
 std::string Hex(uint32_t color) {
     char t[16];
     std::snprintf(t, sizeof t, "0x%06X", color);
     return t;
-}
-
-uint32_t ParseHex(const minijson::Value& v) { return static_cast<uint32_t>(std::stoul(v.S.substr(2), nullptr, 16)); }
-
-// The raw rasters, walked independently of both decoders: code size byte and
-// concatenated sub-block data of every image block, in stream order.
-struct RawRaster {
-    int CodeSize = 0;
-    Bytes Data;
-};
-
-std::vector<RawRaster> WalkRasters(const Bytes& g) {
-    std::vector<RawRaster> out;
-    size_t p = 13;
-    if (g.size() < 13) return out;
-    if (g[10] & 0x80) p += 3u << ((g[10] & 7) + 1);
-    auto skipSubBlocks = [&](Bytes* into) {
-        while (p < g.size() && g[p] != 0) {
-            size_t n = g[p];
-            if (into) into->insert(into->end(), g.begin() + static_cast<ptrdiff_t>(std::min(p + 1, g.size())),
-                                   g.begin() + static_cast<ptrdiff_t>(std::min(p + 1 + n, g.size())));
-            p += n + 1;
-        }
-        ++p;
-    };
-    while (p < g.size() && g[p] != 0x3B) {
-        if (g[p] == 0x21) {
-            p += 2;
-            skipSubBlocks(nullptr);
-        } else if (g[p] == 0x2C && p + 10 < g.size()) {
-            const uint8_t packed = g[p + 9];
-            p += 10;
-            if (packed & 0x80) p += 3u << ((packed & 7) + 1);
-            if (p >= g.size()) break;
-            RawRaster r;
-            r.CodeSize = g[p++];
-            skipSubBlocks(&r.Data);
-            out.push_back(std::move(r));
-        } else {
-            break;
-        }
-    }
-    return out;
-}
-
-// True when a clear code is followed by another clear code or by the end
-// code: our decoder always takes the code after a clear code as a pixel.
-bool UsesClearCodeQuirks(const RawRaster& r) {
-    const int m = r.CodeSize;
-    if (m < 2 || m > 11) return true;
-    const uint32_t clear = 1u << m, end = clear + 1;
-    int width = m + 1;
-    uint32_t next = clear + 2;
-    bool full = false, afterClear = false;
-    size_t bit = 0;
-    while (bit + static_cast<size_t>(width) <= r.Data.size() * 8) {
-        uint32_t code = 0;
-        for (int k = 0; k < width; ++k, ++bit)
-            code |= static_cast<uint32_t>((r.Data[bit / 8] >> (bit % 8)) & 1) << k;
-        if (afterClear) {
-            if (code == clear || code == end) return true;
-            afterClear = false;
-            continue;
-        }
-        if (code == clear) {
-            width = m + 1;
-            next = clear + 2;
-            full = false;
-            afterClear = true;
-            continue;
-        }
-        if (code == end) return false;
-        if (!full && ++next >= (1u << width)) {
-            if (width < 12) ++width;
-            else full = true;
-        }
-    }
-    return false;
-}
-
-// What the codec takes from a frame's graphic control extensions: a plain
-// text extension drops those before it, the longest delay wins, the last
-// extension decides the key and the disposal.
-struct Control {
-    bool Present = false;
-    int DelayMs = 0, Disposal = 0, Key = -1;
-};
-
-Control ControlOf(const SavedImage& image) {
-    Control c;
-    for (int b = 0; b < image.ExtensionBlockCount; ++b) {
-        const ExtensionBlock& e = image.ExtensionBlocks[b];
-        if (e.Function == PLAINTEXT_EXT_FUNC_CODE) c = Control{};
-        if (e.Function != GRAPHICS_EXT_FUNC_CODE || e.ByteCount < 4) continue;
-        c.Present = true;
-        c.DelayMs = std::max(c.DelayMs, std::min((e.Bytes[1] | (e.Bytes[2] << 8)) * 10, 65535));
-        c.Disposal = (e.Bytes[0] >> 2) & 7;
-        c.Key = (e.Bytes[0] & 1) ? e.Bytes[3] : -1;
-    }
-    return c;
-}
-
-bool ValidUtf8(const std::string& s) {
-    for (size_t i = 0; i < s.size();) {
-        const unsigned char c = static_cast<unsigned char>(s[i]);
-        size_t n = c < 0x80 ? 1 : c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3 : c >= 0xF0 && c <= 0xF4 ? 4 : 0;
-        if (n == 0 || i + n > s.size()) return false;
-        for (size_t k = 1; k < n; ++k)
-            if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
-        if ((c == 0xE0 && static_cast<unsigned char>(s[i + 1]) < 0xA0) ||
-            (c == 0xED && static_cast<unsigned char>(s[i + 1]) > 0x9F) ||
-            (c == 0xF0 && static_cast<unsigned char>(s[i + 1]) < 0x90) ||
-            (c == 0xF4 && static_cast<unsigned char>(s[i + 1]) > 0x8F))
-            return false;
-        i += n;
-    }
-    return true;
-}
-
-// Loop and image comments as the codec defines them, from giflib's blocks: the
-// last looping block anywhere counts (its count capped at 30000); the comment
-// blocks after the last image are the image's comment lines, one line per
-// sub-block, a line of CR LF CR LF between two comments, none when a plain
-// text block follows them.
-struct LoopAndComments {
-    bool Known = true;
-    bool Declared = false;
-    int Count = 1;
-    std::vector<std::string> Comments;
-};
-
-LoopAndComments LoopAndCommentsOf(const GifFileType* g) {
-    LoopAndComments r;
-    auto scanLoops = [&](const ExtensionBlock* blocks, int count) {
-        for (int b = 0; b < count; ++b) {
-            const ExtensionBlock& e = blocks[b];
-            if (e.Function != APPLICATION_EXT_FUNC_CODE) continue;
-            if (e.ByteCount != 11) {
-                r.Known = false;  // an odd block size is compared another way
-                continue;
-            }
-            const std::string id(reinterpret_cast<const char*>(e.Bytes), 11);
-            if (id != "NETSCAPE2.0" && id != "ANIMEXTS1.0") continue;
-            if (b + 1 < count && blocks[b + 1].Function == CONTINUE_EXT_FUNC_CODE && blocks[b + 1].ByteCount >= 3 &&
-                blocks[b + 1].Bytes[0] == 1) {
-                r.Declared = true;
-                r.Count = std::min(blocks[b + 1].Bytes[1] | (blocks[b + 1].Bytes[2] << 8), 30000);
-            }
-        }
-    };
-    for (int i = 0; i < g->ImageCount; ++i) scanLoops(g->SavedImages[i].ExtensionBlocks, g->SavedImages[i].ExtensionBlockCount);
-    scanLoops(g->ExtensionBlocks, g->ExtensionBlockCount);
-    bool inComment = false;
-    for (int b = 0; b < g->ExtensionBlockCount; ++b) {
-        const ExtensionBlock& e = g->ExtensionBlocks[b];
-        if (e.Function == PLAINTEXT_EXT_FUNC_CODE) {
-            r.Comments.clear();
-            inComment = false;
-        } else if (e.Function == COMMENT_EXT_FUNC_CODE) {
-            if (!r.Comments.empty()) r.Comments.push_back("\r\n\r\n");
-            r.Comments.emplace_back(reinterpret_cast<const char*>(e.Bytes), static_cast<size_t>(e.ByteCount));
-            inComment = true;
-        } else if (e.Function == CONTINUE_EXT_FUNC_CODE) {
-            if (inComment) r.Comments.emplace_back(reinterpret_cast<const char*>(e.Bytes), static_cast<size_t>(e.ByteCount));
-        } else {
-            inComment = false;
-        }
-    }
-    return r;
-}
-
-struct Agreement {
-    int FramesCompared = 0, FramesSkipped = 0;
-    bool ExpectedFailure = false;
-};
-
-// gifdump info and frame against giflib, field for field and index for index.
-// Where the codec's own rules knowingly differ from giflib (an unknown
-// extension label or a frame without any colour table fails the load; the code
-// after a clear code is a pixel; indices beyond the colour table) the fields
-// are still compared but that frame's pixels are not.
-Agreement ExpectAgreesWithGiflib(const Bytes& gif, const std::string& label, int frameDumps = 1 << 30) {
-    SCOPED_TRACE(label);
-    Agreement result;
-    auto ref = giflibref::Slurp(gif);
-    EXPECT_TRUE(ref->Gif && ref->Error == 0) << "giflib: " << GifErrorString(ref->Error);
-    if (!ref->Gif || ref->Error != 0) return result;
-    const GifFileType* g = ref->Gif.get();
-    TempDir dir;
-    const std::string file = dir.Write("in.gif", gif);
-    DumpResult info = Dump({"info", file});
-
-    // Failures the codec must report instead of an image.
-    std::string expectedError;
-    auto checkBlocks = [&](const ExtensionBlock* blocks, int count) {
-        for (int b = 0; b < count && expectedError.empty(); ++b) {
-            int f = blocks[b].Function;
-            if (f != CONTINUE_EXT_FUNC_CODE && f != GRAPHICS_EXT_FUNC_CODE && f != COMMENT_EXT_FUNC_CODE &&
-                f != PLAINTEXT_EXT_FUNC_CODE && f != APPLICATION_EXT_FUNC_CODE) {
-                char t[80];
-                std::snprintf(t, sizeof t, "EInvalidGraphicOperation: Unrecognized extension block: %02X\n", f);
-                expectedError = t;
-            }
-        }
-    };
-    for (int i = 0; i < g->ImageCount && expectedError.empty(); ++i) {
-        checkBlocks(g->SavedImages[i].ExtensionBlocks, g->SavedImages[i].ExtensionBlockCount);
-        if (expectedError.empty() && !g->SColorMap && !g->SavedImages[i].ImageDesc.ColorMap)
-            expectedError = "EInvalidGraphicOperation: Wrong number of colors; must be a power of 2\n";
-    }
-    checkBlocks(g->ExtensionBlocks, g->ExtensionBlockCount);
-    if (!expectedError.empty()) {
-        EXPECT_EQ(info.Status, 1);
-        EXPECT_EQ(info.Err, expectedError);
-        result.ExpectedFailure = true;
-        return result;
-    }
-    EXPECT_EQ(info.Status, 0) << info.Err;
-    if (info.Status != 0) return result;
-    minijson::Value j;
-    try {
-        j = minijson::Parse(info.Out);
-    } catch (const std::exception& e) {
-        ADD_FAILURE() << e.what() << "\n" << info.Out;
-        return result;
-    }
-
-    EXPECT_EQ(j["version"].S, std::string(gif.begin() + 3, gif.begin() + 6));
-    EXPECT_EQ(j["logical_width"].Int(), g->SWidth);
-    EXPECT_EQ(j["logical_height"].Int(), g->SHeight);
-    const ColorMapObject* global = g->SColorMap;
-    EXPECT_EQ(j["global_colors"].Int(), global ? global->ColorCount : 0);
-    if (global && g->SBackGroundColor < global->ColorCount)
-        EXPECT_EQ(j["backdrop_color"].S, Hex(ColorOf(global->Colors[g->SBackGroundColor])));
-    else
-        EXPECT_TRUE(j["backdrop_color"].IsNull());
-
-    const LoopAndComments lc = LoopAndCommentsOf(g);
-    if (lc.Known) {
-        EXPECT_EQ(j["loop_declared"].B, lc.Declared);
-        EXPECT_EQ(j["loop_count"].Int(), lc.Count);
-        const auto& lines = j["comments"].A;
-        EXPECT_EQ(lines.size(), lc.Comments.size()) << "comment lines";
-        for (size_t k = 0; k < lines.size() && k < lc.Comments.size(); ++k) {
-            if (ValidUtf8(lc.Comments[k])) {
-                EXPECT_EQ(lines[k].S, lc.Comments[k]) << "comment line " << k;
-            }
-        }
-    }
-
-    const std::vector<RawRaster> rasters = WalkRasters(gif);
-    const auto& frames = j["frames"].A;
-    EXPECT_EQ(frames.size(), static_cast<size_t>(g->ImageCount));
-    for (int i = 0; i < g->ImageCount && i < static_cast<int>(frames.size()); ++i) {
-        SCOPED_TRACE("frame " + std::to_string(i));
-        const minijson::Value& f = frames[static_cast<size_t>(i)];
-        const GifImageDesc& d = g->SavedImages[i].ImageDesc;
-        EXPECT_EQ(f["left"].Int(), d.Left);
-        EXPECT_EQ(f["top"].Int(), d.Top);
-        EXPECT_EQ(f["width"].Int(), d.Width);
-        EXPECT_EQ(f["height"].Int(), d.Height);
-        EXPECT_EQ(f["interlaced"].B, d.Interlace);
-        EXPECT_EQ(f["local_table"].B, d.ColorMap != nullptr);
-        const ColorMapObject* table = d.ColorMap ? d.ColorMap : global;
-        const int depth = table ? table->BitsPerPixel : 0;
-        EXPECT_EQ(f["pixel_depth"].Int(), depth);
-        const Bytes reference = giflibref::Raster(g->SavedImages[i]);
-        bool comparable = i < static_cast<int>(rasters.size()) && !UsesClearCodeQuirks(rasters[static_cast<size_t>(i)]);
-        for (uint8_t v : reference) comparable &= depth > 0 && v < (1 << depth);
-        // Frames read by the codec's own rules may come out damaged.
-        if (comparable) {
-            EXPECT_FALSE(f["corrupted"].B);
-        }
-
-        const Control gce = ControlOf(g->SavedImages[i]);
-        EXPECT_EQ(f["delay_ms"].Int(), gce.DelayMs);
-        EXPECT_EQ(f["disposal"].Int(), gce.Disposal);
-        const bool keyed = gce.Key >= 0 && table && gce.Key < table->ColorCount;
-        uint32_t keyColor = 0;
-        if (!keyed) {
-            EXPECT_TRUE(f["key_color"].IsNull());
-        } else if (f["key_color"].Type != minijson::Value::String) {
-            ADD_FAILURE() << "key_color missing";
-        } else {
-            keyColor = ParseHex(f["key_color"]);
-            const uint32_t entry = ColorOf(table->Colors[gce.Key]);
-            bool repeated = false;
-            for (int c = 0; c < table->ColorCount; ++c) repeated |= c != gce.Key && ColorOf(table->Colors[c]) == entry;
-            if (!repeated) {
-                EXPECT_EQ(keyColor, entry) << "key colour of a unique entry";
-            } else {
-                EXPECT_EQ(keyColor & 0xFFFF, entry & 0xFFFF) << "only blue may move";
-                for (int c = 0; c < table->ColorCount; ++c)
-                    EXPECT_TRUE(c == gce.Key || ColorOf(table->Colors[c]) != keyColor) << "key repeats entry " << c;
-            }
-        }
-
-        if (i >= frameDumps) continue;
-        const std::string bmpPath = dir.Path("f" + std::to_string(i) + ".bmp");
-        DumpResult fr = Dump({"frame", file, std::to_string(i), bmpPath});
-        EXPECT_EQ(fr.Status, 0) << fr.Err;
-        if (fr.Status != 0) continue;
-        Bmp bmp = ParseBmp(ReadFile(bmpPath));
-        EXPECT_EQ(bmp.Width, d.Width);
-        EXPECT_EQ(bmp.Height, d.Height);
-        if (table) {
-            EXPECT_GE(bmp.Palette.size(), static_cast<size_t>(table->ColorCount));
-            for (int c = 0; c < table->ColorCount && c < static_cast<int>(bmp.Palette.size()); ++c)
-                EXPECT_EQ(bmp.Palette[static_cast<size_t>(c)],
-                          keyed && c == gce.Key ? keyColor : ColorOf(table->Colors[c]))
-                    << "palette entry " << c;
-        }
-        if (!comparable) {
-            ++result.FramesSkipped;
-            continue;
-        }
-        EXPECT_TRUE(bmp.Indices == reference) << "pixel indices differ";
-        ++result.FramesCompared;
-    }
-    return result;
 }
 
 uint32_t Mix(uint32_t x) {
@@ -490,55 +165,66 @@ TEST(GifDumpJson, StringsAreValidJsonWhateverTheBytes) {
     }
 }
 
-TEST(GifDumpVersusGiflib, EveryDepthInterlacedLocalAndGlobalTables) {
-    for (int depth = 1; depth <= 8; ++depth) {
-        for (bool interlaced : {false, true}) {
-            GifWriter w;
-            w.Header(depth % 2 ? "87a" : "89a").Screen(41, 23, Table(size_t{1} << depth, depth), 1, depth);
-            ImageSpec whole = Frame(0, 0, 41, 23, depth, 1);
-            whole.Interlaced = interlaced;
-            ImageSpec local = Frame(5, 3, 17, 9, 9 - depth, 2);  // another depth, own table
-            local.LocalTable = Table(size_t{1} << (9 - depth), 50 + depth);
-            local.Interlaced = interlaced;
-            ImageSpec odd = Frame(40, 22, 1, 1, depth, 3);  // last pixel of the screen
-            ImageSpec wide = Frame(0, 10, 9, 5, depth, 4);  // 9 pixels: padding at 1, 4 and 8 bits
-            wide.SubBlockSize = 7;
-            w.Image(whole).Image(local).Image(odd).Image(wide).Trailer();
-            ExpectAgreesWithGiflib(w.Finish(), "depth " + std::to_string(depth) + (interlaced ? " interlaced" : ""));
-        }
-    }
-}
-
-TEST(GifDumpVersusGiflib, TransparencyDisposalDelaysAndExtensions) {
-    // Entries 4..15 are all white, so a white key must move its blue.
-    std::vector<Rgb> table = Table(16, 9);
-    for (size_t i = 4; i < 16; ++i) table[i] = {255, 255, 255};
-    table[2] = {10, 20, 0};
-    table[3] = {10, 20, 0};
+// Every field of "info" against the image the codec loads from the same
+// file: frames of every stored pixel width, local and global tables,
+// interlacing, keys, delays and disposals, a loop and comments.
+TEST(GifDumpInfo, EveryFieldAsTheCodecHoldsIt) {
     GifWriter w;
-    w.Header().Screen(30, 20, table, 15).Loop(3).Comment("frame comment");
-    for (int disposal = 0; disposal < 8; ++disposal) {
-        const int key = disposal == 0 ? -1 : disposal == 1 ? 2 : disposal == 2 ? 1 : disposal == 3 ? 15 : disposal + 4;
-        w.GraphicControl(disposal, static_cast<uint16_t>(disposal * 7), key, disposal == 5);
-        w.Image(Frame(static_cast<uint16_t>(disposal), 1, 20, 10, 4, static_cast<uint32_t>(disposal)));
+    w.Header("89a").Screen(41, 23, Table(16, 7), 3).Loop(3);
+    for (int depth : {1, 3, 4, 8}) {
+        ImageSpec f = Frame(uint16_t(depth), uint16_t(depth / 2), 17, 9, depth, uint32_t(depth));
+        f.Interlaced = depth % 2 == 1;
+        if (depth != 4) f.LocalTable = Table(size_t{1} << depth, 50u + uint32_t(depth));
+        w.GraphicControl(depth % 4, uint16_t(depth * 3), depth == 3 ? 5 : -1);
+        w.Image(f);
     }
-    // Transparent index beyond a 4-entry local table; a long delay; two blocks.
-    ImageSpec small = Frame(0, 0, 3, 3, 2, 11);
-    small.LocalTable = {{0, 0, 0}, {9, 9, 9}, {9, 9, 9}, {1, 2, 3}};
-    w.GraphicControl(1, 65535, 200).Image(small);
-    w.GraphicControl(2, 1, 1).Image(small).Trailer();
-    ExpectAgreesWithGiflib(w.Finish(), "global table with repeated colours");
+    ImageSpec cut = Frame(0, 0, 30, 20, 4, 9);
+    cut.TruncateData = 20;
+    w.Image(cut).Comment("one").Comment("two").Trailer();
+    const Bytes gif = w.Finish();
+    TempDir dir;
+    DumpResult info = Dump({"info", dir.Write("all.gif", gif)});
+    ASSERT_EQ(info.Status, 0) << info.Err;
+    const minijson::Value j = minijson::Parse(info.Out);
 
-    // Keys repeated in a local table, and 256 equal entries (the nudge must end).
-    GifWriter dup;
-    ImageSpec grey = Frame(0, 0, 16, 16, 8, 5);
-    grey.LocalTable.assign(256, Rgb{7, 7, 0});
-    // Every other entry takes one blue value of (7, 7, b): one way out is left.
-    ImageSpec ends = Frame(0, 0, 16, 16, 8, 6);
-    for (int b = 0; b < 255; ++b) ends.LocalTable.push_back(Rgb{7, 7, static_cast<uint8_t>(b)});
-    ends.LocalTable.push_back(Rgb{7, 7, 100});
-    dup.Header().Screen(16, 16).GraphicControl(0, 0, 0).Image(grey).GraphicControl(0, 0, 255).Image(ends).Trailer();
-    ExpectAgreesWithGiflib(dup.Finish(), "local tables of one colour");
+    TMemoryStream source;
+    source.WriteBuffer(gif.data(), static_cast<int64_t>(gif.size()));
+    source.SetPosition(0);
+    TJvGIFImage image;
+    image.LoadFromStream(source);
+    auto color = [](TColor c) { return c == clNone ? std::string("null") : Hex(c); };
+    auto text = [](const minijson::Value& v) { return v.IsNull() ? std::string("null") : v.S; };
+    EXPECT_EQ(j["version"].S, "89a");
+    EXPECT_EQ(j["logical_width"].Int(), image.LogicalWidth());
+    EXPECT_EQ(j["logical_height"].Int(), image.LogicalHeight());
+    EXPECT_EQ(j["global_colors"].Int(), image.SharedHeader()->GlobalColors.Count);
+    EXPECT_EQ(text(j["backdrop_color"]), color(image.BackdropColor()));
+    EXPECT_EQ(j["loop_declared"].B, image.LoopDeclared());
+    EXPECT_EQ(j["loop_count"].Int(), image.LoopCount());
+    const TStringList& lines = image.SharedHeader()->CommentLines;
+    ASSERT_EQ(j["comments"].A.size(), static_cast<size_t>(lines.Count()));
+    for (int k = 0; k < lines.Count(); ++k) EXPECT_EQ(j["comments"][static_cast<size_t>(k)].S, lines[k]) << k;
+    ASSERT_EQ(j["frames"].A.size(), static_cast<size_t>(image.FrameCount()));
+    for (int i = 0; i < image.FrameCount(); ++i) {
+        SCOPED_TRACE("frame " + std::to_string(i));
+        const minijson::Value& f = j["frames"][static_cast<size_t>(i)];
+        TJvGIFFrame& frame = *image.FrameAt(i);
+        frame.FrameBitmap();
+        const TGIFItem& item = *frame.SharedData();
+        EXPECT_EQ(f["left"].Int(), frame.Origin().X);
+        EXPECT_EQ(f["top"].Int(), frame.Origin().Y);
+        EXPECT_EQ(f["width"].Int(), item.RasterSize.X);
+        EXPECT_EQ(f["height"].Int(), item.RasterSize.Y);
+        EXPECT_EQ(f["interlaced"].B, frame.IsInterlaced());
+        EXPECT_EQ(f["local_table"].B, frame.HasLocalTable());
+        EXPECT_EQ(f["pixel_depth"].Int(), item.PixelDepth);
+        EXPECT_EQ(text(f["key_color"]), color(frame.KeyColor()));
+        EXPECT_EQ(f["delay_ms"].Int(), frame.DelayMs());
+        EXPECT_EQ(f["disposal"].Int(), frame.DisposalMode());
+        EXPECT_EQ(f["corrupted"].B, frame.IsCorrupted());
+    }
+    EXPECT_TRUE(j["frames"][4]["corrupted"].B) << "the cut frame, decoded before printing";
+    EXPECT_EQ(text(j["frames"][1]["key_color"]).size(), 8u) << "a key colour as 0xBBGGRR";
 }
 
 TEST(GifDumpInfo, LoopsCommentsAndPlainText) {
@@ -551,7 +237,6 @@ TEST(GifDumpInfo, LoopsCommentsAndPlainText) {
     std::string tricky = std::string("quote\" back\\ tab\t nul") + '\0' + " \xC5\xBC \xB9\xEA";
     w.Comment("first line").Comment(tricky).Trailer();
     const Bytes gif = w.Finish();
-    ExpectAgreesWithGiflib(gif, "plain text");
 
     DumpResult info = Dump({"info", dir.Write("c.gif", gif)});
     ASSERT_EQ(info.Status, 0) << info.Err;
@@ -627,8 +312,8 @@ TEST(GifDumpInfo, DamagedRastersAreDecodedAsFarAsTheyGo) {
             EXPECT_GT(same, 50u) << "pixels before the damage stay";
             EXPECT_LT(same, got.size());
             bool restZero = true;
-            for (size_t i = same; i < got.size(); ++i) restZero &= got[i] == 0 || got[i] == full.Indices[i];
-            EXPECT_TRUE(restZero) << "pixels never reached keep index 0";
+            for (size_t i = same; i < got.size(); ++i) restZero &= got[i] == 0;
+            EXPECT_TRUE(restZero) << "every pixel after the first that differs is 0";
         }
     }
 }
@@ -638,7 +323,12 @@ TEST(GifDumpFrame, WritesTheCodecsBitmapStreamByteForByte) {
     GifWriter w;
     ImageSpec a = Frame(0, 0, 9, 3, 1, 1), b = Frame(2, 1, 5, 2, 3, 2), c = Frame(0, 0, 7, 7, 7, 3);
     c.LocalTable = Table(128, 1);
-    w.Header().Screen(9, 7, Table(8, 2)).Image(a).GraphicControl(0, 0, 4).Image(b).Image(c).Trailer();
+    // 8 bits per pixel, strings far longer than 8 pixels, an end code inside a row.
+    ImageSpec stopped = Frame(0, 0, 120, 6, 8, 4);
+    for (size_t i = 0; i < stopped.Indices.size(); ++i) stopped.Indices[i] = static_cast<uint8_t>(1 + i % 3 * 40);
+    stopped.LocalTable = Table(256, 2);
+    stopped.Lzw.InjectCodes.emplace(4 * 120 + 50, uint16_t(257));
+    w.Header().Screen(9, 7, Table(8, 2)).Image(a).GraphicControl(0, 0, 4).Image(b).Image(c).Image(stopped).Trailer();
     const Bytes gif = w.Finish();
     const std::string file = dir.Write("b.gif", gif);
     TMemoryStream source;
@@ -646,8 +336,8 @@ TEST(GifDumpFrame, WritesTheCodecsBitmapStreamByteForByte) {
     source.SetPosition(0);
     TJvGIFImage image;
     image.LoadFromStream(source);
-    ASSERT_EQ(image.FrameCount(), 3);
-    for (int i = 0; i < 3; ++i) {
+    ASSERT_EQ(image.FrameCount(), 4);
+    for (int i = 0; i < 4; ++i) {
         SCOPED_TRACE("frame " + std::to_string(i));
         TMemoryStream expected;
         image.FrameAt(i)->BuildBitmapStream(expected);
@@ -736,32 +426,4 @@ TEST(GifDumpErrors, LoadFailuresAndUsage) {
     EXPECT_FALSE(fs::exists(dir.Path("y.bmp")));
     EXPECT_EQ(Dump({"frame", good, "1", dir.Path("ok.bmp")}).Status, 0);
     EXPECT_EQ(ParseBmp(ReadFile(dir.Path("ok.bmp"))).Width, 1);
-}
-
-TEST(GifDumpVersusGiflib, PublicTestData) {
-    const fs::path root = KANTREL_GIF_TESTDATA_DIR;
-    if (!fs::is_directory(root)) GTEST_SKIP() << "no test data at " << root;
-    int files = 0, notClean = 0, failing = 0, frames = 0, framesSkipped = 0;
-    std::vector<fs::path> paths;
-    for (const auto& e : fs::recursive_directory_iterator(root))
-        if (e.is_regular_file() && e.path().extension() == ".gif") paths.push_back(e.path());
-    std::sort(paths.begin(), paths.end());
-    for (const fs::path& p : paths) {
-        const Bytes gif = ReadFile(p.string());
-        auto ref = giflibref::Slurp(gif);
-        if (!ref->Gif || ref->Error != 0 || ref->Gif->ImageCount == 0) {
-            ++notClean;  // only what giflib reads cleanly is a reference
-            continue;
-        }
-        // Fields of every frame; bitmaps of the first few (each one reloads the file).
-        Agreement a = ExpectAgreesWithGiflib(gif, p.lexically_relative(root).string(), 6);
-        ++files;
-        failing += a.ExpectedFailure;
-        frames += a.FramesCompared;
-        framesSkipped += a.FramesSkipped;
-    }
-    std::printf("%d files compared with giflib (%d expected to fail, %d frames compared index for index, "
-                "%d frames read differently on purpose); %d files giflib does not read cleanly\n",
-                files, failing, frames, framesSkipped, notClean);
-    EXPECT_GT(frames, 0);
 }

@@ -33,6 +33,15 @@ Bytes Noise(size_t count, int colors, unsigned seed) {
     return out;
 }
 
+// A width x height image of noise in colors colours, with the global table.
+ImageSpec NoiseImage(int width, int height, int colors, unsigned seed) {
+    ImageSpec spec;
+    spec.Width = uint16_t(width);
+    spec.Height = uint16_t(height);
+    spec.Indices = Noise(size_t(width) * size_t(height), colors, seed);
+    return spec;
+}
+
 std::unique_ptr<TJvGIFImage> Load(const Bytes& bytes) {
     auto image = std::make_unique<TJvGIFImage>();
     TMemoryStream s;
@@ -182,6 +191,36 @@ TEST(GifModel, AssignSharesDataAndEqualityFollowsTheHeader) {
     EXPECT_FALSE(other->Equals(copy.get()));
     TBitmap bitmap;
     EXPECT_FALSE(copy->Equals(&bitmap));
+}
+
+// A copy decodes nothing, so a frame that cannot be decoded (here one too
+// large to allocate) in the middle of the source neither stops the copy
+// halfway nor gets decoded ahead of need.
+TEST(GifModel, AssignDecodesNothing) {
+    GifWriter w;
+    w.Header("89a").Screen(65535, 65535, Palette(4));
+    const ImageSpec small = NoiseImage(4, 2, 4, 1);
+    ImageSpec huge;
+    huge.Width = 65535;
+    huge.Height = 65535;
+    const Bytes codes = gifwriter::LzwEncode(Bytes{1}, 2);
+    huge.RawData = &codes;
+    huge.MinCodeSize = 2;
+    auto source = Load(w.Image(small).Image(huge).Image(small).Trailer().Finish());
+    auto target = Load(Animation());
+    target->FrameAt(2)->FrameBitmap();
+
+    EXPECT_NO_THROW(target->Assign(source.get()));
+    ASSERT_EQ(target->FrameCount(), 3);
+    EXPECT_TRUE(target->Equals(source.get()));
+    EXPECT_EQ(target->LogicalWidth(), 65535);
+    for (int i = 1; i < 3; ++i) {
+        EXPECT_EQ(source->FrameAt(i)->CachedBitmap(), nullptr) << "source frame " << i << " decoded by the copy";
+        EXPECT_EQ(target->FrameAt(i)->CachedBitmap(), nullptr) << "copied frame " << i << " decoded by the copy";
+    }
+    EXPECT_EQ(target->FrameAt(0)->FrameBitmap()->Width(), 4) << "a bitmap the source had is copied";
+    EXPECT_THROW(target->FrameAt(1)->FrameBitmap(), EOutOfMemory);
+    EXPECT_EQ(target->FrameAt(2)->FrameBitmap()->Width(), 4);
 }
 
 TEST(GifModel, FrameCopiesAndLocalTables) {
@@ -458,10 +497,7 @@ TEST(GifBitmap, CachingRebuildingAndFailures) {
     // A damaged raster still gives a bitmap; the mark stays through rebuilds.
     GifWriter w;
     w.Header("89a").Screen(16, 16, Palette(16));
-    ImageSpec spec;
-    spec.Width = 16;
-    spec.Height = 16;
-    spec.Indices = Noise(256, 16, 3);
+    ImageSpec spec = NoiseImage(16, 16, 16, 3);
     spec.TruncateData = 40;
     w.Image(spec);
     auto image = Load(w.Trailer().Finish());
@@ -506,4 +542,36 @@ TEST(GifBitmap, CachingRebuildingAndFailures) {
     EXPECT_EQ(stages.front(), psStarting);
     EXPECT_EQ(stages[1], psRunning);
     EXPECT_EQ(stages.back(), psEnding);
+}
+
+TEST(GifBitmap, DecodedFramesShareOneBudget) {
+    GifWriter w;
+    w.Header("89a").Screen(1024, 256, Palette(256));
+    const ImageSpec spec = NoiseImage(1024, 256, 256, 5);
+    for (int i = 0; i < 5; ++i)
+        w.Image(spec);
+    const Bytes bytes = w.Trailer().Finish();
+    TJvGIFImage image;
+    image.SetPixelBudget(uint64_t(1) << 20); // four frames of 256 KiB
+    TMemoryStream s;
+    s.WriteBuffer(bytes.data(), int64_t(bytes.size()));
+    s.SetPosition(0);
+    image.LoadFromStream(s);
+    for (int i = 1; i < 4; ++i)
+        EXPECT_NO_THROW(image.FrameAt(i)->FrameBitmap()) << i;
+    EXPECT_EQ(image.DecodedPixelBytes(), uint64_t(1) << 20);
+    try {
+        image.FrameAt(4)->FrameBitmap();
+        FAIL() << "the fifth frame passes the budget";
+    } catch (const EOutOfMemory& e) {
+        EXPECT_EQ(e.Message(), "Not enough memory for a GIF frame of 1024 x 256 pixels: the decoded frames of one "
+                               "image are limited to 1 MiB");
+    }
+    EXPECT_TRUE(image.FrameAt(4)->CachedBitmap()->Empty());
+    // A bitmap let go returns its share.
+    image.FrameAt(1)->FreshBitmap();
+    EXPECT_NO_THROW(image.FrameAt(4)->FrameBitmap());
+    ExpectPixels(*image.FrameAt(4), spec.Indices, 1024, "frame 4 after frame 1 let go");
+    image.Assign(nullptr);
+    EXPECT_EQ(image.DecodedPixelBytes(), 0u);
 }

@@ -1,7 +1,7 @@
 // The stream reader: GIF bytes into the image model, through load from
 // stream and the stored "Data" form.
 
-#include "GifTestBytes.h"
+#include "GifWriter.h"
 #include "gif/JvGIF.h"
 #include "gif/JvGIFReader.h"
 #include "rtl/Errors.h"
@@ -11,7 +11,13 @@
 #include <cstdio>
 #include <functional>
 
-using namespace giftest;
+using gifwriter::Bytes;
+using gifwriter::GifWriter;
+using gifwriter::ImageSpec;
+using gifwriter::PackCodes;
+using gifwriter::RasterBlock;
+using gifwriter::Rgb;
+using gifwriter::RootCodes;
 
 namespace {
 
@@ -45,28 +51,52 @@ std::string LoadError(Loaded& l, const Bytes& bytes) {
     return "";
 }
 
+// count entries, entry i of colour(i) (red in the low byte).
+template <typename F>
+std::vector<Rgb> TableOf(int count, F colour) {
+    std::vector<Rgb> table;
+    for (int i = 0; i < count; ++i) {
+        const uint32_t c = colour(i);
+        table.push_back(Rgb{uint8_t(c), uint8_t(c >> 8), uint8_t(c >> 16)});
+    }
+    return table;
+}
+std::vector<Rgb> Greys(int count) {
+    return TableOf(count, [](int i) { return uint32_t(i) * 0x010101u; });
+}
+
 // 4 × 2 pixels, 4 grey colours.
-GifBuilder Small(const char* version = "89a") {
-    GifBuilder g;
-    g.Header(version, 4, 2, 0x81).GreyTable(4);
+GifWriter Small(const char* version = "89a") {
+    GifWriter g;
+    g.Header(version).ScreenRaw(4, 2, 0x81, 0).ColorTable(Greys(4), 4);
     return g;
 }
 const Bytes SmallPixels{0, 1, 2, 3, 3, 2, 1, 0};
+
+// The small picture as an image with the global table, coded at code size m.
+ImageSpec SmallImage(int m = 2) {
+    ImageSpec spec;
+    spec.Width = 4;
+    spec.Height = 2;
+    spec.Indices = SmallPixels;
+    spec.MinCodeSize = m;
+    return spec;
+}
 
 } // namespace
 
 TEST(GifReader, VersionsAndSignature) {
     for (const char* version : {"89a", "87a"}) {
         Loaded l;
-        EXPECT_EQ(LoadError(l, Small(version).Image(4, 2, SmallPixels, 2).Trailer().Data), "") << version;
+        EXPECT_EQ(LoadError(l, Small(version).Image(SmallImage()).Trailer().Finish()), "") << version;
         EXPECT_EQ(l.Image->GifVersion(), version[1] == '9' ? 2 : 1) << version;
         EXPECT_EQ(l.Image->FrameCount(), 1) << version;
     }
     const std::vector<std::pair<Bytes, const char*>> bad{
-        {Small("88a").Trailer().Data, "version 88a"},
-        {GifBuilder().Text("gif89a").Raw(Bytes(7, 0)).Data, "lower-case signature"},
-        {GifBuilder().Text("GIF").Raw({0, 0, 0}).Raw(Bytes(7, 0)).Data, "zero version"},
-        {GifBuilder().Text("GIF89").Data, "five bytes"},
+        {Small("88a").Trailer().Finish(), "version 88a"},
+        {GifWriter().Raw({'g', 'i', 'f', '8', '9', 'a'}).Raw(Bytes(7, 0)).Finish(), "lower-case signature"},
+        {GifWriter().Header(std::string(3, '\0')).Raw(Bytes(7, 0)).Finish(), "zero version"},
+        {GifWriter().Header("89a").Finish(5), "five bytes"},
     };
     for (const auto& [bytes, what] : bad) {
         Loaded l;
@@ -89,7 +119,7 @@ TEST(GifReader, StoredDataFormAndEmptyStreams) {
         EXPECT_TRUE(l.Image->PaletteModified()) << n;
     }
     // The length limits the read: bytes beyond it stay in the source.
-    Bytes gif = Small().Image(4, 2, SmallPixels, 2).Trailer().Data;
+    Bytes gif = Small().Image(SmallImage()).Trailer().Finish();
     Bytes stored{uint8_t(gif.size()), uint8_t(gif.size() >> 8), 0, 0};
     stored.insert(stored.end(), gif.begin(), gif.end());
     stored.push_back(0x77);
@@ -109,8 +139,8 @@ TEST(GifReader, StoredDataFormAndEmptyStreams) {
 
     // Ends inside the screen descriptor or after the global table, or holds
     // only the trailer (with zero bytes before it).
-    for (const Bytes& bytes : {GifBuilder().Text("GIF89a").Raw({0x10, 0, 0x20}).Data, Small().Data,
-                               Small().Trailer().Data, Small().Raw({0, 0}).Trailer().Data}) {
+    for (const Bytes& bytes : {GifWriter().Header("89a").Raw({0x10, 0, 0x20}).Finish(), Small().Finish(),
+                               Small().Trailer().Finish(), Small().Raw({0, 0}).Trailer().Finish()}) {
         Loaded e;
         EXPECT_EQ(LoadError(e, bytes), "");
         EXPECT_EQ(e.Image->FrameCount(), 0);
@@ -120,7 +150,7 @@ TEST(GifReader, StoredDataFormAndEmptyStreams) {
 }
 
 TEST(GifReader, LoadsFromFile) {
-    const Bytes gif = Small().Image(4, 2, SmallPixels, 2).Trailer().Data;
+    const Bytes gif = Small().Image(SmallImage()).Trailer().Finish();
     const std::string path = ::testing::TempDir() + "kantrel-reader-test.gif";
     TMemoryStream file = StreamOf(gif);
     file.SaveToFile(path);
@@ -134,14 +164,14 @@ TEST(GifReader, LoadsFromFile) {
 
 TEST(GifReader, ScreenHeaderAndFrameFields) {
     Loaded l;
-    GifBuilder g;
-    g.Header("89a", 300, 200, 0xF2, 5, 49).GreyTable(8);
+    GifWriter g;
+    g.Header("89a").ScreenRaw(300, 200, 0xF2, 5, 49).ColorTable(Greys(8), 8);
     g.Raw({0, 0}); // zero bytes before an introducer
-    g.Descriptor(7, 9, 4, 2, 0x40).Raw(Raster(3, PackCodes(3, RootCodes(3, SmallPixels))));
+    g.ImageDescriptor(7, 9, 4, 2, 0x40).Raw(RasterBlock(3, PackCodes(3, RootCodes(3, SmallPixels))));
     // Width and height 0 take the logical screen's; a local table of 2 colours.
-    g.Descriptor(1, 2, 0, 0, 0x80).Raw({10, 20, 30, 40, 50, 60}).Raw(Raster(2, PackCodes(2, {4, 1, 5})));
+    g.ImageDescriptor(1, 2, 0, 0, 0x80).Raw({10, 20, 30, 40, 50, 60}).Raw(RasterBlock(2, PackCodes(2, {4, 1, 5})));
     g.Trailer();
-    ASSERT_EQ(LoadError(l, g.Data), "");
+    ASSERT_EQ(LoadError(l, g.Finish()), "");
     TJvGIFImage& image = *l.Image;
     EXPECT_EQ(image.LogicalWidth(), 300);
     EXPECT_EQ(image.LogicalHeight(), 200);
@@ -172,20 +202,20 @@ TEST(GifReader, ScreenHeaderAndFrameFields) {
     EXPECT_EQ(TripletToColor(second.SharedData()->FrameColors.Entries[1]), RGBToColor(40, 50, 60));
     EXPECT_EQ(second.SharedData()->EncodedData->Position(), 0) << "not decoded yet";
     const Bytes encoded(second.SharedData()->EncodedData->Bytes());
-    EXPECT_EQ(encoded, Raster(2, PackCodes(2, {4, 1, 5}))) << "the raster exactly as carried";
+    EXPECT_EQ(encoded, RasterBlock(2, PackCodes(2, {4, 1, 5}))) << "the raster exactly as carried";
 }
 
 TEST(GifReader, GraphicControlRules) {
-    auto frameOf = [](const std::function<void(GifBuilder&)>& before, Loaded& l) {
-        GifBuilder g = Small();
+    auto frameOf = [](const std::function<void(GifWriter&)>& before, Loaded& l) {
+        GifWriter g = Small();
         before(g);
-        g.Image(4, 2, SmallPixels, 2).Trailer();
-        l.Load(g.Data);
+        g.Image(SmallImage()).Trailer();
+        l.Load(g.Finish());
         return l.Frame(0);
     };
     {
         Loaded l;
-        TJvGIFFrame* f = frameOf([](GifBuilder& g) { g.GraphicControl(5, 0x01 | (2 << 2), 1).GraphicControl(3, 3 << 2); }, l);
+        TJvGIFFrame* f = frameOf([](GifWriter& g) { g.GraphicControl(2, 5, 1).GraphicControl(3, 3); }, l);
         EXPECT_EQ(f->DelayMs(), 50) << "the longer delay wins";
         EXPECT_EQ(f->KeyColor(), clNone) << "the second extension has no transparency";
         EXPECT_EQ(f->DisposalMode(), 3);
@@ -194,19 +224,19 @@ TEST(GifReader, GraphicControlRules) {
     }
     {
         Loaded l;
-        TJvGIFFrame* f = frameOf([](GifBuilder& g) { g.GraphicControl(5, 0x01 | (1 << 2), 2).PlainText(); }, l);
+        TJvGIFFrame* f = frameOf([](GifWriter& g) { g.GraphicControl(1, 5, 2).PlainText("abc"); }, l);
         EXPECT_EQ(f->DelayMs(), 0) << "plain text drops the graphic control before it";
         EXPECT_EQ(f->KeyColor(), clNone);
         EXPECT_EQ(f->DisposalMode(), 0);
     }
     {
         Loaded l;
-        TJvGIFFrame* f = frameOf([](GifBuilder& g) { g.GraphicControl(1, 0x01, 4); }, l);
+        TJvGIFFrame* f = frameOf([](GifWriter& g) { g.GraphicControl(0, 1, 4); }, l);
         EXPECT_EQ(f->KeyColor(), clNone) << "transparent index beyond the 4-entry table";
     }
     {
         Loaded l;
-        TJvGIFFrame* f = frameOf([](GifBuilder& g) { g.GraphicControl(7000, 0x01 | (7 << 2), 2); }, l);
+        TJvGIFFrame* f = frameOf([](GifWriter& g) { g.GraphicControl(7, 7000, 2); }, l);
         EXPECT_EQ(f->DelayMs(), 65535) << "70 s does not fit: the longest delay stored";
         EXPECT_EQ(f->DisposalMode(), 7) << "values 4 to 7 stored unchanged";
         EXPECT_EQ(f->KeyColor(), 0x020202u);
@@ -216,11 +246,11 @@ TEST(GifReader, GraphicControlRules) {
 
 TEST(GifReader, KeyColourIsMadeUnique) {
     // 32 entries; 19 to 31 white, 31 transparent: entry 31 becomes (255, 255, 254).
-    GifBuilder g;
-    g.Header("89a", 4, 2, 0x84, 19).Table(32, [](int i) { return i >= 19 ? 0xFFFFFFu : uint32_t(i); });
-    g.GraphicControl(1, 0x01, 31).Image(4, 2, SmallPixels, 5).Trailer();
+    GifWriter g;
+    g.Header("89a").ScreenRaw(4, 2, 0x84, 19).ColorTable(TableOf(32, [](int i) { return i >= 19 ? 0xFFFFFFu : uint32_t(i); }), 32);
+    g.GraphicControl(0, 1, 31).Image(SmallImage(5)).Trailer();
     Loaded l;
-    l.Load(g.Data);
+    l.Load(g.Finish());
     TJvGIFFrame* f = l.Frame(0);
     EXPECT_EQ(f->KeyColor(), 0xFEFFFFu);
     const TGIFColors& colors = f->SharedData()->FrameColors;
@@ -231,30 +261,30 @@ TEST(GifReader, KeyColourIsMadeUnique) {
     EXPECT_FALSE(ColorRepeated(colors, 31));
 
     // Blue 0 is taken by another entry: the search turns upwards.
-    GifBuilder up;
+    GifWriter up;
     const uint32_t blues[4] = {0, 0, 1, 2};
-    up.Header("89a", 4, 2, 0x81).Table(4, [&](int i) { return blues[i] << 16; });
-    up.GraphicControl(1, 0x01, 0).Image(4, 2, SmallPixels, 2).Trailer();
+    up.Header("89a").ScreenRaw(4, 2, 0x81, 0).ColorTable(TableOf(4, [&](int i) { return blues[i] << 16; }), 4);
+    up.GraphicControl(0, 1, 0).Image(SmallImage()).Trailer();
     Loaded u;
-    u.Load(up.Data);
+    u.Load(up.Finish());
     EXPECT_EQ(u.Frame(0)->KeyColor(), 0x030000u) << "blue 0, 1 and 2 are taken";
 
     // Every blue value of (0, 0) is taken: the search gives up instead of looping.
-    GifBuilder full;
-    full.Header("89a", 4, 2, 0x87).Table(256, [](int i) { return uint32_t(i) << 16; });
-    full.GraphicControl(1, 0x01, 100).Image(4, 2, SmallPixels, 8).Trailer();
+    GifWriter full;
+    full.Header("89a").ScreenRaw(4, 2, 0x87, 0).ColorTable(TableOf(256, [](int i) { return uint32_t(i) << 16; }), 256);
+    full.GraphicControl(0, 1, 100).Image(SmallImage(8)).Trailer();
     Loaded f2;
-    ASSERT_EQ(LoadError(f2, full.Data), "");
+    ASSERT_EQ(LoadError(f2, full.Finish()), "");
     EXPECT_NE(f2.Frame(0)->KeyColor(), clNone);
     EXPECT_EQ(RedOf(f2.Frame(0)->KeyColor()), 0);
 }
 
 TEST(GifReader, CommentsAndLoops) {
-    GifBuilder g = Small();
-    g.Application("NETSCAPE2.0", {1, 0, 0}).Image(4, 2, SmallPixels, 2);
-    g.Comment({"first", "line"}).Comment({"second"}).Trailer();
+    GifWriter g = Small();
+    g.Application("NETSCAPE2.0", {{1, 0, 0}}).Image(SmallImage());
+    g.Extension(0xFE, {}, {Bytes{'f', 'i', 'r', 's', 't'}, Bytes{'l', 'i', 'n', 'e'}}).Comment("second").Trailer();
     Loaded l;
-    ASSERT_EQ(LoadError(l, g.Data), "");
+    ASSERT_EQ(LoadError(l, g.Finish()), "");
     EXPECT_TRUE(l.Image->LoopDeclared());
     EXPECT_EQ(l.Image->LoopCount(), 0);
     const TStringList& lines = l.Image->SharedHeader()->CommentLines;
@@ -281,7 +311,7 @@ TEST(GifReader, CommentsAndLoops) {
     };
     for (const Case& c : cases) {
         Loaded one;
-        ASSERT_EQ(LoadError(one, Small().Application(c.Identifier, c.Block, c.BlockSize).Trailer().Data), "")
+        ASSERT_EQ(LoadError(one, Small().Application(c.Identifier, {c.Block}, c.BlockSize).Trailer().Finish()), "")
             << c.Identifier;
         EXPECT_EQ(one.Image->LoopDeclared(), c.Declared) << c.Identifier << " size " << int(c.BlockSize);
         EXPECT_EQ(one.Image->LoopCount(), c.Count) << c.Identifier << " size " << int(c.BlockSize);
@@ -289,7 +319,7 @@ TEST(GifReader, CommentsAndLoops) {
 }
 
 TEST(GifReader, FailuresAndWhatSurvives) {
-    const Bytes frame = Small().Image(4, 2, SmallPixels, 2).Data;
+    const Bytes frame = Small().Image(SmallImage()).Finish();
     struct Case {
         Bytes Data;
         std::string Error;
@@ -305,11 +335,11 @@ TEST(GifReader, FailuresAndWhatSurvives) {
         {after({0x21, 0x0A, 0}), "EInvalidGraphicOperation: Unrecognized extension block: 0A", 1},
         // A byte that cannot begin a block, after extensions, with data left after it.
         {after({0x21, 0xFE, 0, 0x55, 0x3B}), "EInvalidGraphicOperation: Stream read error", 1},
-        {Small().Raw({0x55, 0x2C}).Data, "EInvalidGraphicOperation: Stream read error", 0},
+        {Small().Raw({0x55, 0x2C}).Finish(), "EInvalidGraphicOperation: Stream read error", 0},
         // Data ending inside an image descriptor, a local table, before the code size.
         {after({0x2C, 0, 0, 0}), "EReadError: Stream read error", 1},
-        {after(GifBuilder().Descriptor(0, 0, 1, 1, 0x81).Raw({1, 2, 3, 4}).Data), "EReadError: Stream read error", 1},
-        {after(GifBuilder().Descriptor(0, 0, 1, 1).Data), "EReadError: Stream read error", 1},
+        {after(GifWriter().ImageDescriptor(0, 0, 1, 1, 0x81).Raw({1, 2, 3, 4}).Data()), "EReadError: Stream read error", 1},
+        {after(GifWriter().ImageDescriptor(0, 0, 1, 1).Data()), "EReadError: Stream read error", 1},
     };
     for (const Case& c : cases) {
         Loaded l;
@@ -330,11 +360,12 @@ TEST(GifReader, FailuresAndWhatSurvives) {
 
     // Frame 0 that cannot be decoded (no colour table at all): it is removed,
     // the frames after it stay.
-    GifBuilder noTable;
-    noTable.Header("89a", 4, 2).Image(4, 2, SmallPixels, 2);
-    noTable.Descriptor(0, 0, 4, 2, 0x81).GreyTable(4).Raw(Raster(2, PackCodes(2, RootCodes(2, SmallPixels))));
+    GifWriter noTable;
+    ImageSpec own = SmallImage();
+    own.LocalTable = Greys(4);
+    noTable.Header("89a").ScreenRaw(4, 2, 0, 0).Image(SmallImage()).Image(own);
     Loaded l;
-    EXPECT_EQ(LoadError(l, noTable.Data), "EInvalidGraphicOperation: Wrong number of colors; must be a power of 2");
+    EXPECT_EQ(LoadError(l, noTable.Finish()), "EInvalidGraphicOperation: Wrong number of colors; must be a power of 2");
     EXPECT_EQ(l.Image->FrameCount(), 1);
     EXPECT_TRUE(l.Frame(0)->HasLocalTable()) << "the second frame is what is left";
     EXPECT_EQ(l.Image->ActiveFrameIndex(), 0);
@@ -345,10 +376,10 @@ TEST(GifReader, TruncatedRasters) {
     // The last sub-block claims more bytes than remain: the frame stays,
     // marked, without that sub-block; the load ends quietly.
     const Bytes packed = PackCodes(2, RootCodes(2, SmallPixels));
-    GifBuilder g = Small();
-    g.Descriptor(0, 0, 4, 2).Raw({2, 2}).Raw({packed[0], packed[1]}).Raw({40, packed[2]});
+    GifWriter g = Small();
+    g.ImageDescriptor(0, 0, 4, 2).Raw({2, 2}).Raw({packed[0], packed[1]}).Raw({40, packed[2]});
     Loaded l;
-    ASSERT_EQ(LoadError(l, g.Data), "");
+    ASSERT_EQ(LoadError(l, g.Finish()), "");
     TJvGIFFrame* f = l.Frame(0);
     EXPECT_TRUE(f->IsCorrupted());
     EXPECT_EQ(f->SharedData()->EncodedData->Bytes(), (Bytes{2, 2, packed[0], packed[1]}));
@@ -356,37 +387,38 @@ TEST(GifReader, TruncatedRasters) {
 
     // Sub-blocks that end with the data, without a terminator: not marked by
     // the reader; decoding finds all rows complete.
-    GifBuilder whole = Small();
-    whole.Descriptor(0, 0, 4, 2).Raw(Raster(2, packed));
-    whole.Data.pop_back();
+    GifWriter whole = Small();
+    whole.ImageDescriptor(0, 0, 4, 2).Raw(RasterBlock(2, packed));
     Loaded w;
-    ASSERT_EQ(LoadError(w, whole.Data), "");
+    ASSERT_EQ(LoadError(w, whole.Finish(whole.Data().size() - 1)), "");
     EXPECT_FALSE(w.Frame(0)->IsCorrupted());
 
     // Nothing after the code size: marked; it decodes to index 0 everywhere.
-    GifBuilder bare = Small();
-    bare.Descriptor(0, 0, 4, 2).Raw({2});
+    GifWriter bare = Small();
+    bare.ImageDescriptor(0, 0, 4, 2).Raw({2});
     Loaded b;
-    ASSERT_EQ(LoadError(b, bare.Data), "");
+    ASSERT_EQ(LoadError(b, bare.Finish()), "");
     EXPECT_TRUE(b.Frame(0)->IsCorrupted());
     EXPECT_EQ(b.Image->Width(), 4);
 }
 
 TEST(GifReader, UnallocatableSizesFailClearly) {
     // A few bytes declaring 65535 × 65535 pixels.
-    GifBuilder huge;
-    huge.Header("89a", 65535, 65535, 0x80).GreyTable(2);
-    huge.Descriptor(0, 0, 65535, 65535).Raw(Raster(2, PackCodes(2, {4, 1, 5}))).Trailer();
+    GifWriter huge;
+    huge.Header("89a").ScreenRaw(65535, 65535, 0x80, 0).ColorTable(Greys(2), 2);
+    huge.ImageDescriptor(0, 0, 65535, 65535).Raw(RasterBlock(2, PackCodes(2, {4, 1, 5}))).Trailer();
     Loaded l;
-    EXPECT_EQ(LoadError(l, huge.Data), "EOutOfMemory: Not enough memory for a GIF frame of 65535 x 65535 pixels");
+    EXPECT_EQ(LoadError(l, huge.Finish()), "EOutOfMemory: Not enough memory for a GIF frame of 65535 x 65535 pixels");
     EXPECT_EQ(l.Image->FrameCount(), 0) << "frame 0 is removed";
 
     // As a later frame it loads; asking for its bitmap fails the same way, every time.
-    GifBuilder later;
-    later.Header("89a", 65535, 65535, 0x80).GreyTable(2).Image(4, 2, Bytes(8, 1), 2);
-    later.Descriptor(0, 0, 65535, 65535).Raw(Raster(2, PackCodes(2, {4, 1, 5}))).Trailer();
+    GifWriter later;
+    ImageSpec ones = SmallImage();
+    ones.Indices = Bytes(8, 1);
+    later.Header("89a").ScreenRaw(65535, 65535, 0x80, 0).ColorTable(Greys(2), 2).Image(ones);
+    later.ImageDescriptor(0, 0, 65535, 65535).Raw(RasterBlock(2, PackCodes(2, {4, 1, 5}))).Trailer();
     Loaded m;
-    ASSERT_EQ(LoadError(m, later.Data), "");
+    ASSERT_EQ(LoadError(m, later.Finish()), "");
     for (int attempt = 0; attempt < 2; ++attempt) {
         EXPECT_THROW(m.Frame(1)->FrameBitmap(), EOutOfMemory) << attempt;
         EXPECT_TRUE(m.Frame(1)->CachedBitmap()->Empty()) << attempt;

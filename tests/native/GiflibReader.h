@@ -1,18 +1,21 @@
 #pragma once
-// giflib as the independent reference decoder of the GIF tests.
-
-#include "GifWriter.h"
+// giflib as the independent reference decoder of the GIF tests and of the
+// benchmark's check: the one way they read a GIF with giflib.
 
 #include <gif_lib.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <memory>
+#include <vector>
 
 namespace giflibref {
 
+using Bytes = std::vector<uint8_t>;
+
 struct MemoryReader {
-    const gifwriter::Bytes* Data = nullptr;
+    const Bytes* Data = nullptr;
     size_t Pos = 0;
 };
 
@@ -40,7 +43,7 @@ struct Decoded {
     int Error = 0;
 };
 
-inline std::unique_ptr<Decoded> Slurp(const gifwriter::Bytes& data) {
+inline std::unique_ptr<Decoded> Slurp(const Bytes& data) {
     auto d = std::make_unique<Decoded>();
     d->Reader.Data = &data;
     int err = 0;
@@ -50,9 +53,9 @@ inline std::unique_ptr<Decoded> Slurp(const gifwriter::Bytes& data) {
     return d;
 }
 
-inline gifwriter::Bytes Raster(const SavedImage& image) {
+inline Bytes Raster(const SavedImage& image) {
     const auto& desc = image.ImageDesc;
-    return gifwriter::Bytes(image.RasterBits, image.RasterBits + static_cast<size_t>(desc.Width) * desc.Height);
+    return Bytes(image.RasterBits, image.RasterBits + static_cast<size_t>(desc.Width) * desc.Height);
 }
 
 }  // namespace giflibref

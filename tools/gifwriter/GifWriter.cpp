@@ -7,6 +7,7 @@
 #include <fstream>
 #include <random>
 #include <stdexcept>
+#include <utility>
 
 namespace gifwriter {
 
@@ -148,6 +149,54 @@ Bytes SubBlocks(const Bytes& data, size_t chunk, bool terminate) {
                    data.begin() + static_cast<ptrdiff_t>(pos + n));
     }
     if (terminate) out.push_back(0);
+    return out;
+}
+
+Bytes PackWidths(const std::vector<std::pair<uint32_t, int>>& codes) {
+    Bytes out;
+    uint64_t acc = 0;
+    int bits = 0;
+    for (auto [code, width] : codes) {
+        acc |= uint64_t(code) << bits;
+        bits += width;
+        for (; bits >= 8; bits -= 8, acc >>= 8) out.push_back(static_cast<uint8_t>(acc));
+    }
+    if (bits > 0) out.push_back(static_cast<uint8_t>(acc));
+    return out;
+}
+
+Bytes PackCodes(int minCodeSize, const std::vector<uint32_t>& codes) {
+    const uint32_t clear = 1u << minCodeSize;
+    std::vector<std::pair<uint32_t, int>> sized;
+    int width = minCodeSize + 1;
+    uint32_t nextFree = clear + 2;
+    bool first = true, afterClear = false;
+    for (uint32_t code : codes) {
+        sized.emplace_back(code, width);
+        const bool wasFirst = std::exchange(first, false);
+        if (code == clear) {
+            width = minCodeSize + 1;
+            nextFree = clear + 2;
+            afterClear = true;
+            continue;
+        }
+        if (std::exchange(afterClear, false) || wasFirst || nextFree >= static_cast<uint32_t>(MaxCodes)) continue;
+        if (++nextFree >= (1u << width) && width < 12) ++width;
+    }
+    return PackWidths(sized);
+}
+
+std::vector<uint32_t> RootCodes(int minCodeSize, const Bytes& pixels) {
+    std::vector<uint32_t> codes{1u << minCodeSize};
+    codes.insert(codes.end(), pixels.begin(), pixels.end());
+    codes.push_back((1u << minCodeSize) + 1);
+    return codes;
+}
+
+Bytes RasterBlock(int minCodeSize, const Bytes& packed, size_t chunk) {
+    Bytes out{static_cast<uint8_t>(minCodeSize)};
+    const Bytes blocks = SubBlocks(packed, chunk);
+    out.insert(out.end(), blocks.begin(), blocks.end());
     return out;
 }
 
@@ -306,6 +355,16 @@ GifWriter& GifWriter::Image(const ImageSpec& spec) {
 }
 
 GifWriter& GifWriter::Trailer() { return Byte(0x3B); }
+
+GifWriter& GifWriter::ImageDescriptor(uint16_t left, uint16_t top, uint16_t width, uint16_t height,
+                                      uint8_t packed) {
+    Byte(0x2C);
+    U16(left);
+    U16(top);
+    U16(width);
+    U16(height);
+    return Byte(packed);
+}
 
 GifWriter& GifWriter::Byte(uint8_t b) {
     Out_.push_back(b);

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace gifwriter {
@@ -48,6 +49,20 @@ inline Bytes LzwEncode(const Bytes& indices, int minCodeSize, const LzwOptions& 
 // Splits data into sub-blocks of at most chunk bytes (1..255), each with its
 // length byte, plus the zero terminator when terminate is true.
 Bytes SubBlocks(const Bytes& data, size_t chunk = 255, bool terminate = true);
+
+// Hand-made codes, for rasters no encoder would write.
+// Codes packed least significant bit first, each at the width given with it.
+Bytes PackWidths(const std::vector<std::pair<uint32_t, int>>& codes);
+// Codes packed at the widths a decoder reads them: minCodeSize + 1 after a
+// clear code, one bit more once the next free code reaches 2^width (at most
+// 12). The first code (unless a clear code) and the first code after clear
+// codes add no entry.
+Bytes PackCodes(int minCodeSize, const std::vector<uint32_t>& codes);
+// Every pixel as its own root code: clear, the pixels, end.
+std::vector<uint32_t> RootCodes(int minCodeSize, const Bytes& pixels);
+// A raster as an image block carries it: the code size byte, then the packed
+// codes in sub-blocks of at most chunk bytes, then the terminator.
+Bytes RasterBlock(int minCodeSize, const Bytes& packed, size_t chunk = 255);
 
 // Rows of a width x height raster in the order an interlaced image stores them.
 std::vector<int> InterlacedRowOrder(int height);
@@ -120,6 +135,9 @@ public:
     GifWriter& Trailer();
 
     // Raw control for odd cases.
+    // An image descriptor alone: separator, position, size and packed byte.
+    GifWriter& ImageDescriptor(uint16_t left, uint16_t top, uint16_t width, uint16_t height,
+                               uint8_t packed = 0);
     GifWriter& Byte(uint8_t b);
     GifWriter& Raw(const Bytes& bytes);
     GifWriter& U16(uint16_t v);

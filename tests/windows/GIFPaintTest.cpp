@@ -1,0 +1,183 @@
+// What the GIF animator paints: its composed frame placed in the client area
+// over what lies behind it, and which of its parent's pictures it copies.
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <iterator>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "GifImages.h"
+#include "GifWriter.h"
+#include "TestSupport.h"
+#include "controls/JvGIFCtrl.h"
+#include "ui/StdCtrls.h"
+
+namespace {
+
+constexpr COLORREF Grey = RGB(214, 214, 214);
+
+// Paints only the control, as its parent would: origin at its corner,
+// clipped to its bounds.
+void PaintAlone(TControl& control, TCapture& capture) {
+    HDC dc = capture.DC();
+    TScopedSaveDC saved(dc);
+    IntersectClipRect(dc, control.Left(), control.Top(), control.Left() + control.Width(),
+                      control.Top() + control.Height());
+    SetWindowOrgEx(dc, -control.Left(), -control.Top(), nullptr);
+    control.Perform(WM_PAINT, reinterpret_cast<WPARAM>(dc), 0);
+}
+
+// The first pixel of the control's area that differs, or "" when none does.
+std::string FirstDifference(const TCapture& capture, const TControl& control,
+                            const std::function<COLORREF(int x, int y)>& expected) {
+    for (int y = 0; y < control.Height(); ++y)
+        for (int x = 0; x < control.Width(); ++x) {
+            const COLORREF got = capture.At(control.Left() + x, control.Top() + y), want = expected(x, y);
+            if (got != want) {
+                char text[96];
+                snprintf(text, sizeof text, "(%d, %d) is %06lX, expected %06lX", x, y, got, want);
+                return text;
+            }
+        }
+    return "";
+}
+
+// A form of one colour with an animator that does not size itself.
+struct TAnimatorForm {
+    TApplication Application;
+    std::unique_ptr<TForm> Form;
+    TJvGIFAnimator* Animator;
+
+    TAnimatorForm(COLORREF colour, int left, int top, int width, int height) {
+        Application.Initialize();
+        Form = std::make_unique<TForm>(nullptr);
+        Form->SetColor(colour);
+        Form->SetClientSize(200, 120);
+        Animator = new TJvGIFAnimator(Form.get());
+        Animator->SetAutoSize(false);
+        Animator->SetParent(Form.get());
+        Animator->SetBounds(left, top, width, height);
+        Form->HandleNeeded();
+    }
+};
+
+// A windowless patch of one colour that counts its paints.
+class TPatch : public TGraphicControl {
+public:
+    TPatch(TForm& form, int left, int top, int width, int height, COLORREF colour)
+        : TGraphicControl(&form), Colour_(colour) {
+        SetParent(&form);
+        SetBounds(left, top, width, height);
+    }
+    void Paint(HDC dc) override {
+        ++Paints;
+        TScopedBrush brush(CreateSolidBrush(Colour_));
+        RECT all{0, 0, Width(), Height()};
+        FillRect(dc, &all, brush.Get());
+    }
+    int Paints = 0;
+
+private:
+    COLORREF Colour_;
+};
+
+}  // namespace
+
+TEST(GIFAnimatorPaint, SplashStripAt413x50IsDrawnAt6AndAccumulatesUntilTheWrap) {
+    TAnimatorForm f(Grey, 0, 0, 413, 50);
+    TJvGIFAnimator& animator = *f.Animator;
+    animator.SetCenter(true);
+    auto splash = LoadSplashAnimation();
+    animator.SetImage(splash.get());
+    ASSERT_EQ(animator.Image().FrameCount(), 12);
+    constexpr COLORREF idle = RGB(175, 196, 219), trail = RGB(120, 152, 186), runner = RGB(25, 59, 101);
+    const int frames[] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 0, 1};
+    for (size_t step = 0; step < std::size(frames); ++step) {
+        const int n = frames[step];
+        animator.SetFrameIndex(n);
+        TCapture capture(413, 50, RGB(255, 0, 0));
+        PaintAlone(animator, capture);
+        // Every square is painted by frame 0; later frames move the runner and its trail.
+        EXPECT_EQ(FirstDifference(capture, animator,
+                                  [n](int x, int y) {
+                                      const int px = x - 6, k = (px - 47) / 26;
+                                      if (y < 15 || y > 35 || px < 47 || k > 11 || (px - 47) % 26 > 20)
+                                          return Grey;
+                                      return k == n ? runner : k == (n + 11) % 12 ? trail : idle;
+                                  }),
+                  "")
+            << "step " << step << ", frame " << n;
+    }
+}
+
+TEST(GIFAnimatorPaint, CentredStretchedOrAtTheCornerAndCutWhenTheControlIsSmaller) {
+    // An opaque 4 x 5 picture of 20 colours.
+    std::vector<gifwriter::Rgb> table;
+    for (int i = 0; i < 32; ++i)
+        table.push_back(gifwriter::Rgb{uint8_t(8 * i), uint8_t(250 - 7 * i), uint8_t(100 + 3 * i)});
+    gifwriter::ImageSpec spec;
+    spec.Width = 4;
+    spec.Height = 5;
+    for (int i = 0; i < 20; ++i)
+        spec.Indices.push_back(uint8_t(i));
+    auto image = LoadGif(gifwriter::GifWriter().Header().Screen(4, 5, table).Image(spec).Trailer().Finish());
+    auto pixel = [&](int x, int y) -> COLORREF {
+        if (x < 0 || y < 0 || x >= 4 || y >= 5)
+            return Grey;
+        const gifwriter::Rgb& c = table[size_t(y * 4 + x)];
+        return RGB(c.R, c.G, c.B);
+    };
+    struct Case {
+        const char* Name;
+        int Width, Height;
+        bool Center, Stretch;
+        std::function<COLORREF(int, int)> Expected;
+    } cases[] = {
+        {"centred, odd excess on the right and bottom", 11, 10, true, false,
+         [&](int x, int y) { return pixel(x - 3, y - 2); }},
+        {"stretched twice over", 8, 10, false, true, [&](int x, int y) { return pixel(x / 2, y / 2); }},
+        {"at the corner, control smaller", 3, 3, false, false, [&](int x, int y) { return pixel(x, y); }},
+        {"centred, control smaller: cut equally, the odd pixel on the right", 3, 3, true, false,
+         [&](int x, int y) { return pixel(x, y + 1); }},
+    };
+    for (const Case& c : cases) {
+        TAnimatorForm f(Grey, 10, 10, c.Width, c.Height);
+        f.Animator->SetCenter(c.Center);
+        f.Animator->SetStretch(c.Stretch);
+        f.Animator->SetImage(image.get());
+        TCapture capture(40, 40, RGB(255, 0, 0));
+        PaintAlone(*f.Animator, capture);
+        EXPECT_EQ(FirstDifference(capture, *f.Animator, c.Expected), "") << c.Name;
+    }
+}
+
+TEST(GIFAnimatorPaint, CopiesTheParentAndTheWindowlessSiblingsBeneathOnly) {
+    constexpr COLORREF red = RGB(255, 0, 0), blue = RGB(0, 0, 255), green = RGB(0, 160, 0), yellow = RGB(255, 255, 0);
+    TAnimatorForm f(red, 0, 0, 1, 1);
+    TForm& form = *f.Form;
+    // Created in this order: beneath the animator, then the animator, then above it.
+    auto* below = new TPatch(form, 40, 40, 20, 20, blue);
+    auto* touching = new TPatch(form, 100, 50, 10, 10, yellow);  // its left edge is the animator's right edge
+    auto* windowed = new TButton(&form);
+    windowed->SetParent(&form);
+    windowed->SetBounds(50, 70, 20, 20);
+    TJvGIFAnimator& animator = *f.Animator;
+    animator.SetParent(nullptr);
+    animator.SetParent(&form);
+    animator.SetBounds(50, 50, 50, 40);
+    auto* above = new TPatch(form, 80, 60, 30, 10, green);
+    // An empty image: the control shows what lies behind it.
+    TCapture capture(200, 120, RGB(0, 0, 0));
+    PaintAlone(animator, capture);
+    EXPECT_EQ(FirstDifference(capture, animator,
+                              [](int x, int y) { return x < 10 && y < 10 ? blue : red; }),
+              "")
+        << "the parent's colour and the patch beneath; nothing of the patch above or of the button";
+    EXPECT_EQ(below->Paints, 1);
+    EXPECT_EQ(above->Paints, 0) << "above the animator";
+    EXPECT_EQ(touching->Paints, 0) << "touches the edge only";
+}
