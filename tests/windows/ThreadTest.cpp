@@ -25,14 +25,17 @@ constexpr int Workers = 3;
 constexpr int CallsEach = 40;
 
 // Starts the workers; each hands CallsEach numbered calls to the window
-// thread and counts itself finished.
+// thread, then one that counts it finished.
 std::vector<std::unique_ptr<TAnonymousThread>> StartWorkers(std::vector<TCall>& calls, std::atomic<int>& finished) {
     std::vector<std::unique_ptr<TAnonymousThread>> workers;
     for (int w = 0; w < Workers; ++w) {
         workers.push_back(std::make_unique<TAnonymousThread>([w, &calls, &finished] {
             for (int i = 0; i < CallsEach; ++i)
                 Synchronize([&calls, w, i] { calls.push_back({w, i, InMainThread()}); });
-            ++finished;
+            // Counted on the window thread: counted here, the count could
+            // come after the window thread's last look and leave it asleep
+            // in an idle wait that no further call wakes.
+            Synchronize([&finished] { ++finished; });
         }));
         workers.back()->Resume();
     }
