@@ -16,39 +16,51 @@ constexpr uint32_t MaxCodeWidth = 12;
 // not-yet-defined code appends; more means the dictionary runs in a circle.
 constexpr uint32_t StackLimit = 4096;
 
-// The dictionary as the decoding rules define it: damaged data that reaches
-// entries never assigned finds zeros there. Only the entries below FirstFree
-// are cleared; entries from the high-water mark on count as zero without
-// being read, which spares small frames the clearing of the whole table.
-struct TDictionary {
-    uint16_t Prefix[MaxCodes];
-    uint8_t Suffix[MaxCodes];
-};
-
-// The same strings kept for fast output, for the codes whose prefix chain is
-// known to be sound (strictly decreasing down to a root): the string's last
-// one to eight pixels, the code of the part before them (a multiple of eight
-// pixels long), its length and its first pixel. Every other code has Length 0
-// and is expanded step by step through the dictionary instead. Only entries
-// below NextFree are ever read, so the table needs no clearing.
+// One dictionary entry, in one 16-byte record so that adding an entry
+// touches one cache line.
+//
+// Prefix and Suffix are the dictionary as the decoding rules define it:
+// damaged data that reaches entries never assigned finds zeros there. Only
+// the entries below FirstFree are cleared; entries from the high-water mark
+// on count as zero without being read, which spares small frames the
+// clearing of the whole table.
+//
+// The rest keeps the same string for fast output, for the codes whose prefix
+// chain is known to be sound (strictly decreasing down to a root): the
+// string's last one to eight pixels, the code of the part before them (a
+// multiple of eight pixels long), its length and its first pixel. Every
+// other code has Length 0 and is expanded step by step through Prefix and
+// Suffix instead. Only entries below NextFree are ever read, so this part
+// needs no clearing.
 struct TChunkEntry {
     uint8_t Tail[8];
     uint16_t Length;
     uint16_t ChunkPrefix;
     uint8_t First;
-    uint8_t Unused[3];
+    uint8_t Suffix;
+    uint16_t Prefix;
 };
+static_assert(sizeof(TChunkEntry) == 16);
 
 // Strings written with whole chunks may run up to this many bytes past their end.
 constexpr uint32_t ChunkSlack = 7;
+// Decoded pixels gather in a buffer of this size before they reach the rows.
+constexpr uint32_t OutputSize = 16384;
+// A string the general path writes: the stack's worth, with the chunks' overrun.
+constexpr uint32_t LongestWrite = StackLimit + 16;
 
 } // namespace
 
 // Work space of one call, kept by a TDecodeWorkspace between calls.
 struct TDecodeTables {
-    TDictionary Dictionary;
     TChunkEntry Chunks[MaxCodes];
     uint8_t Stack[StackLimit + 16];
+    uint8_t Output[OutputSize + ChunkSlack + 1];
+    // The clear code and the last pixel root the root entries were set up
+    // for; later codes never write there, so the next decode with the same
+    // two reuses them. 0 when not set up.
+    uint32_t RootsClearCode = 0;
+    uint32_t RootsLimit = 0;
 };
 
 TDecodeWorkspace::~TDecodeWorkspace() {
@@ -207,14 +219,6 @@ inline void WriteString(const TChunkEntry* chunks, uint32_t code, uint32_t lengt
     }
 }
 
-// Strings written straight into their row may leave up to ChunkSlack bytes
-// of their last chunk after the cursor; where decoding stops inside a row,
-// those pixels were never reached and must read as 0 again.
-inline void ClearPastCursor(const RasterCursor& c) {
-    if (c.PixelBits == 8 && c.Row < c.RowCount)
-        std::memset(c.RowStart + c.Column, 0, std::min<uint32_t>(ChunkSlack, uint32_t(c.PixelsPerRow - c.Column)));
-}
-
 struct TDecoder {
     CodeReaderState Reader;
     RasterCursor Cursor;
@@ -236,13 +240,15 @@ struct TDecoder {
     uint32_t Run();
 };
 
-// The decoding loop. Everything it changes per code lives in locals, so that
-// the pixel stores (which may alias anything in memory) do not force reloads.
+// The decoding loop. Strings go into the output buffer first and reach the
+// rows in runs, so that the common case knows nothing of rows, pixel packing
+// or interlacing. Everything it changes per code lives in locals, so that the
+// pixel stores (which may alias anything in memory) do not force reloads.
 template <bool Listening>
 uint32_t TDecoder::Run() {
-    TDictionary& d = Tables->Dictionary;
     TChunkEntry* const chunks = Tables->Chunks;
     uint8_t* const stack = Tables->Stack;
+    uint8_t* const buffer = Tables->Output;
     CodeReaderState r = Reader;
     RasterCursor c = Cursor;
     const uint32_t pixelMask = PixelMask;
@@ -251,34 +257,47 @@ uint32_t TDecoder::Run() {
     const uint32_t endCode = EndCode;
     const uint32_t firstFree = FirstFree;
     const uint32_t initialWidth = InitialWidth;
-    const bool bytePixels = c.PixelBits == 8;
     bool corrupt = Corrupt;
     uint32_t nextFree = firstFree;
     // Dictionary entries from here on have not been assigned in this call.
     uint32_t highWater = firstFree;
-    uint32_t widthLimit = 1u << r.CodeWidth;
     uint32_t previousCode = 0;
     // The chunk length of previousCode's string; 0 when it has no sound string.
     uint32_t previousLength = 0;
     uint32_t firstPixel = 0;
     TBlockPosition position{Data, Size};
-    // Where the common case writes, and the room left in that row; no room
-    // when pixels are packed or the code size was clamped, so that those
-    // codes always take the general path.
-    uint8_t* out = nullptr;
-    uint32_t rowLeft = 0;
-    auto syncFast = [&] {
-        const bool fast = bytePixels && !corrupt && c.Row < c.RowCount;
-        rowLeft = fast ? uint32_t(c.PixelsPerRow - c.Column) : 0u;
-        out = fast ? c.RowStart + c.Column : nullptr;
+    // Pixels the frame still takes beyond those counted up to `counted`;
+    // the code after the one that completes the frame ends decoding.
+    uint64_t left = c.Row < c.RowCount ? uint64_t(c.PixelsPerRow) * uint64_t(c.RowCount) : 0;
+    uint8_t* out = buffer;
+    uint8_t* counted = buffer;
+    // Pixels the common case may still write: room in the buffer, and fewer
+    // than the frame takes; none once the code size was clamped, so that
+    // every code takes the general path.
+    uint32_t avail = 0;
+    auto count = [&] {
+        left -= std::min<uint64_t>(left, uint64_t(out - counted));
+        counted = out;
+    };
+    auto sync = [&] {
+        count();
+        const uint64_t room = OutputSize - uint64_t(out - buffer);
+        avail = corrupt || left == 0 ? 0u : uint32_t(std::min(room, left - 1));
+    };
+    auto flush = [&] {
+        count();
+        if (out != buffer)
+            c = EmitRun(c, buffer, uint32_t(out - buffer));
+        out = buffer;
+        counted = buffer;
     };
     // Adds previousCode's string (beforeLength pixels, 0 when not sound) and
     // firstPixel as entry nextFree; the caller checks that the table is not
     // full (nextFree below MaxCodes).
     auto addEntry = [&](uint32_t beforeLength) {
-        d.Prefix[nextFree] = uint16_t(previousCode);
-        d.Suffix[nextFree] = uint8_t(firstPixel);
         TChunkEntry& added = chunks[nextFree];
+        added.Prefix = uint16_t(previousCode);
+        added.Suffix = uint8_t(firstPixel);
         if (beforeLength != 0) {
             const TChunkEntry& before = chunks[previousCode];
             const uint32_t filled = beforeLength % 8;
@@ -290,10 +309,9 @@ uint32_t TDecoder::Run() {
         } else {
             added.Length = 0;
         }
-        if (++nextFree >= widthLimit && r.CodeWidth < MaxCodeWidth) {
+        if (++nextFree > r.CodeMask && r.CodeWidth < MaxCodeWidth) {
             ++r.CodeWidth;
-            widthLimit <<= 1;
-            r.CodeMask = widthLimit - 1;
+            r.CodeMask = 2 * r.CodeMask + 1;
         }
     };
     auto report = [&](uint32_t code) {
@@ -305,27 +323,28 @@ uint32_t TDecoder::Run() {
     uint32_t code = TakeCode(r);
     // A raster need not begin with a clear code: its first code is then a
     // pixel, as after a clear code, and adds no entry.
-    if (code != clearCode && code != endCode && code != NoMoreCodes && c.Row < c.RowCount && !corrupt) {
+    if (code != clearCode && code != endCode && code != NoMoreCodes && left != 0 && !corrupt) {
         previousCode = code;
         firstPixel = code & pixelMask;
-        const uint8_t pixel = uint8_t(firstPixel);
-        c = EmitRun(c, &pixel, 1);
+        *out++ = uint8_t(firstPixel);
         code = TakeCode(r);
         if constexpr (Listening)
             report(code);
     }
     previousLength = previousCode < nextFree ? chunks[previousCode].Length : 0u;
-    syncFast();
+    sync();
     for (;;) {
-        // The common case first: a sound string that fits in its row together
-        // with the chunks' overrun. Clear and end codes have no sound string.
+        // The common case first: a sound string, or one that the previous
+        // string and its first pixel make (the code not yet defined), that
+        // fits with the chunks' overrun. Clear and end codes have no sound
+        // string.
         if (code < nextFree) {
             const TChunkEntry& entry = chunks[code];
             const uint32_t length = entry.Length;
-            if (length != 0 && length + ChunkSlack <= rowLeft) {
+            if (length - 1 < avail) {
                 WriteString(chunks, code, length, out);
                 out += length;
-                rowLeft -= length;
+                avail -= length;
                 firstPixel = entry.First;
                 if (nextFree < MaxCodes)
                     addEntry(previousLength);
@@ -336,15 +355,29 @@ uint32_t TDecoder::Run() {
                     report(code);
                 continue;
             }
+        } else if (code == nextFree && previousLength != 0 && previousLength < avail) {
+            addEntry(previousLength);
+            const uint32_t length = previousLength + 1;
+            WriteString(chunks, code, length, out);
+            out += length;
+            avail -= length;
+            previousCode = code;
+            previousLength = length;
+            code = TakeCode(r);
+            if constexpr (Listening)
+                report(code);
+            continue;
         }
-        if (out)
-            c.Column = c.PixelsPerRow - int32_t(rowLeft);
-        if (code == endCode || code == NoMoreCodes || c.Row >= c.RowCount)
+        uint32_t length = 0;
+        count();
+        if (code == endCode || code == NoMoreCodes || left == 0)
             break;
+        // Every string is at most MaxCodes pixels long, which an emptied buffer holds.
+        if (out - buffer > ptrdiff_t(OutputSize - LongestWrite))
+            flush();
         if (code == clearCode) {
             r.CodeWidth = initialWidth;
-            widthLimit = 1u << r.CodeWidth;
-            r.CodeMask = widthLimit - 1;
+            r.CodeMask = (1u << r.CodeWidth) - 1;
             highWater = std::max(highWater, nextFree);
             nextFree = firstFree;
             // Encoders may send clear codes back to back; each one only
@@ -358,14 +391,12 @@ uint32_t TDecoder::Run() {
             // colour table does not have.
             previousCode = code;
             firstPixel = code & pixelMask;
-            const uint8_t pixel = uint8_t(firstPixel);
-            c = EmitRun(c, &pixel, 1);
+            *out++ = uint8_t(firstPixel);
         } else {
             // A clamped code size: only the pixels right after clear codes count.
             if (corrupt)
                 break;
             const uint32_t incoming = code;
-            uint32_t length = 0;
             uint32_t soundCode = code;
             bool appendFirst = false;
             if (code < nextFree) {
@@ -378,30 +409,13 @@ uint32_t TDecoder::Run() {
             }
             if (length != 0) {
                 const uint32_t newFirst = chunks[soundCode].First;
-                const uint32_t room = uint32_t(c.PixelsPerRow - c.Column);
-                // Straight into its row when the chunks' overrun stays among
-                // pixels still to come; otherwise through the stack.
-                const bool inRow = bytePixels && length + ChunkSlack <= room;
-                uint8_t* out = inRow ? c.RowStart + c.Column : stack;
                 if (appendFirst) {
                     WriteString(chunks, soundCode, length - 1, out);
                     out[length - 1] = uint8_t(firstPixel);
                 } else {
                     WriteString(chunks, soundCode, length, out);
                 }
-                if (inRow) {
-                    c.Column += int32_t(length);
-                } else if (length <= room) {
-                    if (bytePixels)
-                        std::memcpy(c.RowStart + c.Column, stack, length);
-                    else
-                        PackPixels(c.RowStart, c.Column, c.PixelBits, stack, length);
-                    c.Column += int32_t(length);
-                    if (c.Column == c.PixelsPerRow)
-                        c = AdvanceRow(c);
-                } else {
-                    c = EmitRun(c, out, length);
-                }
+                out += length;
                 firstPixel = newFirst;
             } else {
                 // Step by step through the dictionary, as damaged data needs.
@@ -414,7 +428,8 @@ uint32_t TDecoder::Run() {
                 while (working > rootLimit) {
                     if (depth > StackLimit) {
                         if (!AcceptCorrupt) {
-                            ClearPastCursor(c);
+                            flush();
+                            Cursor = c;
                             throw EInvalidGraphicOperation(SGIFDecodeError);
                         }
                         corrupt = true;
@@ -424,28 +439,28 @@ uint32_t TDecoder::Run() {
                         stack[depth++] = 0;
                         working = 0;
                     } else {
-                        stack[depth++] = d.Suffix[working];
-                        working = d.Prefix[working];
+                        stack[depth++] = chunks[working].Suffix;
+                        working = chunks[working].Prefix;
                     }
                 }
                 if (corrupt)
                     break;
                 firstPixel = working;
                 stack[depth++] = uint8_t(working);
-                std::reverse(stack, stack + depth);
-                c = EmitRun(c, stack, depth);
+                std::reverse_copy(stack, stack + depth, out);
+                out += depth;
             }
             if (nextFree < MaxCodes)
                 addEntry(previousCode < nextFree ? chunks[previousCode].Length : 0u);
             previousCode = incoming;
         }
         previousLength = previousCode < nextFree ? chunks[previousCode].Length : 0u;
-        syncFast();
+        sync();
         code = TakeCode(r);
         if constexpr (Listening)
             report(code);
     }
-    ClearPastCursor(c);
+    flush();
     Reader = r;
     Cursor = c;
     Corrupt = corrupt;
@@ -535,23 +550,25 @@ void DecodeFrameRaster(TMemoryStream& raster, const TRasterDestination& destinat
             m = std::clamp<uint32_t>(m, 2, 9);
         }
 
-        // Neither table is cleared in full: see TDictionary and TChunkEntry.
+        // The table is not cleared in full: see TChunkEntry.
         TDecodeWorkspace ownWorkspace;
         TDecodeTables& t = (workspace ? *workspace : ownWorkspace).Tables();
         const uint32_t clearCode = 1u << m;
-        std::memset(t.Dictionary.Prefix, 0, sizeof(uint16_t) * (clearCode + 2));
-        std::memset(t.Dictionary.Suffix, 0, clearCode + 2);
         const uint32_t pixelMask = (1u << pixelDepth) - 1;
         // A colour table larger than the code size does not turn dictionary
         // codes into pixels: only codes below the clear code are roots.
         const uint32_t rootLimit = std::min(pixelMask, clearCode - 1);
-        for (uint32_t i = 0; i < clearCode + 2; ++i) {
-            TChunkEntry& root = t.Chunks[i];
-            root = TChunkEntry{};
-            const bool pixel = i <= rootLimit;
-            root.Length = pixel ? 1 : 0;
-            root.First = uint8_t(i);
-            root.Tail[0] = uint8_t(i);
+        if (t.RootsClearCode != clearCode || t.RootsLimit != rootLimit) {
+            for (uint32_t i = 0; i < clearCode + 2; ++i) {
+                TChunkEntry& root = t.Chunks[i];
+                root = TChunkEntry{};
+                const bool pixel = i <= rootLimit;
+                root.Length = pixel ? 1 : 0;
+                root.First = uint8_t(i);
+                root.Tail[0] = uint8_t(i);
+            }
+            t.RootsClearCode = clearCode;
+            t.RootsLimit = rootLimit;
         }
 
         TDecoder d{};
