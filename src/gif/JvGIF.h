@@ -254,8 +254,6 @@ private:
     uint16_t LoopCount_ = 1;
     uint64_t PixelBudget_ = DefaultPixelBudget;
     uint64_t DecodedPixelBytes_ = 0;
-    // The decoder's tables, shared by the frames' decodes one after another.
-    TDecodeWorkspace DecodeWorkspace_;
 };
 
 // Bits per stored pixel for a colour depth: 1 → 1, 2..4 → 4, 5..8 → 8;

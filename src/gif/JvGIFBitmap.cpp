@@ -94,7 +94,7 @@ void TJvGIFFrame::BuildBitmapStream(TMemoryStream& target) {
     try {
         item.EncodedData->SetPosition(0);
         DecodeFrameRaster(*item.EncodedData, destination, IsInterlaced_, AcceptCorruptFrames, item.PixelDepth,
-                          corrupt, report ? &report : nullptr, owner ? &owner->DecodeWorkspace_ : nullptr);
+                          corrupt, report ? &report : nullptr);
     } catch (...) {
         target.SetSize(pixelOffset);
         throw;

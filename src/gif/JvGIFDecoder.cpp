@@ -4,6 +4,7 @@
 #include "rtl/Errors.h"
 
 #include <algorithm>
+#include <atomic>
 #include <bit>
 #include <cstring>
 #include <memory>
@@ -51,7 +52,7 @@ constexpr uint32_t LongestWrite = StackLimit + 16;
 
 } // namespace
 
-// Work space of one call, kept by a TDecodeWorkspace between calls.
+// Work space of one decode (about 100 KB).
 struct TDecodeTables {
     TChunkEntry Chunks[MaxCodes];
     uint8_t Stack[StackLimit + 16];
@@ -63,15 +64,33 @@ struct TDecodeTables {
     uint32_t RootsLimit = 0;
 };
 
-TDecodeWorkspace::~TDecodeWorkspace() {
-    delete Tables_;
-}
+namespace {
 
-TDecodeTables& TDecodeWorkspace::Tables() {
-    if (!Tables_)
-        Tables_ = new TDecodeTables;
-    return *Tables_;
-}
+// One set of tables is kept between decodes, so that loading a small image
+// neither allocates nor sets up the tables again. Decodes on several threads
+// at once each get their own; the spare is the last one given back.
+std::atomic<TDecodeTables*> SpareTables{nullptr};
+
+struct TSpareTablesOwner {
+    ~TSpareTablesOwner() { delete SpareTables.exchange(nullptr); }
+} SpareTablesOwner;
+
+class TBorrowedTables {
+public:
+    TBorrowedTables() : Tables_(SpareTables.exchange(nullptr)) {
+        if (!Tables_)
+            Tables_ = new TDecodeTables;
+    }
+    ~TBorrowedTables() { delete SpareTables.exchange(Tables_); }
+    TBorrowedTables(const TBorrowedTables&) = delete;
+    TBorrowedTables& operator=(const TBorrowedTables&) = delete;
+    TDecodeTables& Tables() { return *Tables_; }
+
+private:
+    TDecodeTables* Tables_;
+};
+
+} // namespace
 
 namespace {
 
@@ -522,8 +541,7 @@ int32_t NextInterlacedRow(int32_t row, int32_t rowCount, int32_t& pass) {
 }
 
 void DecodeFrameRaster(TMemoryStream& raster, const TRasterDestination& destination, bool interlaced,
-                       bool acceptCorrupt, int pixelDepth, bool& corrupt, const TDecodeProgress* progress,
-                       TDecodeWorkspace* workspace) {
+                       bool acceptCorrupt, int pixelDepth, bool& corrupt, const TDecodeProgress* progress) {
     corrupt = false;
     const bool listening = progress && *progress;
     if (listening)
@@ -551,8 +569,8 @@ void DecodeFrameRaster(TMemoryStream& raster, const TRasterDestination& destinat
         }
 
         // The table is not cleared in full: see TChunkEntry.
-        TDecodeWorkspace ownWorkspace;
-        TDecodeTables& t = (workspace ? *workspace : ownWorkspace).Tables();
+        TBorrowedTables borrowed;
+        TDecodeTables& t = borrowed.Tables();
         const uint32_t clearCode = 1u << m;
         const uint32_t pixelMask = (1u << pixelDepth) - 1;
         // A colour table larger than the code size does not turn dictionary

@@ -64,28 +64,9 @@ void EmitPixel(uint32_t value, RasterCursor& cursor);
 // pass on when a pass is used up.
 int32_t NextInterlacedRow(int32_t row, int32_t rowCount, int32_t& pass);
 
-struct TDecodeTables;
-
-// The decoder's tables (about 80 KB), kept from one decode to the next so
-// that a caller that decodes many rasters allocates them once. Used by one
-// thread at a time.
-class TDecodeWorkspace {
-public:
-    TDecodeWorkspace() = default;
-    ~TDecodeWorkspace();
-    TDecodeWorkspace(const TDecodeWorkspace&) = delete;
-    TDecodeWorkspace& operator=(const TDecodeWorkspace&) = delete;
-    // Allocated on first use.
-    TDecodeTables& Tables();
-
-private:
-    TDecodeTables* Tables_ = nullptr;
-};
-
 // Decodes the raster stream from its position into destination. corrupt comes
 // back true when damage was tolerated (acceptCorrupt); otherwise damage
 // raises. progress may be null: then nothing is reported and nothing is spent on it.
-// Without a workspace the tables are allocated for the call.
+// Safe to call from several threads at once.
 void DecodeFrameRaster(TMemoryStream& raster, const TRasterDestination& destination, bool interlaced,
-                       bool acceptCorrupt, int pixelDepth, bool& corrupt, const TDecodeProgress* progress,
-                       TDecodeWorkspace* workspace = nullptr);
+                       bool acceptCorrupt, int pixelDepth, bool& corrupt, const TDecodeProgress* progress);

@@ -12,8 +12,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -27,8 +29,7 @@ struct Decoded {
 };
 
 Decoded Decode(const Bytes& raster, int width, int height, int bits, bool interlaced, int depth,
-               bool acceptCorrupt = true, const TDecodeProgress* progress = nullptr,
-               TDecodeWorkspace* workspace = nullptr)
+               bool acceptCorrupt = true, const TDecodeProgress* progress = nullptr)
 {
     Decoded out;
     out.pixels.assign(RasterStride(uint64_t(width), uint64_t(bits)) * uint64_t(height), 0);
@@ -41,7 +42,7 @@ Decoded Decode(const Bytes& raster, int width, int height, int bits, bool interl
     destination.PixelBits = bits;
     destination.Pixels = out.pixels.data();
     try {
-        DecodeFrameRaster(stream, destination, interlaced, acceptCorrupt, depth, out.corrupt, progress, workspace);
+        DecodeFrameRaster(stream, destination, interlaced, acceptCorrupt, depth, out.corrupt, progress);
     } catch (const Exception& e) {
         out.error = std::string(e.ClassName()) + ": " + e.Message();
         out.corrupt = false;
@@ -133,12 +134,12 @@ TEST(GifDecoderPaths, StringsAcrossRowEndsAndPackedRows)
     }
 }
 
-// A workspace kept from one raster to the next holds the tables of the last
-// one: each raster still decodes as the reference decoder does, damaged ones too.
-TEST(GifDecoderPaths, WorkspaceKeptBetweenRasters)
+// The decoder's tables are kept from one raster to the next and hold the last
+// one's entries: each raster still decodes as the reference decoder does,
+// damaged ones too, whatever code size came before.
+TEST(GifDecoderPaths, TablesKeptBetweenRasters)
 {
     Lcg random{77};
-    TDecodeWorkspace workspace;
     for (int round = 0; round < 300; ++round) {
         const int depth = 2 + int(random.Next(7));
         const int width = 1 + int(random.Next(40));
@@ -152,12 +153,44 @@ TEST(GifDecoderPaths, WorkspaceKeptBetweenRasters)
         const int bits = BitsFor(depth);
         const ReferenceResult want =
             ReferenceDecode(raster.data(), raster.size(), width, height, bits, false, depth, true);
-        const Decoded kept = Decode(raster, width, height, bits, false, depth, true, nullptr, &workspace);
+        const Decoded kept = Decode(raster, width, height, bits, false, depth, true);
         const std::string what = "round " + std::to_string(round);
         EXPECT_EQ(kept.error, want.error) << what;
         EXPECT_EQ(kept.corrupt, want.corrupt) << what;
         EXPECT_TRUE(kept.pixels == want.pixels) << what;
     }
+}
+
+// Decodes on two threads at once each get their own tables: with shared
+// ones, one thread's entries would corrupt the other's strings.
+TEST(GifDecoderPaths, DecodesOnTwoThreadsAtOnce)
+{
+    struct Job {
+        Bytes raster;
+        Bytes want;
+        int width, height, depth;
+    };
+    Lcg random{5};
+    std::vector<Job> jobs;
+    for (int depth : {2, 8}) {
+        const int width = 97, height = 61;
+        Bytes indices(size_t(width) * height);
+        for (auto& v : indices)
+            v = uint8_t(random.Next(random.Next(4) == 0 ? 1u << depth : 3));
+        Job job{Raster(indices, width, height, depth, false), {}, width, height, depth};
+        job.want = Decode(job.raster, width, height, BitsFor(depth), false, depth).pixels;
+        jobs.push_back(std::move(job));
+    }
+    std::atomic<int> wrong{0};
+    auto work = [&](const Job& job) {
+        for (int i = 0; i < 2000; ++i)
+            if (Decode(job.raster, job.width, job.height, BitsFor(job.depth), false, job.depth).pixels != job.want)
+                ++wrong;
+    };
+    std::thread other(work, std::cref(jobs[0]));
+    work(jobs[1]);
+    other.join();
+    EXPECT_EQ(wrong.load(), 0);
 }
 
 // One colour over millions of pixels: every string is one pixel longer than
