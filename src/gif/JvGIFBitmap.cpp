@@ -5,6 +5,7 @@
 #include "gif/JvGIFDecoder.h"
 #include "rtl/Errors.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -35,15 +36,15 @@ int PixelBitsForDepth(int pixelDepth) {
     throw EInvalidGraphicOperation(SWrongGIFColors);
 }
 
-void FillPaletteQuads(const TGIFColors& colors, uint8_t (&quads)[1024]) {
-    std::memset(quads, 128, sizeof quads);
-    const int count = std::min(colors.Count, 256);
-    for (int i = 0; i < count; ++i) {
+void FillPaletteQuads(const TGIFColors& colors, uint8_t* quads, uint32_t entries) {
+    const uint32_t count = uint32_t(std::clamp(colors.Count, 0, int32_t(entries)));
+    for (uint32_t i = 0; i < count; ++i) {
         quads[4 * i] = colors.Entries[i][2];
         quads[4 * i + 1] = colors.Entries[i][1];
         quads[4 * i + 2] = colors.Entries[i][0];
         quads[4 * i + 3] = 0;
     }
+    std::memset(quads + 4 * count, 128, 4 * size_t(entries - count));
 }
 
 void TJvGIFFrame::BuildBitmapStream(TMemoryStream& target) {
@@ -76,9 +77,8 @@ void TJvGIFFrame::BuildBitmapStream(TMemoryStream& target) {
     target.SetSize(int64_t(pixelOffset) + int64_t(imageSize));
     target.SetPosition(0);
     WriteBitmapHeaders(target, width, height, pixelBits, paletteEntries, uint32_t(imageSize));
-    uint8_t quads[1024];
-    FillPaletteQuads(item.FrameColors, quads);
-    target.WriteBuffer(quads, 4 * paletteEntries);
+    FillPaletteQuads(item.FrameColors, target.Memory() + FileHeaderSize + InfoHeaderSize, paletteEntries);
+    target.SetPosition(pixelOffset);
     bool corrupt = false;
     TDecodeProgress report;
     TJvGIFImage* owner = OwnerImage_;
