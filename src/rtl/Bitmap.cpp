@@ -174,12 +174,12 @@ TBmpLayout ReadLayout(const uint8_t* header, int64_t available) {
 void TBitmap::Adopt(std::vector<uint8_t> bytes, size_t start, const TBmpLayout& layout) {
     PixelsChanging();
     const uint8_t* quads = bytes.data() + start + layout.PaletteAt;
-    Palette_.Colors.SetCount(layout.Colors);
-    for (uint32_t i = 0; i < layout.Colors; ++i) {
-        // Blue, green, red, reserved: the colour value is the reversed first three.
-        const uint32_t quad = GetLE32(quads + 4 * i);
-        Palette_.Colors[i] = (quad >> 16 & 0xFF) | (quad & 0xFF00) | (quad & 0xFF) << 16;
-    }
+    const uint32_t count = layout.Colors;
+    Palette_.Colors.SetCount(count);
+    TColor* colors = Palette_.Colors.begin();
+    // Blue, green, red, reserved: the colour value is the first three reversed.
+    for (uint32_t i = 0; i < count; ++i)
+        colors[i] = __builtin_bswap32(GetLE32(quads + 4 * i)) >> 8;
     const size_t offset = start + layout.PixelOffset;
     if (layout.TopDown) {
         const auto stride = ptrdiff_t(layout.Stride);
