@@ -73,6 +73,13 @@ public:
     uint8_t ColorResolution = 0;
     TGIFColors GlobalColors;
 
+    // Back to the state of a new header.
+    void Clear() {
+        CommentLines.Clear();
+        PixelAspect = ColorBits = ColorResolution = 0;
+        GlobalColors = TGIFColors{};
+    }
+
 protected:
     void FreeHandle() override { CommentLines.Clear(); }
 };
@@ -260,5 +267,5 @@ private:
 // anything else raises "Wrong number of colors; must be a power of 2".
 int PixelBitsForDepth(int pixelDepth);
 // The BMP palette for a colour table: blue, green, red, 0 per entry, and grey
-// 128, 128, 128, 128 beyond the table's count; fills all 256 entries.
-void FillPaletteQuads(const TGIFColors& colors, uint8_t (&quads)[1024]);
+// 128, 128, 128, 128 beyond the table's count; fills entries quads.
+void FillPaletteQuads(const TGIFColors& colors, uint8_t* quads, uint32_t entries);

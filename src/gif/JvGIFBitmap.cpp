@@ -4,7 +4,10 @@
 #include "gif/JvGIF.h"
 #include "gif/JvGIFDecoder.h"
 #include "rtl/Errors.h"
+#include "rtl/LittleEndian.h"
 
+#include <algorithm>
+#include <bit>
 #include <cstring>
 
 namespace {
@@ -35,15 +38,22 @@ int PixelBitsForDepth(int pixelDepth) {
     throw EInvalidGraphicOperation(SWrongGIFColors);
 }
 
-void FillPaletteQuads(const TGIFColors& colors, uint8_t (&quads)[1024]) {
-    std::memset(quads, 128, sizeof quads);
-    const int count = std::min(colors.Count, 256);
-    for (int i = 0; i < count; ++i) {
-        quads[4 * i] = colors.Entries[i][2];
-        quads[4 * i + 1] = colors.Entries[i][1];
-        quads[4 * i + 2] = colors.Entries[i][0];
-        quads[4 * i + 3] = 0;
+void FillPaletteQuads(const TGIFColors& colors, uint8_t* quads, uint32_t entries) {
+    const uint32_t count = uint32_t(std::clamp(colors.Count, 0, int32_t(entries)));
+    const uint8_t* rgb = &colors.Entries[0][0];
+    // Four bytes read at a time (red, green, blue, the next red) reversed give
+    // blue, green, red, 0; the last entry has no next byte to read.
+    static_assert(std::endian::native == std::endian::little, "quads are stored in the host's byte order");
+    const uint32_t whole = std::min<uint32_t>(count, 255);
+    for (uint32_t i = 0; i < whole; ++i) {
+        uint32_t triple;
+        std::memcpy(&triple, rgb + 3 * i, 4);
+        const uint32_t quad = __builtin_bswap32(triple) >> 8;
+        std::memcpy(quads + 4 * i, &quad, 4);
     }
+    for (uint32_t i = whole; i < count; ++i)
+        PutLE32(quads + 4 * i, uint32_t(rgb[3 * i + 2]) | uint32_t(rgb[3 * i + 1]) << 8 | uint32_t(rgb[3 * i]) << 16);
+    std::memset(quads + 4 * count, 128, 4 * size_t(entries - count));
 }
 
 void TJvGIFFrame::BuildBitmapStream(TMemoryStream& target) {
@@ -76,9 +86,8 @@ void TJvGIFFrame::BuildBitmapStream(TMemoryStream& target) {
     target.SetSize(int64_t(pixelOffset) + int64_t(imageSize));
     target.SetPosition(0);
     WriteBitmapHeaders(target, width, height, pixelBits, paletteEntries, uint32_t(imageSize));
-    uint8_t quads[1024];
-    FillPaletteQuads(item.FrameColors, quads);
-    target.WriteBuffer(quads, 4 * paletteEntries);
+    FillPaletteQuads(item.FrameColors, target.Memory() + FileHeaderSize + InfoHeaderSize, paletteEntries);
+    target.SetPosition(pixelOffset);
     bool corrupt = false;
     TDecodeProgress report;
     TJvGIFImage* owner = OwnerImage_;

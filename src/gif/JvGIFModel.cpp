@@ -213,7 +213,11 @@ TJvGIFImage::~TJvGIFImage() {
 }
 
 void TJvGIFImage::ResetImage() {
-    SharedHeader_.Reset(new TGIFData);
+    // A header that no other image shares is cleared in place, not replaced.
+    if (SharedHeader_ && SharedHeader_->RefCount() == 1)
+        SharedHeader_->Clear();
+    else
+        SharedHeader_.Reset(new TGIFData);
     FrameList_.Clear();
     ActiveFrameIndex_ = -1;
     BackdropColor_ = clNone;

@@ -189,12 +189,14 @@ void TGIFReader::CopyImageBlock(TJvGIFFrame& frame) {
     if (packed & 0x80) {
         item.PixelDepth = uint8_t((packed & 7) + 1);
         frame.HasLocalTable_ = true;
-        item.FrameColors = TGIFColors{};
-        item.FrameColors.Count = 1 << item.PixelDepth;
-        ReadExact(&item.FrameColors.Entries[0][0], 3 * size_t(item.FrameColors.Count));
+        TGIFColors& colors = item.FrameColors;
+        colors.Count = 1 << item.PixelDepth;
+        uint8_t* entries = &colors.Entries[0][0];
+        ReadExact(entries, 3 * size_t(colors.Count));
+        std::fill(entries + 3 * size_t(colors.Count), entries + sizeof colors.Entries, uint8_t(0));
     } else {
         frame.HasLocalTable_ = false;
-        item.FrameColors = TGIFColors{};
+        item.FrameColors = Image.SharedHeader_->GlobalColors;
     }
     uint8_t codeSize;
     ReadExact(&codeSize, 1);
@@ -244,8 +246,6 @@ void TGIFReader::ParseFrame(TJvGIFFrame& frame) {
         frame.Origin_ = TPoint{left, top};
         item.RasterSize = TPoint{width, height};
         item.DescriptorFlags = d[8];
-        if (!frame.HasLocalTable_)
-            item.FrameColors = Image.SharedHeader_->GlobalColors;
 
         frame.DelayMs_ = 0;
         if (frame.ExtensionList_) {

@@ -22,6 +22,8 @@ uint64_t StrideFor(uint64_t width, uint64_t bits) { return (width * bits + 31) /
 
 } // namespace
 
+TBitmap::TBitmap() = default;
+
 void TBitmap::Assign(TPersistent* source) {
     if (!source) {
         PixelsChanging();
@@ -171,12 +173,13 @@ TBmpLayout ReadLayout(const uint8_t* header, int64_t available) {
 
 void TBitmap::Adopt(std::vector<uint8_t> bytes, size_t start, const TBmpLayout& layout) {
     PixelsChanging();
-    const uint8_t* file = bytes.data() + start;
-    std::vector<TColor> colors(layout.Colors);
-    for (uint32_t i = 0; i < layout.Colors; ++i) {
-        const uint8_t* quad = file + layout.PaletteAt + 4 * i;
-        colors[i] = RGBToColor(quad[2], quad[1], quad[0]);
-    }
+    const uint8_t* quads = bytes.data() + start + layout.PaletteAt;
+    const uint32_t count = layout.Colors;
+    Palette_.Colors.SetCount(count);
+    TColor* colors = Palette_.Colors.begin();
+    // Blue, green, red, reserved: the colour value is the first three reversed.
+    for (uint32_t i = 0; i < count; ++i)
+        colors[i] = __builtin_bswap32(GetLE32(quads + 4 * i)) >> 8;
     const size_t offset = start + layout.PixelOffset;
     if (layout.TopDown) {
         const auto stride = ptrdiff_t(layout.Stride);
@@ -188,7 +191,6 @@ void TBitmap::Adopt(std::vector<uint8_t> bytes, size_t start, const TBmpLayout& 
     Height_ = layout.Height;
     PixelBits_ = int(layout.Bits);
     Stride_ = int(layout.Stride);
-    Palette_.Colors = std::move(colors);
     Bits_ = std::move(bytes);
     BitsOffset_ = offset;
     HandleType_ = bmDIB;

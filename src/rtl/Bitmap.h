@@ -26,7 +26,8 @@ void WriteBitmapHeaders(TStream& target, int32_t width, int32_t height, int pixe
 
 class TBitmap : public TGraphic {
 public:
-    TBitmap() = default;
+    // Defined apart: a value-initialised bitmap need not zero its palette first.
+    TBitmap();
 #ifdef _WIN32
     ~TBitmap() override;
 #endif

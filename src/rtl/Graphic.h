@@ -5,6 +5,8 @@
 #include "rtl/Colors.h"
 #include "rtl/Persistent.h"
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -32,9 +34,40 @@ struct TRect {
     friend bool operator==(const TRect&, const TRect&) = default;
 };
 
+// Up to 256 colours held in place, so that a bitmap's palette is no
+// allocation of its own. Entries at and beyond size() are not kept.
+class TPaletteColors {
+public:
+    static constexpr size_t Capacity = 256;
+
+    TPaletteColors() noexcept {}
+    TPaletteColors(const TPaletteColors& other) noexcept { *this = other; }
+    TPaletteColors& operator=(const TPaletteColors& other) noexcept {
+        Count_ = other.Count_;
+        std::copy_n(other.Colors_, Count_, Colors_);
+        return *this;
+    }
+
+    size_t size() const { return Count_; }
+    bool empty() const { return Count_ == 0; }
+    void clear() { Count_ = 0; }
+    // Sets the count (at most Capacity); the entries' values are then the caller's to write.
+    void SetCount(size_t count) { Count_ = uint32_t(std::min(count, Capacity)); }
+    TColor& operator[](size_t index) { return Colors_[index]; }
+    const TColor& operator[](size_t index) const { return Colors_[index]; }
+    TColor* begin() { return Colors_; }
+    TColor* end() { return Colors_ + Count_; }
+    const TColor* begin() const { return Colors_; }
+    const TColor* end() const { return Colors_ + Count_; }
+
+private:
+    uint32_t Count_ = 0;
+    TColor Colors_[Capacity];
+};
+
 // A logical palette: the colours a bitmap's pixel indices name.
 struct TPalette {
-    std::vector<TColor> Colors;
+    TPaletteColors Colors;
 };
 
 enum TProgressStage { psStarting, psRunning, psEnding };

@@ -428,6 +428,11 @@ TEST(GifBitmap, EveryDepthAndLayoutDecodesToItsIndices) {
             EXPECT_EQ(bitmap.PixelBits(), bits) << what;
             EXPECT_EQ(bitmap.Stride(), int(RasterStride(uint64_t(width), uint64_t(bits)))) << what;
             EXPECT_EQ(bitmap.Palette()->Colors.size(), size_t(1) << bits) << what;
+            const std::vector<Rgb> table = Palette(1 << depth);
+            for (size_t i = 0; i < bitmap.Palette()->Colors.size(); ++i) {
+                const TColor want = i < table.size() ? RGBToColor(table[i].R, table[i].G, table[i].B) : clGray;
+                EXPECT_EQ(bitmap.Palette()->Colors[i], want) << what << ": palette entry " << i;
+            }
             EXPECT_EQ(bitmap.HandleType(), depth == 1 ? bmDIB : bmDDB) << what << ": monochrome stays a DIB";
         }
     }
