@@ -35,7 +35,9 @@ struct TGIFColors {
 };
 
 // A colour table entry as a colour value: red + 256 * green + 65536 * blue.
-TColor TripletToColor(const uint8_t* triple);
+inline TColor TripletToColor(const uint8_t* triple) {
+    return RGBToColor(triple[0], triple[1], triple[2]);
+}
 
 // The pixel bytes that the decoded frames of one image may hold in all. The
 // frame that would pass it fails with EOutOfMemory before its bitmap is

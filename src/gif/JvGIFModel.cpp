@@ -8,10 +8,6 @@
 #include <cstdint>
 #include <utility>
 
-TColor TripletToColor(const uint8_t* triple) {
-    return RGBToColor(triple[0], triple[1], triple[2]);
-}
-
 // ---- TExtension ----
 
 void TExtension::Assign(TPersistent* source) {

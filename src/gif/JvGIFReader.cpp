@@ -219,9 +219,10 @@ void TGIFReader::CopyImageBlock(TJvGIFFrame& frame) {
             break;
     }
     TMemoryStream& encoded = *item.EncodedData;
-    encoded.SetSize(int64_t(1 + end - start));
-    encoded.Memory()[0] = codeSize;
-    std::memcpy(encoded.Memory() + 1, Data + start, end - start);
+    encoded.SetSize(0);
+    encoded.SetCapacity(int64_t(1 + end - start));
+    encoded.WriteBuffer(&codeSize, 1);
+    encoded.WriteBuffer(Data + start, int64_t(end - start));
     Position = frame.IsCorrupted_ ? Size : end;
 }
 

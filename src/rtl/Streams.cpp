@@ -58,9 +58,16 @@ int64_t TMemoryStream::Write(const void* buffer, int64_t count) {
     if (count <= 0)
         return 0;
     const int64_t end = Position_ + count;
-    if (end > Size())
-        SetSize(end);
-    std::memcpy(Data_.data() + Position_, buffer, static_cast<size_t>(count));
+    const int64_t size = Size();
+    if (Position_ == size) {
+        // Appended: copied in as the stream grows, not zero-filled first.
+        const auto* bytes = static_cast<const uint8_t*>(buffer);
+        Grow([&] { Data_.insert(Data_.end(), bytes, bytes + count); }, end);
+    } else {
+        if (end > size)
+            SetSize(end);
+        std::memcpy(Data_.data() + Position_, buffer, static_cast<size_t>(count));
+    }
     Position_ = end;
     return count;
 }
@@ -76,11 +83,10 @@ int64_t TMemoryStream::Seek(int64_t offset, TSeekOrigin origin) {
     return Position_;
 }
 
-void TMemoryStream::SetSize(int64_t newSize) {
-    if (newSize < 0)
-        newSize = 0;
+template <typename Growth>
+void TMemoryStream::Grow(Growth growth, int64_t newSize) {
     try {
-        Data_.resize(static_cast<size_t>(newSize));
+        growth();
     } catch (const std::bad_alloc&) {
         throw EOutOfMemory(Format("Out of memory while growing a stream to %lld bytes",
                                   static_cast<long long>(newSize)));
@@ -88,8 +94,19 @@ void TMemoryStream::SetSize(int64_t newSize) {
         throw EOutOfMemory(Format("Out of memory while growing a stream to %lld bytes",
                                   static_cast<long long>(newSize)));
     }
+}
+
+void TMemoryStream::SetSize(int64_t newSize) {
+    if (newSize < 0)
+        newSize = 0;
+    Grow([&] { Data_.resize(static_cast<size_t>(newSize)); }, newSize);
     if (Position_ > newSize)
         Position_ = newSize;
+}
+
+void TMemoryStream::SetCapacity(int64_t capacity) {
+    if (capacity > 0)
+        Grow([&] { Data_.reserve(static_cast<size_t>(capacity)); }, capacity);
 }
 
 void TMemoryStream::Clear() {

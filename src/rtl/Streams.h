@@ -40,6 +40,8 @@ public:
     int64_t Size() override { return static_cast<int64_t>(Data_.size()); }
 
     void Clear();
+    // Room for that many bytes without another allocation; size and contents stay.
+    void SetCapacity(int64_t capacity);
     uint8_t* Memory() { return Data_.data(); }
     const uint8_t* Memory() const { return Data_.data(); }
     const std::vector<uint8_t>& Bytes() const { return Data_; }
@@ -53,6 +55,10 @@ public:
     void SaveToFile(const std::string& path);
 
 private:
+    // Runs growth, which resizes Data_; allocation failures become EOutOfMemory.
+    template <typename Growth>
+    void Grow(Growth growth, int64_t newSize);
+
     std::vector<uint8_t> Data_;
     int64_t Position_ = 0;
 };

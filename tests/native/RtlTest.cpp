@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <vector>
 
 TEST(Errors, ClassNamesAndFixedMessages) {
     try {
@@ -96,4 +97,18 @@ TEST(Lists, StringListAndObjectListIndexChecks) {
     } catch (const EListError& e) {
         EXPECT_EQ(e.Message(), "List index out of bounds (1)");
     }
+
+    // Past the slot held in place and back: order kept through growth, deletes and moves.
+    for (int i = 7; i < 12; ++i)
+        objects.Add(std::make_unique<int>(i));
+    objects.Delete(2);
+    TObjectList<int> moved(std::move(objects));
+    EXPECT_TRUE(objects.Empty()) << "moved from";
+    std::vector<int> seen;
+    for (const auto& object : moved)
+        seen.push_back(*object);
+    EXPECT_EQ(seen, (std::vector<int>{6, 7, 9, 10, 11}));
+    objects = std::move(moved);
+    EXPECT_EQ(*objects.Extract(4), 11);
+    EXPECT_EQ(objects.Count(), 4);
 }
