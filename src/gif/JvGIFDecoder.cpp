@@ -45,6 +45,11 @@ static_assert(sizeof(TChunkEntry) == 16);
 
 // Strings written with whole chunks may run up to this many bytes past their end.
 constexpr uint32_t ChunkSlack = 7;
+// The sub-blocks' data gathers without its length bytes in a buffer of this
+// size, so that taking a code knows nothing of sub-blocks.
+constexpr uint32_t GatherSize = 4096;
+// Taking a code answers this once the data cannot fill another code.
+constexpr uint32_t NoMoreCodes = 0xFFFF;
 // Decoded pixels gather in a buffer of this size before they reach the rows.
 constexpr uint32_t OutputSize = 16384;
 // A string the general path writes: the stack's worth, with the chunks' overrun.
@@ -57,6 +62,7 @@ struct TDecodeTables {
     TChunkEntry Chunks[MaxCodes];
     uint8_t Stack[StackLimit + 16];
     uint8_t Output[OutputSize + ChunkSlack + 1];
+    uint8_t Gathered[GatherSize];
     // The clear code and the last pixel root the root entries were set up
     // for; later codes never write there, so the next decode with the same
     // two reuses them. 0 when not set up.
@@ -94,48 +100,97 @@ private:
 
 namespace {
 
-// Reads sub-blocks byte by byte near their ends; state goes in and out by
-// value so that the decoder's own copy stays in registers.
-CodeReaderState RefillSlowly(CodeReaderState s) {
-    while (s.BitsHeld <= 56) {
-        if (s.BlockLeft == 0) {
-            if (s.Next >= s.End)
-                break;
-            // A length byte; zero lengths (the terminator too) add nothing.
-            const uint32_t length = *s.Next++;
-            const auto left = static_cast<uint32_t>(std::min<ptrdiff_t>(s.End - s.Next, 255));
-            s.BlockLeft = std::min(length, left);
-            continue;
+// Walks the raster's sub-blocks once, handing out their data.
+struct TSubBlocks {
+    const uint8_t* Next; // next unread byte of the raster stream
+    const uint8_t* End;
+    uint32_t BlockLeft = 0; // data bytes left in the current sub-block
+
+    // Copies up to room data bytes to out; fewer only where the data ends.
+    size_t Gather(uint8_t* out, size_t room) {
+        size_t filled = 0;
+        while (filled < room) {
+            if (BlockLeft == 0) {
+                if (Next >= End)
+                    break;
+                // A length byte; zero lengths (the terminator too) add nothing.
+                const uint32_t length = *Next++;
+                BlockLeft = uint32_t(std::min<ptrdiff_t>(length, End - Next));
+                continue;
+            }
+            const size_t n = std::min<size_t>(BlockLeft, room - filled);
+            std::memcpy(out + filled, Next, n);
+            Next += n;
+            BlockLeft -= uint32_t(n);
+            filled += n;
         }
-        s.Window |= uint64_t(*s.Next++) << s.BitsHeld;
-        s.BitsHeld += 8;
-        --s.BlockLeft;
-        ++s.BytesTaken;
+        return filled;
+    }
+};
+
+// Reads codes least significant bit first from the gathered data, holding up
+// to 64 bits.
+struct TCodeReader {
+    const uint8_t* Next = nullptr; // next gathered byte not yet in Window
+    const uint8_t* End = nullptr;  // end of the gathered data
+    uint64_t Window = 0;           // bits read but not yet taken, the next one in bit 0
+    uint32_t BitsHeld = 0;
+    uint32_t CodeWidth = 3;
+    uint32_t CodeMask = 7;
+};
+
+// What the reader needs only when its gathered data runs short.
+struct TCodeSource {
+    TSubBlocks Blocks;
+    uint8_t* Gathered;
+    uint64_t TakenBefore = 0; // data bytes moved into Window before Gathered's current data
+
+    uint64_t BytesTaken(const TCodeReader& r) const { return TakenBefore + uint64_t(r.Next - Gathered); }
+};
+
+// Moves the next bytes into the window: eight at a time where eight are
+// gathered; the extra bits above BitsHeld are the data that follows, so
+// that a later read ORs the same bits over them.
+inline bool FillQuickly(TCodeReader& s) {
+    if constexpr (std::endian::native == std::endian::little) {
+        if (s.End - s.Next >= 8) {
+            uint64_t v;
+            std::memcpy(&v, s.Next, 8);
+            s.Window |= v << s.BitsHeld;
+            const uint32_t n = (63 - s.BitsHeld) >> 3;
+            s.Next += n;
+            s.BitsHeld += 8 * n;
+            return true;
+        }
+    }
+    return false;
+}
+
+// Gathers more data, then fills the window as far as the data goes; state
+// goes in and out by value so that the decoder's own copy stays in registers.
+TCodeReader Refill(TCodeReader s, TCodeSource& source) {
+    if (s.End - s.Next < 8) {
+        const auto keep = size_t(s.End - s.Next);
+        source.TakenBefore += uint64_t(s.Next - source.Gathered);
+        std::memmove(source.Gathered, s.Next, keep);
+        s.Next = source.Gathered;
+        s.End = source.Gathered + keep + source.Blocks.Gather(source.Gathered + keep, GatherSize - keep);
+    }
+    if (!FillQuickly(s)) {
+        while (s.BitsHeld <= 56 && s.Next < s.End) {
+            s.Window |= uint64_t(*s.Next++) << s.BitsHeld;
+            s.BitsHeld += 8;
+        }
     }
     return s;
 }
 
-inline uint32_t TakeCode(CodeReaderState& s) {
-    if (s.BitsHeld < s.CodeWidth) {
-        bool done = false;
-        if constexpr (std::endian::native == std::endian::little) {
-            if (s.BlockLeft >= 8) {
-                uint64_t v;
-                std::memcpy(&v, s.Next, 8);
-                s.Window |= v << s.BitsHeld;
-                const uint32_t n = (63 - s.BitsHeld) >> 3;
-                s.Next += n;
-                s.BlockLeft -= n;
-                s.BitsHeld += 8 * n;
-                s.BytesTaken += n;
-                done = true;
-            }
-        }
-        if (!done) {
-            s = RefillSlowly(s);
-            if (s.BitsHeld < s.CodeWidth)
-                return NoMoreCodes;
-        }
+// The next code of CodeWidth bits, or NoMoreCodes when the data holds fewer bits.
+inline uint32_t TakeCode(TCodeReader& s, TCodeSource& source) {
+    if (s.BitsHeld < s.CodeWidth && !FillQuickly(s)) {
+        s = Refill(s, source);
+        if (s.BitsHeld < s.CodeWidth)
+            return NoMoreCodes;
     }
     const auto code = static_cast<uint32_t>(s.Window) & s.CodeMask;
     s.Window >>= s.CodeWidth;
@@ -239,7 +294,8 @@ inline void WriteString(const TChunkEntry* chunks, uint32_t code, uint32_t lengt
 }
 
 struct TDecoder {
-    CodeReaderState Reader;
+    TCodeReader Reader;
+    TCodeSource Source;
     RasterCursor Cursor;
     TDecodeTables* Tables;
     uint32_t PixelMask;
@@ -268,7 +324,8 @@ uint32_t TDecoder::Run() {
     TChunkEntry* const chunks = Tables->Chunks;
     uint8_t* const stack = Tables->Stack;
     uint8_t* const buffer = Tables->Output;
-    CodeReaderState r = Reader;
+    TCodeReader r = Reader;
+    TCodeSource& source = Source;
     RasterCursor c = Cursor;
     const uint32_t pixelMask = PixelMask;
     const uint32_t rootLimit = RootLimit;
@@ -334,19 +391,19 @@ uint32_t TDecoder::Run() {
         }
     };
     auto report = [&](uint32_t code) {
-        const uint64_t needed = code == NoMoreCodes ? ~uint64_t(0) : 8 * r.BytesTaken - r.BitsHeld;
+        const uint64_t needed = code == NoMoreCodes ? ~uint64_t(0) : 8 * source.BytesTaken(r) - r.BitsHeld;
         const size_t at = position.Advance(needed);
         (*Progress)(psRunning, uint8_t(double(at) / double(Size) * 100), std::string());
     };
 
-    uint32_t code = TakeCode(r);
+    uint32_t code = TakeCode(r, source);
     // A raster need not begin with a clear code: its first code is then a
     // pixel, as after a clear code, and adds no entry.
     if (code != clearCode && code != endCode && code != NoMoreCodes && left != 0 && !corrupt) {
         previousCode = code;
         firstPixel = code & pixelMask;
         *out++ = uint8_t(firstPixel);
-        code = TakeCode(r);
+        code = TakeCode(r, source);
         if constexpr (Listening)
             report(code);
     }
@@ -369,7 +426,7 @@ uint32_t TDecoder::Run() {
                     addEntry(previousLength);
                 previousCode = code;
                 previousLength = length;
-                code = TakeCode(r);
+                code = TakeCode(r, source);
                 if constexpr (Listening)
                     report(code);
                 continue;
@@ -382,7 +439,7 @@ uint32_t TDecoder::Run() {
             avail -= length;
             previousCode = code;
             previousLength = length;
-            code = TakeCode(r);
+            code = TakeCode(r, source);
             if constexpr (Listening)
                 report(code);
             continue;
@@ -402,7 +459,7 @@ uint32_t TDecoder::Run() {
             // Encoders may send clear codes back to back; each one only
             // clears, and an end code right after a clear ends the raster.
             do
-                code = TakeCode(r);
+                code = TakeCode(r, source);
             while (code == clearCode);
             if (code == NoMoreCodes || code == endCode)
                 break;
@@ -475,7 +532,7 @@ uint32_t TDecoder::Run() {
         }
         previousLength = previousCode < nextFree ? chunks[previousCode].Length : 0u;
         sync();
-        code = TakeCode(r);
+        code = TakeCode(r, source);
         if constexpr (Listening)
             report(code);
     }
@@ -490,10 +547,6 @@ uint32_t TDecoder::Run() {
 
 uint64_t RasterStride(uint64_t pixelsPerRow, uint64_t pixelBits) {
     return (pixelsPerRow * pixelBits + 31) / 32 * 4;
-}
-
-uint32_t NextCode(CodeReaderState& state) {
-    return TakeCode(state);
 }
 
 void EmitPixel(uint32_t value, RasterCursor& c) {
@@ -590,8 +643,11 @@ void DecodeFrameRaster(TMemoryStream& raster, const TRasterDestination& destinat
         }
 
         TDecoder d{};
-        d.Reader.Next = data + 1;
-        d.Reader.End = data + length;
+        d.Source.Blocks.Next = data + 1;
+        d.Source.Blocks.End = data + length;
+        d.Source.Gathered = t.Gathered;
+        d.Reader.Next = t.Gathered;
+        d.Reader.End = t.Gathered;
         d.Reader.CodeWidth = m + 1;
         d.Reader.CodeMask = (1u << (m + 1)) - 1;
         RasterCursor& c = d.Cursor;
@@ -622,7 +678,7 @@ void DecodeFrameRaster(TMemoryStream& raster, const TRasterDestination& destinat
 
         // Leave the stream where a reader of whole sub-blocks would stand.
         TBlockPosition position{data, length};
-        const uint64_t used = last == NoMoreCodes ? ~uint64_t(0) : 8 * d.Reader.BytesTaken - d.Reader.BitsHeld;
+        const uint64_t used = last == NoMoreCodes ? ~uint64_t(0) : 8 * d.Source.BytesTaken(d.Reader) - d.Reader.BitsHeld;
         raster.SetPosition(start + int64_t(position.Advance(used)));
 
         // Data that ran out before the last row is damage; after it, a raster

@@ -10,9 +10,6 @@
 #include <functional>
 #include <string>
 
-// Returned by NextCode once the raster data cannot fill another code.
-inline constexpr uint32_t NoMoreCodes = 0xFFFF;
-
 // Where the decoded indices go: Stride * RowCount zero-filled bytes.
 struct TRasterDestination {
     int32_t PixelsPerRow = 0;
@@ -26,22 +23,6 @@ uint64_t RasterStride(uint64_t pixelsPerRow, uint64_t pixelBits);
 
 // Progress reports: stage, percent, message.
 using TDecodeProgress = std::function<void(TProgressStage stage, uint8_t percent, const std::string& message)>;
-
-// Reads codes least significant bit first across sub-block boundaries,
-// holding up to 64 bits; sub-blocks are read in place from the raster stream.
-struct CodeReaderState {
-    const uint8_t* Next = nullptr; // next unread byte of the raster stream
-    const uint8_t* End = nullptr;
-    uint32_t BlockLeft = 0; // data bytes left in the current sub-block
-    uint64_t Window = 0;    // bits read but not yet taken, the next one in bit 0
-    uint32_t BitsHeld = 0;
-    uint64_t BytesTaken = 0; // data bytes moved into Window so far
-    uint32_t CodeWidth = 3;
-    uint32_t CodeMask = 7;
-};
-
-// The next code of CodeWidth bits, or NoMoreCodes when the data holds fewer bits.
-uint32_t NextCode(CodeReaderState& state);
 
 // The place of the next pixel: image row Row (top-down), column Column; the
 // stored row that receives it starts at RowStart.
