@@ -413,8 +413,8 @@ uint32_t TDecoder::Run() {
         // The common case first: a sound string, or one that the previous
         // string and its first pixel make (the code not yet defined), that
         // fits with the chunks' overrun. Clear and end codes have no sound
-        // string. The two branches end alike on purpose: joined, or through a
-        // shared lambda, the loop measured 15 to 20% slower.
+        // string. The two branches end alike on purpose: with the ending in a
+        // shared lambda the loop measured 8 to 25% slower.
         if (code < nextFree) {
             const TChunkEntry& entry = chunks[code];
             const uint32_t length = entry.Length;
