@@ -7,7 +7,6 @@
 #include <atomic>
 #include <bit>
 #include <cstring>
-#include <memory>
 
 namespace {
 

@@ -1,7 +1,7 @@
 #pragma once
 // The LZW raster decoder: one frame's encoded raster (minimum code size, then
-// data sub-blocks) into colour-table indices, written straight into the pixel
-// rows of a device-independent bitmap (bottom-up, rows padded to 4 bytes).
+// data sub-blocks) into colour-table indices, written into the pixel rows of
+// a device-independent bitmap (bottom-up, rows padded to 4 bytes).
 
 #include "rtl/Graphic.h"
 #include "rtl/Streams.h"

@@ -174,11 +174,11 @@ TBmpLayout ReadLayout(const uint8_t* header, int64_t available) {
 void TBitmap::Adopt(std::vector<uint8_t> bytes, size_t start, const TBmpLayout& layout) {
     PixelsChanging();
     const uint8_t* quads = bytes.data() + start + layout.PaletteAt;
-    const uint32_t count = layout.Colors;
-    Palette_.Colors.SetCount(count);
+    Palette_.Colors.SetCount(layout.Colors);
+    const size_t count = Palette_.Colors.size();
     TColor* colors = Palette_.Colors.begin();
     // Blue, green, red, reserved: the colour value is the first three reversed.
-    for (uint32_t i = 0; i < count; ++i)
+    for (size_t i = 0; i < count; ++i)
         colors[i] = __builtin_bswap32(GetLE32(quads + 4 * i)) >> 8;
     const size_t offset = start + layout.PixelOffset;
     if (layout.TopDown) {
