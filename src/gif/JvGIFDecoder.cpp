@@ -1,4 +1,5 @@
 #include "gif/JvGIFDecoder.h"
+#include "gif/JvGIFDecoderState.h"
 
 #include "gif/JvGIF.h"
 #include "rtl/Errors.h"
@@ -7,67 +8,6 @@
 #include <atomic>
 #include <bit>
 #include <cstring>
-
-namespace {
-
-constexpr uint32_t MaxCodes = 4096;
-constexpr uint32_t MaxCodeWidth = 12;
-// The expansion stack: one string of at most 4096 pixels plus the pixel a
-// not-yet-defined code appends; more means the dictionary runs in a circle.
-constexpr uint32_t StackLimit = 4096;
-
-// One dictionary entry, in one 16-byte record so that adding an entry
-// touches one cache line.
-//
-// Prefix and Suffix are the dictionary as the decoding rules define it:
-// damaged data that reaches entries never assigned finds zeros there. Only
-// the entries below FirstFree are cleared; entries from the high-water mark
-// on count as zero without being read, which spares small frames the
-// clearing of the whole table.
-//
-// The rest keeps the same string for fast output, for the codes whose prefix
-// chain is known to be sound (strictly decreasing down to a root): the
-// string's last one to eight pixels, the code of the part before them (a
-// multiple of eight pixels long), its length and its first pixel. Every
-// other code has Length 0 and is expanded step by step through Prefix and
-// Suffix instead. Only entries below NextFree are ever read, so this part
-// needs no clearing.
-struct TChunkEntry {
-    uint8_t Tail[8];
-    uint16_t Length;
-    uint16_t ChunkPrefix;
-    uint8_t First;
-    uint8_t Suffix;
-    uint16_t Prefix;
-};
-static_assert(sizeof(TChunkEntry) == 16);
-
-// Strings written with whole chunks may run up to this many bytes past their end.
-constexpr uint32_t ChunkSlack = 7;
-// The sub-blocks' data gathers without its length bytes in a buffer of this
-// size, so that taking a code knows nothing of sub-blocks.
-constexpr uint32_t GatherSize = 4096;
-// Taking a code answers this once the data cannot fill another code.
-constexpr uint32_t NoMoreCodes = 0xFFFF;
-// Decoded pixels gather in a buffer of this size before they reach the rows.
-constexpr uint32_t OutputSize = 16384;
-// A string the general path writes: the stack's worth, with the chunks' overrun.
-constexpr uint32_t LongestWrite = StackLimit + 16;
-
-} // namespace
-
-// Work space of one decode (about 100 KB).
-struct TDecodeTables {
-    TChunkEntry Chunks[MaxCodes];
-    uint8_t Stack[StackLimit + 16];
-    uint8_t Output[OutputSize + ChunkSlack + 1];
-    uint8_t Gathered[GatherSize];
-    // The clear code and the last pixel root the root entries were set up
-    // for; later codes never write there, so the next decode with the same
-    // two reuses them. 0 when not set up.
-    uint32_t RootsClearCode = 0;
-    uint32_t RootsLimit = 0;
-};
 
 namespace {
 
@@ -98,123 +38,6 @@ private:
 } // namespace
 
 namespace {
-
-// Walks the raster's sub-blocks once, handing out their data.
-struct TSubBlocks {
-    const uint8_t* Next; // next unread byte of the raster stream
-    const uint8_t* End;
-    uint32_t BlockLeft = 0; // data bytes left in the current sub-block
-
-    // Copies up to room data bytes to out; fewer only where the data ends.
-    size_t Gather(uint8_t* out, size_t room) {
-        size_t filled = 0;
-        while (filled < room) {
-            if (BlockLeft == 0) {
-                if (Next >= End)
-                    break;
-                // A length byte; zero lengths (the terminator too) add nothing.
-                const uint32_t length = *Next++;
-                BlockLeft = uint32_t(std::min<ptrdiff_t>(length, End - Next));
-                continue;
-            }
-            const size_t n = std::min<size_t>(BlockLeft, room - filled);
-            std::memcpy(out + filled, Next, n);
-            Next += n;
-            BlockLeft -= uint32_t(n);
-            filled += n;
-        }
-        return filled;
-    }
-};
-
-// Reads codes least significant bit first from the gathered data, holding up
-// to 64 bits.
-struct TCodeReader {
-    const uint8_t* Next = nullptr; // next gathered byte not yet in Window
-    const uint8_t* End = nullptr;  // end of the gathered data
-    uint64_t Window = 0;           // bits read but not yet taken, the next one in bit 0
-    uint32_t BitsHeld = 0;
-    uint32_t CodeWidth = 3;
-    uint32_t CodeMask = 7;
-};
-
-// What the reader needs only when its gathered data runs short.
-struct TCodeSource {
-    TSubBlocks Blocks;
-    uint8_t* Gathered;
-    uint64_t TakenBefore = 0; // data bytes moved into Window before Gathered's current data
-
-    uint64_t BytesTaken(const TCodeReader& r) const { return TakenBefore + uint64_t(r.Next - Gathered); }
-};
-
-// Moves the next bytes into the window: eight at a time where eight are
-// gathered; the extra bits above BitsHeld are the data that follows, so
-// that a later read ORs the same bits over them.
-inline bool FillQuickly(TCodeReader& s) {
-    if constexpr (std::endian::native == std::endian::little) {
-        if (s.End - s.Next >= 8) {
-            uint64_t v;
-            std::memcpy(&v, s.Next, 8);
-            s.Window |= v << s.BitsHeld;
-            const uint32_t n = (63 - s.BitsHeld) >> 3;
-            s.Next += n;
-            s.BitsHeld += 8 * n;
-            return true;
-        }
-    }
-    return false;
-}
-
-// Gathers more data, then fills the window as far as the data goes; state
-// goes in and out by value so that the decoder's own copy stays in registers.
-TCodeReader Refill(TCodeReader s, TCodeSource& source) {
-    if (s.End - s.Next < 8) {
-        const auto keep = size_t(s.End - s.Next);
-        source.TakenBefore += uint64_t(s.Next - source.Gathered);
-        std::memmove(source.Gathered, s.Next, keep);
-        s.Next = source.Gathered;
-        s.End = source.Gathered + keep + source.Blocks.Gather(source.Gathered + keep, GatherSize - keep);
-    }
-    if (!FillQuickly(s)) {
-        while (s.BitsHeld <= 56 && s.Next < s.End) {
-            s.Window |= uint64_t(*s.Next++) << s.BitsHeld;
-            s.BitsHeld += 8;
-        }
-    }
-    return s;
-}
-
-// The next code of CodeWidth bits, or NoMoreCodes when the data holds fewer bits.
-inline uint32_t TakeCode(TCodeReader& s, TCodeSource& source) {
-    if (s.BitsHeld < s.CodeWidth && !FillQuickly(s)) {
-        s = Refill(s, source);
-        if (s.BitsHeld < s.CodeWidth)
-            return NoMoreCodes;
-    }
-    const auto code = static_cast<uint32_t>(s.Window) & s.CodeMask;
-    s.Window >>= s.CodeWidth;
-    s.BitsHeld -= s.CodeWidth;
-    return code;
-}
-
-// Where a reader that fetches whole sub-blocks only when short of bits would
-// stand after being asked for bitsNeeded bits: the progress position.
-struct TBlockPosition {
-    const uint8_t* Data;
-    size_t Size;
-    size_t Position = 1;
-    uint64_t BitsRead = 0;
-
-    size_t Advance(uint64_t bitsNeeded) {
-        while (BitsRead < bitsNeeded && Position < Size) {
-            const size_t length = Data[Position++];
-            const size_t taken = std::min(length, Size - Position);
-            Position += taken;
-            BitsRead += 8 * uint64_t(taken);
-        }
-        return Position;
-    }
-};
 
 inline RasterCursor AdvanceRow(RasterCursor c) {
     c.Column = 0;
@@ -261,8 +84,26 @@ inline void PackPixels(uint8_t* row, int32_t column, int32_t bits, const uint8_t
         *out = uint8_t(byte);
 }
 
+} // namespace
+
 // Writes a run of pixels in order, across row ends, until the frame is complete.
 RasterCursor EmitRun(RasterCursor c, const uint8_t* pixels, uint32_t count) {
+    // Whole rows of one byte per pixel in order, the common case, without
+    // the general cursor's bookkeeping per row.
+    if (c.PixelBits == 8 && !c.Interlaced && c.Column == 0 && c.Row < c.RowCount) {
+        const auto width = uint32_t(c.PixelsPerRow);
+        uint8_t* row = c.RowStart;
+        int32_t y = c.Row;
+        while (count >= width && y < c.RowCount) {
+            std::memcpy(row, pixels, width);
+            pixels += width;
+            count -= width;
+            row -= c.Stride;
+            ++y;
+        }
+        c.Row = y;
+        c.RowStart = y < c.RowCount ? row : nullptr;
+    }
     while (count != 0 && c.Row < c.RowCount) {
         const uint32_t room = uint32_t(c.PixelsPerRow - c.Column);
         const uint32_t n = std::min(count, room);
@@ -279,6 +120,9 @@ RasterCursor EmitRun(RasterCursor c, const uint8_t* pixels, uint32_t count) {
     return c;
 }
 
+
+namespace {
+
 // Writes the string of a sound code at out, chunk by chunk from its end; may
 // write up to ChunkSlack bytes beyond it.
 inline void WriteString(const TChunkEntry* chunks, uint32_t code, uint32_t length, uint8_t* out) {
@@ -292,23 +136,11 @@ inline void WriteString(const TChunkEntry* chunks, uint32_t code, uint32_t lengt
     }
 }
 
-struct TDecoder {
+// The decoder of frames above LinearLimit pixels. Local to this file: its loop
+// is then inlined where the decoder is a local variable, whose fields stay in
+// registers (large frames measured up to a quarter slower otherwise).
+struct TDecoder : TDecodeJob {
     TCodeReader Reader;
-    TCodeSource Source;
-    RasterCursor Cursor;
-    TDecodeTables* Tables;
-    uint32_t PixelMask;
-    // Codes above this are strings of the dictionary, codes up to it pixels.
-    uint32_t RootLimit;
-    uint32_t ClearCode;
-    uint32_t EndCode;
-    uint32_t FirstFree;
-    uint32_t InitialWidth;
-    bool AcceptCorrupt;
-    bool Corrupt;
-    const TDecodeProgress* Progress;
-    const uint8_t* Data;
-    size_t Size;
 
     template <bool Listening>
     uint32_t Run();
@@ -320,9 +152,9 @@ struct TDecoder {
 // pixel stores (which may alias anything in memory) do not force reloads.
 template <bool Listening>
 uint32_t TDecoder::Run() {
-    TChunkEntry* const chunks = Tables->Chunks;
+    TChunkEntry* const chunks = Tables->Chunked.Chunks;
     uint8_t* const stack = Tables->Stack;
-    uint8_t* const buffer = Tables->Output;
+    uint8_t* const buffer = Tables->Chunked.Output;
     TCodeReader r = Reader;
     TCodeSource& source = Source;
     RasterCursor c = Cursor;
@@ -390,7 +222,7 @@ uint32_t TDecoder::Run() {
         }
     };
     auto report = [&](uint32_t code) {
-        const uint64_t needed = code == NoMoreCodes ? ~uint64_t(0) : 8 * source.BytesTaken(r) - r.BitsHeld;
+        const uint64_t needed = code == NoMoreCodes ? ~uint64_t(0) : r.BitsTaken(source);
         const size_t at = position.Advance(needed);
         (*Progress)(psRunning, uint8_t(double(at) / double(Size) * 100), std::string());
     };
@@ -545,6 +377,7 @@ uint32_t TDecoder::Run() {
 
 } // namespace
 
+
 uint64_t RasterStride(uint64_t pixelsPerRow, uint64_t pixelBits) {
     return (pixelsPerRow * pixelBits + 31) / 32 * 4;
 }
@@ -629,27 +462,37 @@ void DecodeFrameRaster(TMemoryStream& raster, const TRasterDestination& destinat
         // A colour table larger than the code size does not turn dictionary
         // codes into pixels: only codes below the clear code are roots.
         const uint32_t rootLimit = std::min(pixelMask, clearCode - 1);
-        if (t.RootsClearCode != clearCode || t.RootsLimit != rootLimit) {
+        const uint64_t framePixels = uint64_t(std::max(destination.PixelsPerRow, 0)) *
+                                     uint64_t(std::max(destination.RowCount, 0));
+        const bool linear = framePixels <= LinearLimit;
+        if (t.RootsClearCode != clearCode || t.RootsLimit != rootLimit || t.RootsLinear != linear) {
             for (uint32_t i = 0; i < clearCode + 2; ++i) {
-                TChunkEntry& root = t.Chunks[i];
-                root = TChunkEntry{};
                 const bool pixel = i <= rootLimit;
-                root.Length = pixel ? 1 : 0;
-                root.First = uint8_t(i);
-                root.Tail[0] = uint8_t(i);
+                if (linear) {
+                    t.Linear.Spans[i] = pixel ? i | 1u << 16 : 0u;
+                    t.Linear.Prefix[i] = 0;
+                    t.Linear.Suffix[i] = 0;
+                } else {
+                    TChunkEntry& root = t.Chunked.Chunks[i];
+                    root = TChunkEntry{};
+                    root.Length = pixel ? 1 : 0;
+                    root.First = uint8_t(i);
+                    root.Tail[0] = uint8_t(i);
+                }
+            }
+            if (linear) {
+                for (uint32_t i = 0; i < LinearStart; ++i)
+                    t.Linear.Pixels[i] = uint8_t(i);
             }
             t.RootsClearCode = clearCode;
             t.RootsLimit = rootLimit;
+            t.RootsLinear = linear;
         }
 
-        TDecoder d{};
+        TDecodeJob d{};
         d.Source.Blocks.Next = data + 1;
         d.Source.Blocks.End = data + length;
         d.Source.Gathered = t.Gathered;
-        d.Reader.Next = t.Gathered;
-        d.Reader.End = t.Gathered;
-        d.Reader.CodeWidth = m + 1;
-        d.Reader.CodeMask = (1u << (m + 1)) - 1;
         RasterCursor& c = d.Cursor;
         c.PixelsPerRow = std::max(destination.PixelsPerRow, 0);
         c.RowCount = std::max(destination.RowCount, 0);
@@ -674,11 +517,25 @@ void DecodeFrameRaster(TMemoryStream& raster, const TRasterDestination& destinat
         d.Data = data;
         d.Size = length;
 
-        const uint32_t last = listening ? d.Run<true>() : d.Run<false>();
+        uint32_t last;
+        if (linear) {
+            TSmallFrameDecoder small{d};
+            last = listening ? small.Run<true>() : small.Run<false>();
+            d = small;
+        } else {
+            TDecoder large{d, TCodeReader{}};
+            large.Reader.Next = t.Gathered;
+            large.Reader.End = t.Gathered;
+            large.Reader.CodeWidth = m + 1;
+            large.Reader.CodeMask = (1u << (m + 1)) - 1;
+            last = listening ? large.Run<true>() : large.Run<false>();
+            large.BitsTaken = large.Reader.BitsTaken(large.Source);
+            d = large;
+        }
 
         // Leave the stream where a reader of whole sub-blocks would stand.
         TBlockPosition position{data, length};
-        const uint64_t used = last == NoMoreCodes ? ~uint64_t(0) : 8 * d.Source.BytesTaken(d.Reader) - d.Reader.BitsHeld;
+        const uint64_t used = last == NoMoreCodes ? ~uint64_t(0) : d.BitsTaken;
         raster.SetPosition(start + int64_t(position.Advance(used)));
 
         // Data that ran out before the last row is damage; after it, a raster

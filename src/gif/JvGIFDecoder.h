@@ -45,6 +45,11 @@ void EmitPixel(uint32_t value, RasterCursor& cursor);
 // pass on when a pass is used up.
 int32_t NextInterlacedRow(int32_t row, int32_t rowCount, int32_t& pass);
 
+// Frames of at most this many pixels decode with a dictionary that keeps the
+// whole output and points into it; larger ones with one that holds its
+// strings' ends. Both give the same results.
+constexpr uint64_t SmallFramePixels = 48 * 1024;
+
 // Decodes the raster stream from its position into destination. corrupt comes
 // back true when damage was tolerated (acceptCorrupt); otherwise damage
 // raises. progress may be null: then nothing is reported and nothing is spent on it.

@@ -1,0 +1,253 @@
+#pragma once
+// The LZW decoder's inside, shared by its two loops (large frames in
+// JvGIFDecoder.cpp, small frames in JvGIFSmallFrames.cpp): the dictionaries,
+// the code reader and the decoder's record. Only those two files include it.
+
+#include "gif/JvGIFDecoder.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+constexpr uint32_t MaxCodes = 4096;
+constexpr uint32_t MaxCodeWidth = 12;
+// The expansion stack: one string of at most 4096 pixels plus the pixel a
+// not-yet-defined code appends; more means the dictionary runs in a circle.
+constexpr uint32_t StackLimit = 4096;
+
+// One dictionary entry, in one 16-byte record so that adding an entry
+// touches one cache line.
+//
+// Prefix and Suffix are the dictionary as the decoding rules define it:
+// damaged data that reaches entries never assigned finds zeros there. Only
+// the entries below FirstFree are cleared; entries from the high-water mark
+// on count as zero without being read, which spares a frame the clearing of
+// the whole table.
+//
+// The rest keeps the same string for fast output, for the codes whose prefix
+// chain is known to be sound (strictly decreasing down to a root): the
+// string's last one to eight pixels, the code of the part before them (a
+// multiple of eight pixels long), its length and its first pixel. Every
+// other code has Length 0 and is expanded step by step through Prefix and
+// Suffix instead. Only entries below NextFree are ever read, so this part
+// needs no clearing.
+struct TChunkEntry {
+    uint8_t Tail[8];
+    uint16_t Length;
+    uint16_t ChunkPrefix;
+    uint8_t First;
+    uint8_t Suffix;
+    uint16_t Prefix;
+};
+static_assert(sizeof(TChunkEntry) == 16);
+
+// Strings written with whole chunks may run up to this many bytes past their end.
+constexpr uint32_t ChunkSlack = 7;
+// The sub-blocks' data gathers without its length bytes in a buffer of this
+// size, so that taking a code knows nothing of sub-blocks.
+constexpr uint32_t GatherSize = 4096;
+// Taking a code answers this once the data cannot fill another code.
+constexpr uint32_t NoMoreCodes = 0xFFFF;
+// Decoded pixels gather in a buffer of this size before they reach the rows.
+constexpr uint32_t OutputSize = 16384;
+// A string the general path writes: the stack's worth, with the chunks' overrun.
+constexpr uint32_t LongestWrite = StackLimit + 16;
+// Frames of at most this many pixels decode with the linear dictionary.
+constexpr uint32_t LinearLimit = uint32_t(SmallFramePixels);
+// Where the linear dictionary's output starts, after the root pixels.
+constexpr uint32_t LinearStart = 256;
+// A string's length in the linear dictionary's record of the previous string when it is not sound.
+constexpr uint32_t NotSound = 0xFFFF;
+
+// The dictionary of a large frame: entries that hold their strings' ends,
+// and an output buffer emptied into the rows whenever it fills.
+struct TChunkTables {
+    TChunkEntry Chunks[MaxCodes];
+    uint8_t Output[OutputSize + ChunkSlack + 1];
+};
+
+// The dictionary of a frame of at most LinearLimit pixels: its whole output
+// stays in one buffer, so an entry is where its string was first written
+// (every entry is a string written before plus the pixel written right after
+// it). Adding an entry is one store, and writing a string one copy.
+struct TLinearTables {
+    // Position in Pixels | Length << 16; Length 0 when the string is not sound.
+    uint32_t Spans[MaxCodes];
+    // The dictionary as the decoding rules define it, for damaged data.
+    uint16_t Prefix[MaxCodes];
+    uint8_t Suffix[MaxCodes];
+    // The root pixels 0 to 255 at their own positions, then the output.
+    uint8_t Pixels[LinearStart + LinearLimit + LongestWrite + ChunkSlack + 1];
+};
+static_assert(LinearStart + LinearLimit + LongestWrite <= 0xFFFF, "positions must fit 16 bits");
+
+// Work space of one decode (about 100 KB).
+struct TDecodeTables {
+    union {
+        TChunkTables Chunked;
+        TLinearTables Linear;
+    };
+    uint8_t Stack[StackLimit + 16];
+    uint8_t Gathered[GatherSize];
+    // What the root entries were set up for; later codes never write there,
+    // so the next decode with the same three reuses them. 0 when not set up.
+    uint32_t RootsClearCode = 0;
+    uint32_t RootsLimit = 0;
+    bool RootsLinear = false;
+
+    TDecodeTables() {}
+};
+
+// Walks the raster's sub-blocks once, handing out their data.
+struct TSubBlocks {
+    const uint8_t* Next; // next unread byte of the raster stream
+    const uint8_t* End;
+    uint32_t BlockLeft = 0; // data bytes left in the current sub-block
+
+    // Copies up to room data bytes to out; fewer only where the data ends.
+    size_t Gather(uint8_t* out, size_t room) {
+        size_t filled = 0;
+        while (filled < room) {
+            if (BlockLeft == 0) {
+                if (Next >= End)
+                    break;
+                // A length byte; zero lengths (the terminator too) add nothing.
+                const uint32_t length = *Next++;
+                BlockLeft = uint32_t(std::min<ptrdiff_t>(length, End - Next));
+                continue;
+            }
+            const size_t n = std::min<size_t>(BlockLeft, room - filled);
+            std::memcpy(out + filled, Next, n);
+            Next += n;
+            BlockLeft -= uint32_t(n);
+            filled += n;
+        }
+        return filled;
+    }
+};
+
+// What a code reader needs only when its gathered data runs short.
+struct TCodeSource {
+    TSubBlocks Blocks;
+    uint8_t* Gathered;
+    uint64_t TakenBefore = 0; // data bytes dropped from Gathered before its current data
+};
+
+// Reads codes least significant bit first from the gathered data, holding up
+// to 64 bits.
+struct TCodeReader {
+    const uint8_t* Next = nullptr; // next gathered byte not yet in Window
+    const uint8_t* End = nullptr;  // end of the gathered data
+    uint64_t Window = 0;           // bits read but not yet taken, the next one in bit 0
+    uint32_t BitsHeld = 0;
+    uint32_t CodeWidth = 3;
+    uint32_t CodeMask = 7;
+
+    uint64_t BitsTaken(const TCodeSource& source) const {
+        return 8 * (source.TakenBefore + uint64_t(Next - source.Gathered)) - BitsHeld;
+    }
+};
+
+// Moves the next bytes into the window: eight at a time where eight are
+// gathered; the extra bits above BitsHeld are the data that follows, so
+// that a later read ORs the same bits over them.
+inline bool FillQuickly(TCodeReader& s) {
+    if constexpr (std::endian::native == std::endian::little) {
+        if (s.End - s.Next >= 8) {
+            uint64_t v;
+            std::memcpy(&v, s.Next, 8);
+            s.Window |= v << s.BitsHeld;
+            const uint32_t n = (63 - s.BitsHeld) >> 3;
+            s.Next += n;
+            s.BitsHeld += 8 * n;
+            return true;
+        }
+    }
+    return false;
+}
+
+// Gathers more data, then fills the window as far as the data goes; state
+// goes in and out by value so that the decoder's own copy stays in registers.
+// Local to each file that includes it, so each loop's calls stay local.
+static TCodeReader Refill(TCodeReader s, TCodeSource& source) {
+    if (s.End - s.Next < 8) {
+        const auto keep = size_t(s.End - s.Next);
+        source.TakenBefore += uint64_t(s.Next - source.Gathered);
+        std::memmove(source.Gathered, s.Next, keep);
+        s.Next = source.Gathered;
+        s.End = source.Gathered + keep + source.Blocks.Gather(source.Gathered + keep, GatherSize - keep);
+    }
+    if (!FillQuickly(s)) {
+        while (s.BitsHeld <= 56 && s.Next < s.End) {
+            s.Window |= uint64_t(*s.Next++) << s.BitsHeld;
+            s.BitsHeld += 8;
+        }
+    }
+    return s;
+}
+
+// The next code of CodeWidth bits, or NoMoreCodes when the data holds fewer bits.
+inline uint32_t TakeCode(TCodeReader& s, TCodeSource& source) {
+    if (s.BitsHeld < s.CodeWidth && !FillQuickly(s)) {
+        s = Refill(s, source);
+        if (s.BitsHeld < s.CodeWidth)
+            return NoMoreCodes;
+    }
+    const auto code = static_cast<uint32_t>(s.Window) & s.CodeMask;
+    s.Window >>= s.CodeWidth;
+    s.BitsHeld -= s.CodeWidth;
+    return code;
+}
+
+// Where a reader that fetches whole sub-blocks only when short of bits would
+// stand after being asked for bitsNeeded bits: the progress position.
+struct TBlockPosition {
+    const uint8_t* Data;
+    size_t Size;
+    size_t Position = 1;
+    uint64_t BitsRead = 0;
+
+    size_t Advance(uint64_t bitsNeeded) {
+        while (BitsRead < bitsNeeded && Position < Size) {
+            const size_t length = Data[Position++];
+            const size_t taken = std::min(length, Size - Position);
+            Position += taken;
+            BitsRead += 8 * uint64_t(taken);
+        }
+        return Position;
+    }
+};
+
+// Writes a run of pixels in order, across row ends, until the frame is complete.
+RasterCursor EmitRun(RasterCursor c, const uint8_t* pixels, uint32_t count);
+
+// What a decoding loop works from, and what it reports back.
+struct TDecodeJob {
+    TCodeSource Source;
+    RasterCursor Cursor;
+    TDecodeTables* Tables;
+    uint32_t PixelMask;
+    // Codes above this are strings of the dictionary, codes up to it pixels.
+    uint32_t RootLimit;
+    uint32_t ClearCode;
+    uint32_t EndCode;
+    uint32_t FirstFree;
+    uint32_t InitialWidth;
+    bool AcceptCorrupt;
+    bool Corrupt;
+    const TDecodeProgress* Progress;
+    const uint8_t* Data;
+    size_t Size;
+    // The bits of data the decode took, set when it ends.
+    uint64_t BitsTaken = 0;
+};
+
+// The decoding loop for frames of at most LinearLimit pixels.
+struct TSmallFrameDecoder : TDecodeJob {
+    // Answers the last code taken, NoMoreCodes when the data ran out.
+    template <bool Listening>
+    uint32_t Run();
+};
+
