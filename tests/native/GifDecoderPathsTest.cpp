@@ -98,6 +98,15 @@ struct Lcg {
 
 int BitsFor(int depth) { return depth == 1 ? 1 : depth <= 4 ? 4 : 8; }
 
+// Mostly a few rows; one time in eight enough rows that the frame decodes
+// with the large frames' dictionary rather than the small frames' one.
+int RowsFor(Lcg& random, int width, uint32_t fewRows)
+{
+    if (width > 0 && random.Next(8) == 0)
+        return int(SmallFramePixels / uint64_t(width)) + 1 + int(random.Next(fewRows));
+    return int(random.Next(fewRows));
+}
+
 }  // namespace
 
 // Strings that fit their row, strings that cross one or many row ends, rows
@@ -136,14 +145,14 @@ TEST(GifDecoderPaths, StringsAcrossRowEndsAndPackedRows)
 
 // The decoder's tables are kept from one raster to the next and hold the last
 // one's entries: each raster still decodes as the reference decoder does,
-// damaged ones too, whatever code size came before.
+// damaged ones too, whatever code size and frame size came before.
 TEST(GifDecoderPaths, TablesKeptBetweenRasters)
 {
     Lcg random{77};
     for (int round = 0; round < 300; ++round) {
         const int depth = 2 + int(random.Next(7));
         const int width = 1 + int(random.Next(40));
-        const int height = 1 + int(random.Next(20));
+        const int height = 1 + RowsFor(random, width, 20);
         Bytes indices(size_t(width) * height);
         for (auto& v : indices)
             v = uint8_t(random.Next(random.Next(3) == 0 ? 2 : 1u << depth));
@@ -220,9 +229,9 @@ TEST(GifDecoderPaths, LongestStringsAtTheEntryLimit)
 
 // Damaged and odd rasters (random codes, codes above the next free one,
 // circles in the dictionary, clear codes anywhere, cut data, code sizes out
-// of range, tables larger or smaller than the code size) decode exactly as
-// the step-by-step reference decoder does, with damage accepted and refused,
-// and the same with a progress listener as without.
+// of range, tables larger or smaller than the code size), in small frames and
+// large ones, decode exactly as the step-by-step reference decoder does, with
+// damage accepted and refused, and the same with a progress listener as without.
 TEST(GifDecoderPaths, DamagedDataAsTheReferenceDecoder)
 {
     Lcg random{2026};
@@ -230,7 +239,7 @@ TEST(GifDecoderPaths, DamagedDataAsTheReferenceDecoder)
         const int depth = 1 + int(random.Next(8));
         const int bits = BitsFor(depth);
         const int width = int(random.Next(24));
-        const int height = int(random.Next(24));
+        const int height = RowsFor(random, width, 24);
         const bool interlaced = random.Next(3) == 0;
         int m = std::clamp(depth + int(random.Next(3)) - 1, 2, 8);
         Bytes raster;
