@@ -5,6 +5,7 @@
 #include "rtl/Streams.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <limits>
 
@@ -178,7 +179,18 @@ void TBitmap::Adopt(std::vector<uint8_t> bytes, size_t start, const TBmpLayout& 
     const size_t count = Palette_.Colors.size();
     TColor* colors = Palette_.Colors.begin();
     // Blue, green, red, reserved: the colour value is the first three reversed.
-    for (size_t i = 0; i < count; ++i)
+    size_t i = 0;
+    if constexpr (std::endian::native == std::endian::little) {
+        // Two at a time: the eight bytes reversed hold both entries' colours,
+        // in the wrong order and a byte too high.
+        for (; i + 2 <= count; i += 2) {
+            uint64_t two;
+            std::memcpy(&two, quads + 4 * i, 8);
+            two = (std::rotr(__builtin_bswap64(two), 32) >> 8) & 0x00FFFFFF00FFFFFFull;
+            std::memcpy(colors + i, &two, 8);
+        }
+    }
+    for (; i < count; ++i)
         colors[i] = __builtin_bswap32(GetLE32(quads + 4 * i)) >> 8;
     const size_t offset = start + layout.PixelOffset;
     if (layout.TopDown) {
