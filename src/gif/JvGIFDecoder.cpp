@@ -120,7 +120,6 @@ RasterCursor EmitRun(RasterCursor c, const uint8_t* pixels, uint32_t count) {
     return c;
 }
 
-
 namespace {
 
 // Writes the string of a sound code at out, chunk by chunk from its end; may
@@ -376,7 +375,6 @@ uint32_t TDecoder::Run() {
 }
 
 } // namespace
-
 
 uint64_t RasterStride(uint64_t pixelsPerRow, uint64_t pixelBits) {
     return (pixelsPerRow * pixelBits + 31) / 32 * 4;

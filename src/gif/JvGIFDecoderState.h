@@ -96,8 +96,6 @@ struct TDecodeTables {
     uint32_t RootsClearCode = 0;
     uint32_t RootsLimit = 0;
     bool RootsLinear = false;
-
-    TDecodeTables() {}
 };
 
 // Walks the raster's sub-blocks once, handing out their data.
