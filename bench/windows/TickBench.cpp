@@ -20,7 +20,7 @@
 #include "rtl/Streams.h"
 #include "ui/Application.h"
 #include "ui/Forms.h"
-#include "ui/ScopedWin.h"
+#include "win/ScopedWin.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
 #include "app/SetupLauncherWin.h"
 
 #include "rtl/Errors.h"
-#include "ui/ScopedWin.h"
-#include "ui/WinText.h"
+#include "win/ScopedWin.h"
+#include "win/WinText.h"
 
 #include <windows.h>
 #include <lm.h>

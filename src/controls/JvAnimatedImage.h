@@ -10,7 +10,7 @@
 #include "graphics/Canvas.h"
 #include "rtl/Bitmap.h"
 #include "ui/Controls.h"
-#include "ui/CriticalSection.h"
+#include "win/CriticalSection.h"
 
 class TGraphic;
 

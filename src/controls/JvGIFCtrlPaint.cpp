@@ -4,8 +4,8 @@
 
 #include "controls/JvGIFCtrl.h"
 
-#include "ui/ScopedWin.h"
 #include "ui/WinControl.h"
+#include "win/ScopedWin.h"
 
 void TJvGIFAnimator::RenderContent() {
     PaintBackgroundAndImage();

@@ -11,9 +11,9 @@
 #include <string>
 
 #include "ui/Component.h"
-#include "ui/CriticalSection.h"
 #include "ui/Thread.h"
 #include "ui/WindowTimer.h"
+#include "win/CriticalSection.h"
 
 enum TJvTimerEventTime { tetPre, tetPost };
 

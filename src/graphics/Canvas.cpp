@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "rtl/Errors.h"
-#include "ui/WinText.h"
+#include "win/WinText.h"
 
 COLORREF ColorToRGB(TColor color) {
     if (IsSystemColor(color))

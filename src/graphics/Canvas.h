@@ -10,8 +10,8 @@
 
 #include "rtl/Colors.h"
 #include "rtl/Graphic.h"
-#include "ui/CriticalSection.h"
-#include "ui/ScopedWin.h"
+#include "win/CriticalSection.h"
+#include "win/ScopedWin.h"
 
 // System colours resolved to RGB; other values lose their high byte.
 COLORREF ColorToRGB(TColor color);

@@ -6,7 +6,7 @@
 #include "rtl/Errors.h"
 #include "ui/Forms.h"
 #include "ui/Synchronize.h"
-#include "ui/WinText.h"
+#include "win/WinText.h"
 
 TApplication* Application = nullptr;
 

@@ -1,7 +1,7 @@
 #include "ui/StdCtrls.h"
 
 #include "ui/Reader.h"
-#include "ui/WinText.h"
+#include "win/WinText.h"
 
 // ---- TLabel
 

@@ -4,7 +4,7 @@
 #include <deque>
 #include <exception>
 
-#include "ui/ScopedWin.h"
+#include "win/ScopedWin.h"
 
 namespace {
 

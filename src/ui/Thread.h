@@ -14,7 +14,7 @@
 #include <exception>
 #include <functional>
 
-#include "ui/ScopedWin.h"
+#include "win/ScopedWin.h"
 
 enum TThreadPriority { tpIdle, tpLowest, tpLower, tpNormal, tpHigher, tpHighest, tpTimeCritical };
 

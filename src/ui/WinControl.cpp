@@ -7,7 +7,7 @@
 
 #include "rtl/Errors.h"
 #include "ui/Reader.h"
-#include "ui/WinText.h"
+#include "win/WinText.h"
 
 namespace {
 

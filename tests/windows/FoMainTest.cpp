@@ -8,7 +8,7 @@
 #include "TestSupport.h"
 #include "app/uFoMain.h"
 #include "rtl/Errors.h"
-#include "ui/WinText.h"
+#include "win/WinText.h"
 
 namespace {
 

@@ -20,7 +20,7 @@
 
 #include "GifWriter.h"
 #include "TestFiles.h"
-#include "ui/ScopedWin.h"
+#include "win/ScopedWin.h"
 
 namespace {
 

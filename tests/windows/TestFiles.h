@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "ui/WinText.h"
+#include "win/WinText.h"
 
 // The Windows path of a file of the build tree, given its path on the build
 // host (Wine maps the host's root to Z:).

@@ -13,7 +13,7 @@
 
 #include "ui/Application.h"
 #include "ui/Forms.h"
-#include "ui/ScopedWin.h"
+#include "win/ScopedWin.h"
 
 // Handles pending messages for a while, so that posted input arrives.
 void Pump(int milliseconds = 50);

@@ -14,8 +14,8 @@
 #include "controls/JvTimer.h"
 #include "rtl/Errors.h"
 #include "ui/Application.h"
-#include "ui/ScopedWin.h"
 #include "ui/Synchronize.h"
+#include "win/ScopedWin.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 // pictures of windows. Used by the end-to-end tests and by the headless demo.
 
 #include "ScreenPicture.h"
-#include "ui/ScopedWin.h"
-#include "ui/WinText.h"
+#include "win/ScopedWin.h"
+#include "win/WinText.h"
 
 #include <windows.h>
 

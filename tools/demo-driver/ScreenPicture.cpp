@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <fstream>
 
-#include "ui/ScopedWin.h"
+#include "win/ScopedWin.h"
 
 TScreenPicture TScreenPicture::Band(int top, int height) const {
     TScreenPicture band;

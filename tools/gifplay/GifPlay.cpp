@@ -28,8 +28,8 @@
 #include "rtl/Streams.h"
 #include "ui/Application.h"
 #include "ui/Forms.h"
-#include "ui/ScopedWin.h"
-#include "ui/WinText.h"
+#include "win/ScopedWin.h"
+#include "win/WinText.h"
 
 namespace {
 

@@ -31,7 +31,7 @@
 // A console program like setup itself, so that it sees the console it was
 // given; like setup with /HIDECONSOLE, it hides that console's window.
 
-#include "ui/WinText.h"
+#include "win/WinText.h"
 
 #include <windows.h>
 #include <tlhelp32.h>

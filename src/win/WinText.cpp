@@ -1,4 +1,4 @@
-#include "ui/WinText.h"
+#include "win/WinText.h"
 
 #include <windows.h>
 

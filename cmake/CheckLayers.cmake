@@ -1,0 +1,33 @@
+cmake_minimum_required(VERSION 3.25)
+# Fails when a source file includes a layer above its own. Run by the build
+# (target check_layers); SRC is the src folder, STAMP the file touched on success.
+set(layers rtl gif win graphics ui controls app)
+# What each layer may include besides itself. rtl and gif are portable; the
+# Win32 basics use nothing of the project.
+set(below_rtl "")
+set(below_gif rtl)
+set(below_win "")
+set(below_graphics rtl gif win)
+set(below_ui rtl gif win graphics)
+set(below_controls rtl gif win graphics ui)
+set(below_app rtl gif win graphics ui controls)
+
+set(faults "")
+foreach(layer IN LISTS layers)
+  file(GLOB files "${SRC}/${layer}/*.h" "${SRC}/${layer}/*.cpp")
+  foreach(file IN LISTS files)
+    file(STRINGS "${file}" includes REGEX "^[ \t]*#[ \t]*include[ \t]*\"[A-Za-z_]+/")
+    foreach(line IN LISTS includes)
+      string(REGEX REPLACE "^[^\"]*\"([A-Za-z_]+)/.*" "\\1" target "${line}")
+      if(NOT target STREQUAL layer AND NOT target IN_LIST below_${layer})
+        file(RELATIVE_PATH rel "${SRC}" "${file}")
+        string(STRIP "${line}" line)
+        string(APPEND faults "  ${rel}: ${line}\n")
+      endif()
+    endforeach()
+  endforeach()
+endforeach()
+if(faults)
+  message(FATAL_ERROR "Includes that point up the layers (rtl, gif, win, graphics, ui, controls, app):\n${faults}")
+endif()
+file(TOUCH "${STAMP}")
