@@ -1,7 +1,8 @@
 #pragma once
 // Colour values: plain RGB has red in the low byte, then green, then blue, and
-// 0 in the high byte; 0xFF in the high byte names a system colour by the index
-// in the low byte; 0x02 marks the palette-relative form (PaletteRelative, on
+// 0 in the high byte; a value with the high bit set names a system colour by
+// the index in its low byte (0xFF000005 and 0x80000005 are both the window
+// colour); 0x02 marks the palette-relative form (PaletteRelative, on
 // the Windows side, since system colours resolve there).
 
 #include <cstdint>
@@ -31,7 +32,7 @@ inline constexpr TColor clWindowText = clSystemColor | 8;
 inline constexpr TColor clBtnFace = clSystemColor | 15;
 inline constexpr TColor clBtnText = clSystemColor | 18;
 
-constexpr bool IsSystemColor(TColor color) { return (color & 0xFF000000) == clSystemColor; }
+constexpr bool IsSystemColor(TColor color) { return (color & 0x80000000) != 0; }
 constexpr TColor RGBColor(unsigned red, unsigned green, unsigned blue) {
     return (red & 0xFF) | (green & 0xFF) << 8 | (blue & 0xFF) << 16;
 }
