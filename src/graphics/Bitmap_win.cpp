@@ -36,15 +36,16 @@ public:
     ~TBitmapCanvas() override { FreeContext(); }
 
     void FreeContext() {
+        // The list's lock first: ReclaimContexts on another thread frees
+        // the listed contexts under it, and must not free this one twice.
+        TScopedLock<TCriticalSection> lock(ContextListLock());
         if (!Context_)
             return;
         SetHandle(nullptr);
         PaletteSelected_.reset();
         BitmapSelected_.reset();
         Context_.Reset();
-        TScopedLock<TCriticalSection> lock(ContextListLock());
-        auto& list = ContextList();
-        std::erase(list, this);
+        std::erase(ContextList(), this);
     }
 
 protected:
