@@ -122,8 +122,12 @@ TBitmap* TJvGIFFrame::FrameBitmap() {
     BuildBitmapStream(stream);
     // The stream's bytes become the bitmap's: the pixels are not copied again.
     CachedBitmap_->LoadFromStream(std::move(stream));
-    ClaimPixelBytes(uint64_t(CachedBitmap_->Stride()) * uint64_t(CachedBitmap_->Height()));
-    if (!CachedBitmap_->Monochrome())
-        CachedBitmap_->SetHandleType(bmDDB);
+    TBitmap& bitmap = *CachedBitmap_;
+    ClaimPixelBytes(uint64_t(bitmap.Stride()) * uint64_t(bitmap.Height()));
+    // The bitmap knows its key: a black-and-white frame is keyed on it, not on white.
+    if (KeyColor_ != clNone)
+        bitmap.SetTransparentColor(KeyColor_);
+    if (!bitmap.Monochrome())
+        bitmap.SetHandleType(bmDDB);
     return CachedBitmap_.get();
 }

@@ -16,10 +16,11 @@ void KeyedDrawRect(TCanvas& canvas, int x, int y, int width, int height, const T
 namespace {
 
 // A 1-bit bitmap with two colours of its own (a 2-colour GIF frame) shows
-// them, not black and white; only one that shows black and white is keyed
-// on white.
-bool ShowsBlackAndWhite(TBitmap& bitmap) {
-    if (!bitmap.Monochrome())
+// them, not black and white; only one that shows black and white and has no
+// key colour of its own (a frame's bitmap carries the frame's) is keyed on
+// white.
+bool KeyedOnWhite(TBitmap& bitmap) {
+    if (!bitmap.Monochrome() || bitmap.HasTransparentColor())
         return false;
     const TPalette* palette = bitmap.Palette();
     if (!palette || palette->Colors.size() < 2)
@@ -74,7 +75,7 @@ void KeyedDrawBitmap(TCanvas& canvas, TBitmap& bitmap, TColor keyColor, int x, i
     } else {
         if (keyColor == clDefault)
             keyColor = source.Pixel(0, bitmap.Height() - 1);
-        const COLORREF key = ShowsBlackAndWhite(bitmap) ? RGB(255, 255, 255) : ColorToRGB(keyColor);
+        const COLORREF key = KeyedOnWhite(bitmap) ? RGB(255, 255, 255) : ColorToRGB(keyColor);
         KeyedBlit(target, x, y, width, height, sourceDC, sourceX, sourceY, sourceWidth, sourceHeight,
                   bitmap.PaletteHandle(), key);
     }

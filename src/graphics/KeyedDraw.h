@@ -23,7 +23,8 @@ void KeyedDrawRect(TCanvas& canvas, int x, int y, int width, int height, const T
 // it was. A width or height <= 0 is the bitmap's; a source width or height
 // <= 0 takes the whole bitmap. keyColor clNone draws opaque with the canvas's
 // copy mode; clDefault is the bitmap's bottom-left pixel; a bitmap that shows
-// its bits as black and white is keyed on white. Leaves the canvas's DC in
+// its bits as black and white and has no key colour of its own is keyed on
+// white. Leaves the canvas's DC in
 // COLORONCOLOR stretching mode for a bitmap that is not monochrome.
 void KeyedDrawBitmap(TCanvas& canvas, TBitmap& bitmap, TColor keyColor, int x, int y, int width, int height,
                      int sourceX, int sourceY, int sourceWidth, int sourceHeight);

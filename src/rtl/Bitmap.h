@@ -58,6 +58,8 @@ public:
     // colour of the bottom-left pixel.
     TColor TransparentColor();
     void SetTransparentColor(TColor value) { TransparentColor_ = value; }
+    // A colour was set (a frame's bitmap carries its frame's key colour).
+    bool HasTransparentColor() const { return TransparentColor_ != clDefault; }
 
     // Bytes per stored row (padded to 4) and the pixels of image row y (0 is the top).
     int Stride() const { return Stride_; }

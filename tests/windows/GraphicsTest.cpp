@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <functional>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -168,12 +169,27 @@ TEST(KeyedDrawing, KeyPixelsKeepTheDestinationOtherPixelsAreTheSources) {
         }));
     }
     {
-        SCOPED_TRACE("a system colour as key is resolved to its RGB value");
+        SCOPED_TRACE("monochrome black and white with a key colour of its own: keyed on that colour");
+        target = TrueColour(20, 12, Backdrop);
+        auto source = MakeBitmap(12, 8, 1, {clBlack, clWhite}, [](int x, int y) { return (x + 2 * y) % 3 == 0; });
+        source->SetTransparentColor(clBlack);
+        KeyedDrawRect(target->Canvas(), 4, 2, 12, 8, TRect{0, 0, 12, 8}, *source, clBlack);
+        EXPECT_TRUE(PixelsAre(*target, [](int x, int y) {
+            if (!Inside(x, y, 4, 2, 12, 8) || (x - 4 + 2 * (y - 2)) % 3 != 0)
+                return Backdrop(x, y);
+            return clWhite;
+        }));
+    }
+    // The high bit alone makes a system colour: 0x8000000F is the button face as 0xFF00000F is.
+    for (const TColor key : {clBtnFace, TColor(0x80000000u | COLOR_BTNFACE)}) {
+        char name[16];
+        snprintf(name, sizeof name, "%08X", unsigned(key));
+        SCOPED_TRACE(std::string("a system colour as key is resolved to its RGB value: ") + name);
         const TColor face = GetSysColor(COLOR_BTNFACE);
         auto withFace = [&](int x, int y) { return (x + y) % 4 == 0 ? face : Pattern(x, y) == Key ? clBlack : Pattern(x, y); };
         target = TrueColour(20, 12, Backdrop);
         auto source = TrueColour(12, 8, withFace);
-        KeyedDrawRect(target->Canvas(), 4, 2, 12, 8, TRect{0, 0, 12, 8}, *source, clBtnFace);
+        KeyedDrawRect(target->Canvas(), 4, 2, 12, 8, TRect{0, 0, 12, 8}, *source, key);
         EXPECT_TRUE(PixelsAre(*target, [&](int x, int y) {
             if (!Inside(x, y, 4, 2, 12, 8) || withFace(x - 4, y - 2) == face)
                 return Backdrop(x, y);
@@ -243,22 +259,24 @@ TEST(FrameDrawing, FramesOfDepth1And4And8DrawOpaqueAndKeyed) {
         const char* Name;
         int Colours;
         int KeyIndex;
+        std::vector<Rgb> Table;  // empty: colours made up here
     };
-    const Case cases[] = {{"depth 1 (a two-colour frame keyed on its second colour)", 2, 1},
-                          {"depth 4", 16, 5},
-                          {"depth 8", 256, 200}};
+    const Case cases[] = {{"depth 1 (a two-colour frame keyed on its second colour)", 2, 1, {}},
+                          {"depth 4", 16, 5, {}},
+                          {"depth 8", 256, 200, {}},
+                          {"depth 1, black and white keyed on black", 2, 0, {{0, 0, 0}, {255, 255, 255}}}};
+    constexpr int count = int(std::size(cases));
     constexpr int width = 11, height = 7;
     gifwriter::GifWriter writer;
     writer.Header().Screen(width, height);
     std::vector<std::vector<TColor>> tables;
     for (const Case& c : cases) {
-        std::vector<Rgb> table;
+        std::vector<Rgb> table = c.Table;
+        for (int i = int(table.size()); i < c.Colours; ++i)
+            table.push_back(Rgb{uint8_t(255 - i), uint8_t(i * 7), uint8_t(i == 0 ? 255 : i * 3)});
         std::vector<TColor> colours;
-        for (int i = 0; i < c.Colours; ++i) {
-            const Rgb rgb{uint8_t(255 - i), uint8_t(i * 7), uint8_t(i == 0 ? 255 : i * 3)};
-            table.push_back(rgb);
+        for (const Rgb& rgb : table)
             colours.push_back(RGBColor(rgb.R, rgb.G, rgb.B));
-        }
         tables.push_back(colours);
         gifwriter::ImageSpec spec;
         spec.Width = width;
@@ -271,15 +289,20 @@ TEST(FrameDrawing, FramesOfDepth1And4And8DrawOpaqueAndKeyed) {
     }
     auto loaded = LoadGif(writer.Trailer().Finish());
     TJvGIFImage& image = *loaded;
-    ASSERT_EQ(image.FrameCount(), 3);
-    for (int i = 0; i < 3; ++i) {
+    ASSERT_EQ(image.FrameCount(), count);
+    for (int i = 0; i < count; ++i) {
         const Case& c = cases[i];
         auto colour = [&](int x, int y) { return tables[i][Index(x, y, c.Colours, c.KeyIndex)]; };
         TJvGIFFrame* frame = image.FrameAt(i);
         for (bool transparent : {false, true}) {
             SCOPED_TRACE(std::string(c.Name) + (transparent ? ", keyed" : ", opaque"));
             auto target = TrueColour(width + 4, height + 2, Backdrop);
+            // The frame's palette is selected into the target for the draw only.
+            TCanvasLock lock(target->Canvas());
+            HDC targetDC = target->Canvas().Handle();
+            const HGDIOBJ palette = GetCurrentObject(targetDC, OBJ_PAL);
             frame->DrawFrame(target->Canvas(), TRect{2, 1, width + 2, height + 1}, transparent);
+            EXPECT_EQ(GetCurrentObject(targetDC, OBJ_PAL), palette) << "the target's palette afterwards";
             EXPECT_TRUE(PixelsAre(*target, [&](int x, int y) {
                 if (!Inside(x, y, 2, 1, width, height) || (transparent && (x - 2 + y - 1) % 3 == 0))
                     return Backdrop(x, y);
