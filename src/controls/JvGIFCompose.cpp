@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <optional>
+#include <vector>
 
 #include "graphics/Canvas.h"
 #include "graphics/KeyedDraw.h"
@@ -28,6 +29,52 @@ namespace {
 TRect FrameRect(TJvGIFFrame& frame) {
     const TPoint origin = frame.Origin();
     return TRect{origin.X, origin.Y, origin.X + frame.FrameWidth(), origin.Y + frame.FrameHeight()};
+}
+
+// Every pixel of the logical screen: its size, at the origin.
+bool CoversScreen(TJvGIFFrame& frame, TJvGIFImage& image) {
+    return frame.Origin().X == 0 && frame.Origin().Y == 0 && frame.FrameWidth() == image.LogicalWidth() &&
+           frame.FrameHeight() == image.LogicalHeight();
+}
+
+// Calls visit with every colour the frame may draw opaquely: its table's
+// entries but the key, and the grey that indices past the table show.
+template <class Visit>
+void ForEachOpaqueColor(const TJvGIFFrame& frame, Visit visit) {
+    const TGIFItem& item = *frame.SharedData();
+    const TGIFColors& table = item.FrameColors;
+    const int count = std::clamp(table.Count, 0, 256);
+    for (int i = 0; i < count; ++i) {
+        const TColor color = TripletToColor(table.Entries[i]);
+        if (color != frame.KeyColor())
+            visit(color);
+    }
+    if (item.PixelDepth >= 1 && item.PixelDepth <= 8 && count < 1 << PixelBitsForDepth(item.PixelDepth))
+        visit(RGBColor(128, 128, 128));
+}
+
+// The colour the composed picture is keyed on: the preferred one (the
+// active frame's key) unless some frame draws it as an ordinary colour,
+// else the next colour above it that no frame draws, so that no opaque
+// pixel is shown as the parent.
+TColor UndrawnColor(TJvGIFImage& image, TColor preferred) {
+    preferred &= 0xFFFFFF;
+    bool drawn = false;
+    for (int i = 0; i < image.FrameCount() && !drawn; ++i)
+        ForEachOpaqueColor(*image.FrameAt(i), [&](TColor color) { drawn = drawn || color == preferred; });
+    if (!drawn)
+        return preferred;
+    std::vector<TColor> colors;
+    for (int i = 0; i < image.FrameCount(); ++i)
+        ForEachOpaqueColor(*image.FrameAt(i), [&](TColor color) { colors.push_back(color); });
+    std::sort(colors.begin(), colors.end());
+    colors.erase(std::unique(colors.begin(), colors.end()), colors.end());
+    if (colors.size() > 0xFFFFFF)
+        return preferred;  // every colour is drawn somewhere
+    TColor color = preferred;
+    while (std::binary_search(colors.begin(), colors.end(), color))
+        color = (color + 1) & 0xFFFFFF;
+    return color;
 }
 
 }  // namespace
@@ -70,7 +117,7 @@ TBitmap* TGIFComposition::ComposeFrame(TJvGIFImage& image, int index, TColor& tr
         const TColor activeKey =
             active >= 0 && active < image.FrameCount() ? image.FrameAt(active)->KeyColor() : clNone;
         if (activeKey != clNone) {
-            transparentColor = picture->NearestColor(activeKey);
+            transparentColor = picture->NearestColor(UndrawnColor(image, ColorToRGB(activeKey)));
             canvas.Brush().SetColor(PaletteRelative(transparentColor));
         } else if (image.BackdropColor() != clNone && image.Transparent()) {
             canvas.Brush().SetColor(PaletteRelative(image.BackdropColor()));
@@ -78,11 +125,15 @@ TBitmap* TGIFComposition::ComposeFrame(TJvGIFImage& image, int index, TColor& tr
             canvas.Brush().SetColor(PaletteRelative(clWindow));
         }
         canvas.FillRect(TRect{0, 0, picture->Width(), picture->Height()});
-        // Start at the latest frame that leaves the whole screen known.
+        // Start at the latest frame that leaves the whole screen known: one
+        // that covers it opaquely (and is not restored afterwards, unless it
+        // is the target), or one cleared after it was shown.
         while (first > 0) {
             TJvGIFFrame& frame = *image.FrameAt(first);
-            if (frame.FrameWidth() == image.LogicalWidth() && frame.FrameHeight() == image.LogicalHeight() &&
-                (frame.KeyColor() == clNone || (frame.DisposalMode() == dpRestoreBackground && first < last)))
+            const uint8_t disposal = EffectiveDisposal(frame.DisposalMode());
+            if (CoversScreen(frame, image) &&
+                ((frame.KeyColor() == clNone && (first == last || disposal != dpRestorePrevious)) ||
+                 (disposal == dpRestoreBackground && first < last)))
                 break;
             --first;
         }

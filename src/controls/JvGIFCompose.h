@@ -26,8 +26,11 @@ public:
     // The picture of frame index (cut to the last frame), extended from the
     // cached one when that shows the frame before and was not shown with
     // "restore previous", otherwise rebuilt. transparentColor receives the
-    // picture's transparent colour (the caller passes clNone); transparent
-    // is the animator's Transparent. The picture stays owned here.
+    // picture's transparent colour (the caller passes clNone): when the
+    // active frame has a key, a colour that no frame draws, so that only
+    // pixels no frame drew, or that a disposal cleared, show through.
+    // transparent is the animator's Transparent. The picture stays owned
+    // here.
     TBitmap* ComposeFrame(TJvGIFImage& image, int index, TColor& transparentColor, bool transparent);
     // Forgets the picture (after an image change).
     void Discard();

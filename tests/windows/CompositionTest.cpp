@@ -64,34 +64,32 @@ gifwriter::Bytes Encode(const TAnimation& a) {
 
 // The model. Frames are drawn in order; after each, its disposal applies:
 // 2 clears its rectangle to the background, 3 and 4 put back the picture
-// from before it, the others keep it. Two rules of this animator on top: a
-// frame of the screen's size without a key colour starts the picture anew
-// (what was before it is not put back); the background is the active
-// frame's key colour, else the backdrop colour when some frame has a key,
-// else the window colour.
+// from before it, the others keep it. Cleared pixels and those no frame drew
+// are Clear. What Clear shows is this animator's rule: when the active frame
+// has a key colour, the picture's transparent colour (one that no frame
+// draws); otherwise the backdrop colour when some frame has a key, else the
+// window colour.
+constexpr TColor Clear = clNone;
+
 class TModel {
 public:
     explicit TModel(const TAnimation& a) : A_(a) {
         bool anyKey = false;
         for (const TFrameSpec& f : a.Frames)
             anyKey = anyKey || f.Key >= 0;
-        const TFrameSpec& active = a.Frames[0];
-        if (active.Key >= 0)
-            Background = Table(active)[size_t(active.Key)];
+        if (a.Frames[0].Key >= 0)
+            Keyed = true;
         else if (!a.Global.empty() && anyKey)
             Background = a.Global[size_t(a.Background)];
         else
             Background = GetSysColor(COLOR_WINDOW);
-        Transparent = active.Key >= 0 ? Background : clNone;
     }
 
     std::vector<TColor> Picture(int n) const {
-        std::vector<TColor> picture(size_t(A_.Width * A_.Height), Background);
+        std::vector<TColor> picture(size_t(A_.Width * A_.Height), Clear);
         for (int j = 0; j <= n; ++j) {
             const TFrameSpec& f = A_.Frames[size_t(j)];
-            std::vector<TColor> before = picture;
-            if (f.Width == A_.Width && f.Height == A_.Height && f.Key < 0)
-                before.assign(picture.size(), Background);
+            const std::vector<TColor> before = picture;
             for (int y = 0; y < f.Height; ++y)
                 for (int x = 0; x < f.Width; ++x) {
                     const uint8_t index = f.Indices[size_t(y * f.Width + x)];
@@ -104,7 +102,7 @@ public:
                 for (int y = f.Top; y < f.Top + f.Height; ++y)
                     for (int x = f.Left; x < f.Left + f.Width; ++x)
                         if (Inside(x, y))
-                            At(picture, x, y) = Background;
+                            At(picture, x, y) = Clear;
             } else if (f.Disposal == 3 || f.Disposal == 4) {
                 picture = before;
             }
@@ -112,8 +110,10 @@ public:
         return picture;
     }
 
+    // Clear pixels are transparent (the picture's own colour) ...
+    bool Keyed = false;
+    // ... or this colour, opaque.
     TColor Background = clNone;
-    TColor Transparent = clNone;
 
 private:
     const std::vector<TColor>& Table(const TFrameSpec& f) const { return f.Local.empty() ? A_.Global : f.Local; }
@@ -186,21 +186,68 @@ std::vector<TAnimation> Animations() {
         a.Frames.push_back(Frame(random, 3, 0, 9, 10, 1, 4, 8));
         list.push_back(a);
     }
+    {
+        TAnimation a{"a frame that covers the screen and is restored afterwards hides nothing", 14, 9,
+                     Palette(8, 5), 0, {}};
+        a.Frames.push_back(Frame(random, 0, 0, 14, 9, 1, 6, 8));
+        a.Frames.push_back(Frame(random, 3, 2, 6, 5, 1, 6, 8));
+        a.Frames.push_back(Frame(random, 0, 0, 14, 9, 3, -1, 8));    // opaque, restore previous
+        a.Frames.push_back(Frame(random, 7, 4, 5, 4, 0, 6, 8));
+        a.Frames.push_back(Frame(random, 0, 0, 14, 9, 4, -1, 8));    // opaque, 4: restored like 3
+        a.Frames.push_back(Frame(random, 1, 5, 6, 3, 1, 6, 8));
+        list.push_back(a);
+    }
+    {
+        TAnimation a{"a frame of the screen's size at an offset leaves a strip to the frames before", 12, 8,
+                     Palette(8, 6), 0, {}};
+        a.Frames.push_back(Frame(random, 0, 0, 12, 8, 1, 2, 8));
+        a.Frames.push_back(Frame(random, 0, 0, 5, 8, 1, 2, 8));
+        a.Frames.push_back(Frame(random, 2, 1, 12, 8, 1, -1, 8));    // opaque, runs off two edges
+        a.Frames.push_back(Frame(random, 6, 2, 3, 3, 0, 2, 8));
+        list.push_back(a);
+    }
+    {
+        TAnimation a{"later frames draw the first frame's key colour as an ordinary colour", 12, 8, Palette(8, 7), 0,
+                     {}};
+        a.Frames.push_back(Frame(random, 0, 0, 12, 8, 1, 3, 8));
+        a.Frames.push_back(Frame(random, 2, 1, 7, 5, 2, 5, 8));      // index 3 opaque, then cleared
+        a.Frames.push_back(Frame(random, 4, 3, 8, 5, 1, -1, 8));     // every index opaque
+        list.push_back(a);
+    }
+    {
+        const std::vector<TColor> blackWhite{clBlack, clWhite}, whiteBlack{clWhite, clBlack};
+        TAnimation a{"black and white frames keyed on black and on white, global and local tables", 10, 8, blackWhite,
+                     0, {}};
+        a.Frames.push_back(Frame(random, 0, 0, 10, 8, 1, 0, 2));     // keyed on black
+        a.Frames.push_back(Frame(random, 1, 1, 6, 5, 1, 1, 2));      // keyed on white
+        a.Frames.push_back(Frame(random, 4, 2, 6, 6, 0, 0, 2, whiteBlack));  // local, keyed on white
+        a.Frames.push_back(Frame(random, 0, 4, 7, 4, 1, 1, 2, whiteBlack));  // local, keyed on black
+        list.push_back(a);
+    }
     return list;
 }
 
-::testing::AssertionResult Matches(TBitmap& picture, const std::vector<TColor>& expected, int width, int height) {
+::testing::AssertionResult Matches(TBitmap& picture, const std::vector<TColor>& expected, const TModel& model,
+                                   TColor transparent, int width, int height) {
     if (picture.Width() != width || picture.Height() != height)
         return ::testing::AssertionFailure() << "size " << picture.Width() << " x " << picture.Height();
+    if (model.Keyed == (transparent == clNone))
+        return ::testing::AssertionFailure() << "transparent colour " << std::hex << transparent;
     for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x) {
-            const TColor got = picture.PixelColor(x, y), want = expected[size_t(y * width + x)] & 0xFFFFFF;
-            if (got != want) {
-                char text[96];
+            const TColor drawn = expected[size_t(y * width + x)];
+            const TColor want = (drawn != Clear ? drawn : model.Keyed ? transparent : model.Background) & 0xFFFFFF;
+            const TColor got = picture.PixelColor(x, y);
+            char text[128];
+            if (got != want)
                 snprintf(text, sizeof text, "pixel (%d, %d) is %06X, the model says %06X", x, y, unsigned(got),
                          unsigned(want));
-                return ::testing::AssertionFailure() << text;
-            }
+            else if (drawn != Clear && (drawn & 0xFFFFFF) == transparent)
+                snprintf(text, sizeof text, "pixel (%d, %d) is drawn in the transparent colour %06X", x, y,
+                         unsigned(transparent));
+            else
+                continue;
+            return ::testing::AssertionFailure() << text;
         }
     return ::testing::AssertionSuccess();
 }
@@ -220,21 +267,24 @@ TEST(Composition, PlayedAndJumpedFramesAreTheModelsPicture) {
             const std::vector<TColor> expected = model.Picture(n);
             TColor transparent = clNone;
             TBitmap* picture = played.ComposeFrame(*image, n, transparent, true);
-            EXPECT_TRUE(Matches(*picture, expected, a.Width, a.Height)) << "played to frame " << n;
-            EXPECT_EQ(transparent, model.Transparent) << "transparent colour, played to frame " << n;
+            EXPECT_TRUE(Matches(*picture, expected, model, transparent, a.Width, a.Height)) << "played to frame " << n;
+            EXPECT_EQ(GetCurrentObject(picture->Canvas().Handle(), OBJ_PAL), GetStockObject(DEFAULT_PALETTE))
+                << "the image's palette is selected back out of the picture, frame " << n;
 
             TGIFComposition jumped(NewPicture);
-            transparent = clNone;
-            picture = jumped.ComposeFrame(*image, n, transparent, true);
-            EXPECT_TRUE(Matches(*picture, expected, a.Width, a.Height)) << "jumped to frame " << n;
-            EXPECT_EQ(transparent, model.Transparent) << "transparent colour, jumped to frame " << n;
-            EXPECT_EQ(picture->Transparent(), model.Transparent != clNone) << "own transparent mode, frame " << n;
+            TColor jumpedTransparent = clNone;
+            picture = jumped.ComposeFrame(*image, n, jumpedTransparent, true);
+            EXPECT_TRUE(Matches(*picture, expected, model, jumpedTransparent, a.Width, a.Height))
+                << "jumped to frame " << n;
+            EXPECT_EQ(jumpedTransparent, transparent) << "transparent colour on both paths, frame " << n;
+            EXPECT_EQ(picture->Transparent(), model.Keyed) << "own transparent mode, frame " << n;
         }
         // Backwards from the last frame: every step rebuilds.
         for (int n = image->FrameCount() - 1; n >= 0; --n) {
             TColor transparent = clNone;
             TBitmap* picture = played.ComposeFrame(*image, n, transparent, true);
-            EXPECT_TRUE(Matches(*picture, model.Picture(n), a.Width, a.Height)) << "stepped back to frame " << n;
+            EXPECT_TRUE(Matches(*picture, model.Picture(n), model, transparent, a.Width, a.Height))
+                << "stepped back to frame " << n;
         }
     }
 }

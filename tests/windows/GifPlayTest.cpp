@@ -225,11 +225,53 @@ TEST(GifPlay, DumpedFramesMatchTheComposedModelOnBothPaths) {
                                 {0, 4, 9, 3, 1, -1, {}},
                                 {6, 0, 4, 4, 0, -1, {}},
                             }};
+    const TAnimation restored{"frames covering the screen restored afterwards (3, and 4 read as 3) hide nothing",
+                              12,
+                              10,
+                              global,
+                              {
+                                  {0, 0, 12, 10, 1, GlobalKey, {}},
+                                  {2, 1, 5, 4, 1, GlobalKey, {}},
+                                  {0, 0, 12, 10, 3, -1, {}},
+                                  {6, 3, 4, 4, 0, GlobalKey, {}},
+                                  {0, 0, 12, 10, 4, -1, {}},
+                                  {1, 6, 5, 3, 1, GlobalKey, {}},
+                              }};
+    const TAnimation offset{"a frame of the screen's size at an offset",
+                            12,
+                            10,
+                            global,
+                            {
+                                {0, 0, 12, 10, 1, GlobalKey, {}},
+                                {0, 0, 5, 10, 1, GlobalKey, {}},
+                                {2, 1, 12, 10, 1, -1, {}},  // the strip left and above it stays
+                                {6, 2, 3, 3, 0, GlobalKey, {}},
+                            }};
+    const TAnimation keyDrawn{"later frames draw the first frame's key colour opaquely",
+                              12,
+                              10,
+                              global,
+                              {
+                                  {0, 0, 12, 10, 1, GlobalKey, {}},
+                                  {2, 1, 7, 5, 2, 0, {}},  // keyed on 0: draws index 7
+                                  {4, 3, 8, 5, 1, 1, {}},
+                              }};
+    const std::vector<Rgb> blackWhite{{0, 0, 0}, {255, 255, 255}}, whiteBlack{{255, 255, 255}, {0, 0, 0}};
+    const TAnimation twoColour{"black and white, keyed on black and on white, global and local tables",
+                               12,
+                               10,
+                               blackWhite,
+                               {
+                                   {0, 0, 12, 10, 1, 0, {}},
+                                   {1, 1, 6, 5, 1, 1, {}},
+                                   {4, 2, 6, 6, 0, 0, whiteBlack},
+                                   {0, 4, 7, 4, 1, 1, whiteBlack},
+                               }};
     const uint32_t windowColor = 0x123456;  // passed as --color 0x123456
     const COLORREF system = GetSysColor(COLOR_WINDOW);
     const uint32_t systemWindow = (uint32_t{GetRValue(system)} << 16) | (GetGValue(system) << 8) | GetBValue(system);
 
-    for (const TAnimation* animation : {&keyed, &opaque}) {
+    for (const TAnimation* animation : {&keyed, &opaque, &restored, &offset, &keyDrawn, &twoColour}) {
         SCOPED_TRACE(animation->Name);
         TTempFolder folder(L"gifplay");
         const auto gifFile = folder.Path() / L"animation.gif";
@@ -241,7 +283,8 @@ TEST(GifPlay, DumpedFramesMatchTheComposedModelOnBothPaths) {
         const int count = static_cast<int>(animation->Frames.size());
         EXPECT_EQ(run.Output.substr(0, run.Output.find_first_of("\r\n")), std::to_string(count));
 
-        const uint32_t background = animation == &keyed ? windowColor : systemWindow;
+        // Keyed on the first frame's key, the picture shows the window where no frame drew.
+        const uint32_t background = animation->Frames[0].Transparent >= 0 ? windowColor : systemWindow;
         const auto model = Compose(*animation);
         for (int n = 0; n < count; ++n) {
             char number[8];
