@@ -39,9 +39,10 @@ inline TColor TripletToColor(const uint8_t* triple) {
     return RGBToColor(triple[0], triple[1], triple[2]);
 }
 
-// The pixel bytes that the decoded frames of one image may hold in all. The
-// frame that would pass it fails with EOutOfMemory before its bitmap is
-// allocated: a few KB of GIF can declare dozens of frames of 65535 x 4000.
+// The pixel bytes that the decoded frames of one image may hold in all, with
+// their GDI copies on Windows. The frame that would pass it fails with
+// EOutOfMemory before its bitmap is allocated: a few KB of GIF can declare
+// dozens of frames of 65535 x 4000.
 inline constexpr uint64_t DefaultPixelBudget = uint64_t(1) << 30;
 
 enum TExtensionKind : uint8_t { ekGraphicControl = 0, ekPlainText = 1, ekApplication = 2, ekComment = 3 };
@@ -165,6 +166,10 @@ private:
     void CopyFrame(TJvGIFFrame& frame);
     // Counts bytes of pixels held by CachedBitmap against the owner's budget.
     void ClaimPixelBytes(uint64_t bytes);
+    // What a frame bitmap of that size and format holds: its pixels and, on
+    // Windows, the GDI bitmap beside them (of the display's depth unless
+    // monochrome).
+    static uint64_t HeldPixelBytes(int width, int height, int pixelBits);
     // Copies the graphic into CachedBitmap; where the copy fails, draws it
     // there over the brush colour FF00FF instead. Returns the bitmap's brush
     // colour.

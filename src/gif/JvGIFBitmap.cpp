@@ -72,7 +72,8 @@ void TJvGIFFrame::BuildBitmapStream(TMemoryStream& target) {
     if (const TJvGIFImage* owner = OwnerImage_) {
         const uint64_t budget = owner->PixelBudget();
         const uint64_t used = owner->DecodedPixelBytes();
-        if (used > budget || imageSize > budget - used)
+        const uint64_t held = HeldPixelBytes(width, height, pixelBits);
+        if (used > budget || held > budget - used)
             throw EOutOfMemory(Format("Not enough memory for a GIF frame of %d x %d pixels: the decoded frames of "
                                       "one image are limited to %s",
                                       width, height, BudgetText(budget).c_str()));
@@ -112,6 +113,11 @@ void TJvGIFFrame::BuildBitmapStream(TMemoryStream& target) {
     target.SetPosition(0);
 }
 
+uint64_t TJvGIFFrame::HeldPixelBytes(int width, int height, int pixelBits) {
+    return RasterStride(uint64_t(width), uint64_t(pixelBits)) * uint64_t(height) +
+           TBitmap::DeviceCopyBytes(width, height, pixelBits);
+}
+
 TBitmap* TJvGIFFrame::FrameBitmap() {
     if (CachedBitmap_ && !CachedBitmap_->Empty())
         return CachedBitmap_.get();
@@ -123,7 +129,7 @@ TBitmap* TJvGIFFrame::FrameBitmap() {
     // The stream's bytes become the bitmap's: the pixels are not copied again.
     CachedBitmap_->LoadFromStream(std::move(stream));
     TBitmap& bitmap = *CachedBitmap_;
-    ClaimPixelBytes(uint64_t(bitmap.Stride()) * uint64_t(bitmap.Height()));
+    ClaimPixelBytes(HeldPixelBytes(bitmap.Width(), bitmap.Height(), bitmap.PixelBits()));
     // The bitmap knows its key: a black-and-white frame is keyed on it, not on white.
     if (KeyColor_ != clNone)
         bitmap.SetTransparentColor(KeyColor_);

@@ -123,7 +123,7 @@ void TJvGIFFrame::CopyFrame(TJvGIFFrame& frame) {
     if (frame.CachedBitmap_) {
         FreshBitmap();
         CachedBitmap_->Assign(frame.CachedBitmap_.get());
-        ClaimPixelBytes(uint64_t(CachedBitmap_->Stride()) * uint64_t(CachedBitmap_->Height()));
+        ClaimPixelBytes(HeldPixelBytes(CachedBitmap_->Width(), CachedBitmap_->Height(), CachedBitmap_->PixelBits()));
     }
     KeyColor_ = frame.KeyColor_;
     DelayMs_ = frame.DelayMs_;

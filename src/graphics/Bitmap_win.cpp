@@ -1,6 +1,7 @@
 // The framework bitmap's Windows side: its GDI bitmap, canvas, palette and
 // drawing (the portable core is rtl/Bitmap.cpp).
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <optional>
@@ -123,6 +124,15 @@ struct TBitmapGdi {
 };
 
 TBitmap::~TBitmap() { delete Gdi_; }
+
+uint64_t TBitmap::DeviceCopyBytes(int width, int height, int pixelBits) {
+    int bits = pixelBits;
+    if (pixelBits != 1) {
+        TScopedGetDC screen(nullptr);
+        bits = GetDeviceCaps(screen.Get(), BITSPIXEL) * GetDeviceCaps(screen.Get(), PLANES);
+    }
+    return (uint64_t(std::max(width, 0)) * uint64_t(bits) + 31) / 32 * 4 * uint64_t(std::max(height, 0));
+}
 
 HBITMAP TBitmap::Handle() {
     if (Empty())

@@ -78,6 +78,10 @@ public:
     void SaveToStream(TStream& stream) override;
 
 #ifdef _WIN32
+    // Bytes of the GDI bitmap that a bitmap switched to the display's
+    // device-dependent form holds beside its portable pixels: of the
+    // display's format, or of its own when monochrome.
+    static uint64_t DeviceCopyBytes(int width, int height, int pixelBits);
     // The GDI bitmap, made from the pixels when first needed; null while empty.
     // Once it exists it holds the pixels: drawing on the canvas changes them,
     // and the portable reads above copy them back first.
@@ -91,6 +95,7 @@ public:
     // The colour nearest to color that the bitmap's DC can show.
     TColor NearestColor(TColor color);
 #else
+    static uint64_t DeviceCopyBytes(int, int, int) { return 0; }
     TColor NearestColor(TColor color) { return color; }
 #endif
 
