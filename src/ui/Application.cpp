@@ -173,9 +173,7 @@ void TApplication::HandleException(TComponent*) {
 }
 
 void TApplication::ShowException(const std::exception& error) {
-    const auto* own = dynamic_cast<const Exception*>(&error);
-    const std::string message = own ? own->Message() : std::string(error.what());
-    MessageBox(ErrorReportText(message), Title_, MB_OK | MB_ICONSTOP);
+    MessageBox(ErrorReportText(ErrorMessage(error)), Title_, MB_OK | MB_ICONSTOP);
 }
 
 int TApplication::MessageBox(const std::string& text, const std::string& caption, unsigned flags) {

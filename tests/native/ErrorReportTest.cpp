@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <new>
+#include <stdexcept>
+
 #include "rtl/ErrorReport.h"
+#include "rtl/Errors.h"
 
 TEST(ErrorReport, FullStopFollowsTheLastCharacterRule) {
     struct {
@@ -22,4 +26,19 @@ TEST(ErrorReport, FullStopFollowsTheLastCharacterRule) {
     };
     for (const auto& c : cases)
         EXPECT_EQ(ErrorReportText(c.Message), c.Shown) << "message \"" << c.Message << '"';
+}
+
+TEST(ErrorReport, EveryErrorIsSaidInWords) {
+    const EOutOfMemory own("Not enough memory for a GIF frame of 1 x 1 pixels");
+    EXPECT_EQ(ErrorMessage(own), own.Message());
+    EXPECT_STREQ(ErrorClassName(own), "EOutOfMemory");
+    // The standard library's errors name only their C++ type.
+    const std::bad_alloc noMemory;
+    EXPECT_EQ(ErrorMessage(noMemory), "Out of memory");
+    EXPECT_STREQ(ErrorClassName(noMemory), "EOutOfMemory");
+    const std::length_error tooLong("vector::_M_default_append");
+    EXPECT_EQ(ErrorMessage(tooLong), "Out of memory");
+    const std::out_of_range other("vector::_M_range_check");
+    EXPECT_EQ(ErrorMessage(other), "Unexpected error (vector::_M_range_check)");
+    EXPECT_STREQ(ErrorClassName(other), "Exception");
 }

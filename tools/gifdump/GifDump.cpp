@@ -1,6 +1,7 @@
 #include "GifDump.h"
 
 #include "gif/JvGIF.h"
+#include "rtl/ErrorReport.h"
 #include "rtl/Errors.h"
 #include "rtl/Streams.h"
 
@@ -184,8 +185,8 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         if (!e.Message.empty()) err << "gifdump: " << e.Message << "\n";
         err << UsageText;
         return ExitUsage;
-    } catch (const Exception& e) {
-        err << e.ClassName() << ": " << e.Message() << "\n";
+    } catch (const std::exception& e) {
+        err << ErrorClassName(e) << ": " << ErrorMessage(e) << "\n";
         return ExitLoadFailed;
     }
 }

@@ -24,6 +24,7 @@
 #include "PngWriter.h"
 #include "ScreenPicture.h"
 #include "controls/JvGIFCtrl.h"
+#include "rtl/ErrorReport.h"
 #include "rtl/Errors.h"
 #include "rtl/Streams.h"
 #include "ui/Application.h"
@@ -247,11 +248,8 @@ int wmain() {
     application.Initialize();
     try {
         return options.DumpDir ? Dump(options) : View(options);
-    } catch (const Exception& error) {
-        std::cerr << error.ClassName() << ": " << error.Message() << "\n";
-        return 1;
     } catch (const std::exception& error) {
-        std::cerr << "Exception: " << error.what() << "\n";
+        std::cerr << ErrorClassName(error) << ": " << ErrorMessage(error) << "\n";
         return 1;
     }
 }
