@@ -32,6 +32,9 @@ void TJvImageControl::LockPicture() {
 }
 
 void TJvImageControl::Paint(HDC) {
+    // A client area too large for memory: nothing is drawn, and that is said once.
+    if (!BufferLimit_.Fits(ClientWidth(), ClientHeight()))
+        return;
     TJvLockedBitmap buffer;
     buffer.SetWidth(ClientWidth());
     buffer.SetHeight(ClientHeight());

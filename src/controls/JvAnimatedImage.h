@@ -7,6 +7,7 @@
 // TJvLockedBitmap: the bitmap whose draw holds its own canvas lock, so that
 // its device context stays valid while another thread draws from it.
 
+#include "controls/PictureLimit.h"
 #include "graphics/Canvas.h"
 #include "rtl/Bitmap.h"
 #include "ui/Controls.h"
@@ -63,6 +64,8 @@ protected:
 
 private:
     bool InImagePaint_ = false;
+    // The off-screen buffer's size, checked by each paint.
+    TPictureLimit BufferLimit_;
     TCriticalSection PictureLock_;
     TGraphic* DisplayedGraphic_ = nullptr;  // not owned
 };

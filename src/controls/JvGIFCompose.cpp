@@ -4,6 +4,7 @@
 #include <optional>
 #include <vector>
 
+#include "controls/PictureLimit.h"
 #include "graphics/Canvas.h"
 #include "graphics/KeyedDraw.h"
 
@@ -98,6 +99,7 @@ TBitmap* TGIFComposition::ComposeFrame(TJvGIFImage& image, int index, TColor& tr
     // extended one cached with its old index.
     TCanvasLock lock(canvas);
     if (!extend) {
+        CheckPictureSize(image.LogicalWidth(), image.LogicalHeight());
         picture->SetWidth(image.LogicalWidth());
         picture->SetHeight(image.LogicalHeight());
     }

@@ -25,7 +25,8 @@ public:
 
     // The picture of frame index (cut to the last frame), extended from the
     // cached one when that shows the frame before and was not shown with
-    // "restore previous", otherwise rebuilt. transparentColor receives the
+    // "restore previous", otherwise rebuilt (a logical screen past
+    // MaxPictureBytes raises EOutOfMemory first). transparentColor receives the
     // picture's transparent colour (the caller passes clNone): when the
     // active frame has a key, a colour that no frame draws, so that only
     // pixels no frame drew, or that a disposal cleared, show through.

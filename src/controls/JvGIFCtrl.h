@@ -91,6 +91,8 @@ private:
     std::atomic<bool> Transparent_{true};
     // ComposedFrame, ComposedIndex and ComposedTransparentColor.
     TGIFComposition Composition_;
+    // The composed picture's size, checked by each paint.
+    TPictureLimit ComposedLimit_;
     std::atomic<bool> AsyncDrawing_{false};
 };
 

@@ -18,6 +18,9 @@ void TJvGIFAnimator::RenderImage() {
         CopyParentBackground(this, Canvas());
     if (Image_->Empty() || Image_->LogicalWidth() <= 0 || Image_->LogicalHeight() <= 0)
         return;
+    // A logical screen too large for memory: no picture, and that is said once.
+    if (!ComposedLimit_.Fits(Image_->LogicalWidth(), Image_->LogicalHeight()))
+        return;
     TColor transparentColor = clNone;
     TBitmap* picture = ComposeFrame(FrameIndex_.load(), transparentColor);
     const TRect rect = PictureRect(ClientWidth(), ClientHeight(), picture->Width(), picture->Height(),

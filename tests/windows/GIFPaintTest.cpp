@@ -12,6 +12,7 @@
 
 #include "GifImages.h"
 #include "GifWriter.h"
+#include "HugeGifs.h"
 #include "TestSupport.h"
 #include "controls/JvGIFCtrl.h"
 #include "ui/StdCtrls.h"
@@ -180,4 +181,36 @@ TEST(GIFAnimatorPaint, CopiesTheParentAndTheWindowlessSiblingsBeneathOnly) {
     EXPECT_EQ(below->Paints, 1);
     EXPECT_EQ(above->Paints, 0) << "above the animator";
     EXPECT_EQ(touching->Paints, 0) << "touches the edge only";
+}
+
+// A picture too large for memory (a logical screen or a client area past the
+// limit) is not made: the first paint says so, later ones draw no picture.
+TEST(GIFAnimatorPaint, PicturesPastTheLimitAreReportedOnceAndNotDrawn) {
+    TAnimatorForm form(Grey, 10, 10, 40, 30);
+    TJvGIFAnimator& animator = *form.Animator;
+    // The error of a paint, or "" when there was none; background marks what the paint drew.
+    auto paint = [&](const char* what, bool background) {
+        TCapture capture(200, 120, RGB(1, 2, 3));
+        std::string error;
+        try {
+            PaintAlone(animator, capture);
+        } catch (const EOutOfMemory& e) {
+            error = e.Message();
+        }
+        if (background) {
+            EXPECT_EQ(FirstDifference(capture, animator, [](int, int) { return Grey; }), "") << what;
+        }
+        return error;
+    };
+    const auto message = [](int width, int height) {
+        return "Not enough memory for a picture of " + std::to_string(width) + " x " + std::to_string(height) +
+               " pixels: an animated image's pictures are limited to 128 MiB";
+    };
+    animator.SetImage(LoadGif(gifwriter::HugeScreen()).get());
+    EXPECT_EQ(paint("logical screen, first paint", true), message(18900, 18900));
+    EXPECT_EQ(paint("logical screen, second paint", true), "");
+
+    animator.SetBounds(10, 10, 20000, 20000);
+    EXPECT_EQ(paint("client area, first paint", false), message(20000, 20000));
+    EXPECT_EQ(paint("client area, second paint", false), "");
 }

@@ -2,7 +2,8 @@
 // frame is the same whether reached by playing or by jumping, and equals a
 // composition made here from the frames' indices and palettes with the
 // browsers' disposal rules (4 restores the previous picture, 5 to 7 keep).
-// The pictures are read with stb_image, not with our own PNG code.
+// The pictures are read with stb_image, not with our own PNG code. Also
+// gifdump and gifplay on files that declare sizes past the limits.
 
 #include <gtest/gtest.h>
 
@@ -19,6 +20,7 @@
 #include <vector>
 
 #include "GifWriter.h"
+#include "HugeGifs.h"
 #include "TestFiles.h"
 #include "win/ScopedWin.h"
 
@@ -129,7 +131,9 @@ struct TRun {
     std::string Output;
 };
 
-TRun RunGifPlay(const std::wstring& arguments, const TTempFolder& folder) {
+// Runs a tool of the build (its path on the build host) with the arguments;
+// its output and errors together.
+TRun RunTool(const char* hostPath, const std::wstring& arguments, const TTempFolder& folder) {
     // A new file each run: the console host of the last run may still hold the previous one.
     static int runs = 0;
     const auto outputFile = folder.Path() / (L"output-" + std::to_wstring(++runs) + L".txt");
@@ -143,23 +147,27 @@ TRun RunGifPlay(const std::wstring& arguments, const TTempFolder& folder) {
         startup.dwFlags = STARTF_USESTDHANDLES;
         startup.hStdOutput = output.Get();
         startup.hStdError = output.Get();
-        std::wstring commandLine = L"\"" + BuildFile(KANTREL_GIFPLAY_EXE).wstring() + L"\" " + arguments;
+        std::wstring commandLine = L"\"" + BuildFile(hostPath).wstring() + L"\" " + arguments;
         PROCESS_INFORMATION process{};
         if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
                             &process)) {
-            ADD_FAILURE() << "gifplay.exe did not start: " << GetLastError();
+            ADD_FAILURE() << hostPath << " did not start: " << GetLastError();
             return run;
         }
         TScopedHandle processHandle(process.hProcess), threadHandle(process.hThread);
         if (WaitForSingleObject(process.hProcess, 60000) != WAIT_OBJECT_0) {
             TerminateProcess(process.hProcess, 99);
             WaitForSingleObject(process.hProcess, 5000);
-            ADD_FAILURE() << "gifplay.exe did not end";
+            ADD_FAILURE() << hostPath << " did not end";
         }
         GetExitCodeProcess(process.hProcess, &run.ExitCode);
     }
     run.Output = ReadFileBytes(outputFile);
     return run;
+}
+
+TRun RunGifPlay(const std::wstring& arguments, const TTempFolder& folder) {
+    return RunTool(KANTREL_GIFPLAY_EXE, arguments, folder);
 }
 
 std::wstring Quoted(const std::filesystem::path& path) { return L"\"" + path.wstring() + L"\""; }
@@ -327,4 +335,31 @@ TEST(GifPlay, ExitCodes) {
     const TRun bad = RunGifPlay(L"--dump " + dumpDir + L" " + Quoted(folder.Path() / L"bad.gif"), folder);
     EXPECT_EQ(bad.ExitCode, 1u) << bad.Output;
     EXPECT_EQ(bad.Output.rfind("EInvalidGraphicOperation: ", 0), 0u) << bad.Output;
+}
+
+// Sizes that a few bytes declare fail with the limit's message before the
+// memory is taken: the decoded frames' budget (with Windows' copy of each
+// frame counted) and the limit of the pictures sized by the logical screen.
+TEST(GifTools, DeclaredSizesPastTheLimitsFailWithTheLimitsMessage) {
+    TTempFolder folder(L"giftools");
+    const auto frames = gifwriter::SeventyHugeFrames(), screen = gifwriter::HugeScreen();
+    WriteFileBytes(folder.Path() / L"frames.gif", std::string(frames.begin(), frames.end()));
+    WriteFileBytes(folder.Path() / L"screen.gif", std::string(screen.begin(), screen.end()));
+    ASSERT_EQ(screen.size(), 43u);
+
+    const TRun info = RunTool(KANTREL_GIFDUMP_EXE, L"info " + Quoted(folder.Path() / L"frames.gif"), folder);
+    EXPECT_EQ(info.ExitCode, 1u) << info.Output;
+    EXPECT_EQ(info.Output.rfind("EOutOfMemory: Not enough memory for a GIF frame of 65535 x 4000 pixels: the decoded "
+                                "frames of one image are limited to 1 GiB",
+                                0),
+              0u)
+        << info.Output;
+
+    const TRun play = RunGifPlay(Quoted(folder.Path() / L"screen.gif"), folder);
+    EXPECT_EQ(play.ExitCode, 1u) << play.Output;
+    EXPECT_EQ(play.Output.rfind("EOutOfMemory: Not enough memory for a picture of 18900 x 18900 pixels: an animated "
+                                "image's pictures are limited to 128 MiB",
+                                0),
+              0u)
+        << play.Output;
 }

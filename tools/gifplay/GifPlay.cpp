@@ -5,7 +5,7 @@
 //           [--color 0xRRGGBB] FILE.gif
 //   gifplay --dump DIR [--color 0xRRGGBB] FILE.gif
 //
-// Exit codes: 0 done, 1 the file could not be loaded (or a picture not
+// Exit codes: 0 done, 1 the file could not be loaded or shown (or a picture not
 // saved), 2 a usage error.
 
 #include <windows.h>
@@ -125,7 +125,10 @@ void LoadImage(TJvGIFAnimator& animator, const std::filesystem::path& file) {
     TMemoryStream stream;
     stream.WriteBuffer(bytes.data(), static_cast<int64_t>(bytes.size()));
     stream.SetPosition(0);
-    animator.Image().LoadFromStream(stream);
+    TJvGIFImage& image = animator.Image();
+    image.LoadFromStream(stream);
+    // What the animator would refuse to compose, the viewer refuses to show.
+    CheckPictureSize(image.LogicalWidth(), image.LogicalHeight());
 }
 
 // The form of both modes: no stored definition, everything set in code.

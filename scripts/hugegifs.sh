@@ -1,0 +1,78 @@
+#!/usr/bin/env bash
+# Peak memory of the Windows gifdump and gifplay (both builds, under Wine) on
+# two tiny GIFs that declare sizes past the program's limits: 70 frames of
+# 65535 x 4000 (gifdump info) and an 18900 x 18900 screen (gifplay). Prints
+# each run's exit status, time, peak resident memory and message. Not part of
+# the test command (the tests check the messages and exit statuses).
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+bash "$here/deps.sh"
+source "$here/env.sh"
+trap kantrel_cleanup EXIT
+cd "$KANTREL_ROOT"
+
+kantrel_configure native -DCMAKE_BUILD_TYPE=RelWithDebInfo
+kantrel_configure win32 -DCMAKE_TOOLCHAIN_FILE="$KANTREL_ROOT/cmake/toolchain-mingw-i686.cmake" -DCMAKE_BUILD_TYPE=Release
+kantrel_configure win64 -DCMAKE_TOOLCHAIN_FILE="$KANTREL_ROOT/cmake/toolchain-mingw-x86_64.cmake" -DCMAKE_BUILD_TYPE=Release
+cmake --build build/native -j2 --target hugegifs >build/hugegifs-build.log 2>&1 || { tail -30 build/hugegifs-build.log; exit 1; }
+for b in win32 win64; do
+  cmake --build "build/$b" -j2 --target gifdump gifplay >>build/hugegifs-build.log 2>&1 ||
+    { tail -30 build/hugegifs-build.log; exit 1; }
+done
+kantrel_display
+kantrel_wine_prefix
+files="$KANTREL_ROOT/build/hugegifs"
+mkdir -p "$files"
+build/native/bench/hugegifs "$files"
+
+# The program runs in a process of its own that Wine starts (not a child of
+# "wine"), so its peak is read from /proc while it runs: the highest VmHWM of
+# the processes of this prefix whose command line names the program.
+prefix_pids() {
+  local pid
+  for pid in $(pgrep -f "$1" || true); do
+    tr '\0' '\n' 2>/dev/null <"/proc/$pid/environ" | grep -qx "WINEPREFIX=$KANTREL_WINEPREFIX" && echo "$pid"
+  done
+  return 0
+}
+
+peak_kib() {
+  local best=0 pid hwm
+  for pid in $(prefix_pids "$1"); do
+    hwm=$(awk '/^VmHWM:/ {print $2}' "/proc/$pid/status" 2>/dev/null || true)
+    [ -n "$hwm" ] && [ "$hwm" -gt "$best" ] && best=$hwm
+  done
+  echo "$best"
+}
+
+measure() {
+  local label=$1 exe=$2
+  shift 2
+  local name out start peak=0 now status
+  name=$(basename "$exe")
+  out=$(mktemp)
+  start=$(date +%s.%N)
+  wine "$exe" "$@" >"$out" 2>&1 &
+  local launcher=$!
+  while kill -0 "$launcher" 2>/dev/null; do
+    now=$(peak_kib "$name")
+    [ "$now" -gt "$peak" ] && peak=$now
+    if [ "$(echo "$(date +%s.%N) - $start > 60" | bc)" = 1 ]; then
+      echo "$label: still running after 60 s, stopped" >&2
+      kill $(prefix_pids "$name") 2>/dev/null || true
+      break
+    fi
+    sleep 0.05
+  done
+  status=0
+  wait "$launcher" || status=$?
+  printf '%s: exit %d in %.1f s, peak %d MiB: %s\n' "$label" "$status" \
+    "$(echo "$(date +%s.%N) - $start" | bc)" $((peak / 1024)) "$(tr -d '\r' <"$out" | head -1)"
+  rm -f "$out"
+}
+
+for b in win32 win64; do
+  measure "$b gifdump info seventy-huge-frames.gif" "build/$b/tools/gifdump/gifdump.exe" info \
+    "Z:$files/seventy-huge-frames.gif"
+  measure "$b gifplay huge-screen.gif" "build/$b/tools/gifplay/gifplay.exe" "Z:$files/huge-screen.gif"
+done

@@ -1,0 +1,24 @@
+#pragma once
+// The size limit of the controls' own off-screen pictures: a paint's buffer
+// (the client area) and the GIF animator's composed picture (the logical
+// screen). A 43-byte GIF can declare a logical screen of 65535 x 65535.
+
+#include <cstdint>
+
+// What one such picture may hold, its pixels and their GDI copy together.
+inline constexpr uint64_t MaxPictureBytes = uint64_t(128) << 20;
+
+// Raises EOutOfMemory, naming the limit, when a picture of width x height
+// would pass it; allocates nothing.
+void CheckPictureSize(int width, int height);
+
+// One picture too large is reported once, not at every paint: the first
+// failing check raises the error, later ones return false, until a check
+// passes again. Used by one painting thread at a time.
+class TPictureLimit {
+public:
+    bool Fits(int width, int height);
+
+private:
+    bool Reported_ = false;
+};
