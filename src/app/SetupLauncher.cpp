@@ -25,6 +25,16 @@ void Show(TLauncherPlatform& platform, const TLauncherMessage& message) {
     platform.ShowMessageBox(message.Text, message.Caption, message.Style);
 }
 
+// Asks a question that may stop the sequence; true when there is none or the
+// answer is Yes. Any other answer puts the user back in the password field.
+bool GoOnDespite(TLauncherPlatform& platform, const TLauncherMessage& question) {
+    if (question.Text.empty() ||
+        platform.ShowMessageBox(question.Text, question.Caption, question.Style) == MsgResultYes)
+        return true;
+    platform.FocusPassword();
+    return false;
+}
+
 }  // namespace
 
 std::string ProgramFolder(const std::string& programPath) {
@@ -115,6 +125,31 @@ TLauncherMessage PolicyWarningMessage(TPasswordPolicyCheck check) {
     return {SCaptionWarning, SPolicyHead + std::string(reason) + SPolicyTail, MsgYesNo | MsgIconWarning};
 }
 
+TLauncherMessage InstalledInstanceMessage(TPresence instance) {
+    if (instance != prPresent)
+        return {};
+    // No is the default: going on is what the user should think twice about.
+    return {SCaptionWarning, SInstanceInstalled, MsgYesNo | MsgIconWarning | MsgDefaultButton2};
+}
+
+TPresence SetupInstancePresence(TLauncherPlatform& platform) {
+    // A 32-bit setup on 64-bit Windows registers in the 32-bit view, a 64-bit
+    // one in the other; a half-removed instance may have kept either record.
+    const TPresence found[] = {
+        platform.FindRegistryValue(rv64Bit, SqlInstanceNamesKey, SetupInstanceName),
+        platform.FindRegistryValue(rv32Bit, SqlInstanceNamesKey, SetupInstanceName),
+        platform.FindService(SqlInstanceServiceName),
+    };
+    TPresence result = prAbsent;
+    for (const TPresence presence : found) {
+        if (presence == prPresent)
+            return prPresent;
+        if (presence == prUnknown)
+            result = prUnknown;
+    }
+    return result;
+}
+
 TLauncherMessage SetupMissingMessage() {
     return {SCaptionWarning, std::string(SSetupMissing) + "\"" + SetupExeName + "\"", MsgOK | MsgIconWarning};
 }
@@ -168,14 +203,13 @@ void RunInstallationSequence(TLauncherPlatform& platform) {
         Show(platform, SetupMissingMessage());
         return;
     }
-    // Setup checks the sa password against the same policy, but only after
-    // minutes of work; a refusal known now is worth a question.
-    const TLauncherMessage policyWarning = PolicyWarningMessage(platform.CheckPasswordPolicy(password));
-    if (!policyWarning.Text.empty() &&
-        platform.ShowMessageBox(policyWarning.Text, policyWarning.Caption, policyWarning.Style) != MsgResultYes) {
-        platform.FocusPassword();
+    // Setup refuses to install an instance that is there already, and the
+    // sa password that the policy refuses, but only after minutes of work;
+    // either known now is worth a question.
+    if (!GoOnDespite(platform, InstalledInstanceMessage(SetupInstancePresence(platform))))
         return;
-    }
+    if (!GoOnDespite(platform, PolicyWarningMessage(platform.CheckPasswordPolicy(password))))
+        return;
     const TLauncherMessage confirmation = ConfirmationMessage(platform.PasswordText());
     if (platform.ShowMessageBox(confirmation.Text, confirmation.Caption, confirmation.Style) != MsgResultYes)
         return;

@@ -21,6 +21,7 @@ inline constexpr unsigned MsgYesNo = 0x04;
 inline constexpr unsigned MsgIconError = 0x10;
 inline constexpr unsigned MsgIconWarning = 0x30;
 inline constexpr unsigned MsgIconInformation = 0x40;
+inline constexpr unsigned MsgDefaultButton2 = 0x100;
 inline constexpr int MsgResultYes = 6;
 inline constexpr int MsgResultNo = 7;
 
@@ -35,6 +36,12 @@ inline constexpr const char* SetupParamsAgent = "/AGTSVCACCOUNT=\"NT AUTHORITY\\
 inline constexpr const char* SetupParamsAccounts =
     "/ASSYSADMINACCOUNTS=BUILTIN\\Administrators /SQLSVCACCOUNT=\"NT AUTHORITY\\NETWORK SERVICE\" "
     "/SQLSYSADMINACCOUNTS=BUILTIN\\Administrators";
+
+// The instance setup is told to install, and where Windows records it: a value
+// named after it under this key of HKEY_LOCAL_MACHINE, and its service.
+inline constexpr const char* SetupInstanceName = "SQLVORNA";
+inline constexpr const char* SqlInstanceNamesKey = "SOFTWARE\\Microsoft\\Microsoft SQL Server\\Instance Names\\SQL";
+inline constexpr const char* SqlInstanceServiceName = "MSSQL$SQLVORNA";
 
 // Captions and texts of the launcher's message boxes.
 inline constexpr const char* SCaptionWarning = "Uwaga";
@@ -56,6 +63,11 @@ inline constexpr const char* SPolicyTooShort = "jest za krótkie";
 inline constexpr const char* SPolicyTooLong = "jest za długie";
 inline constexpr const char* SPolicyNotComplex = "nie spełnia wymagań złożoności";
 inline constexpr const char* SPolicyOther = "nie spełnia wymagań";
+inline constexpr const char* SInstanceInstalled =
+    "Na tym komputerze jest już zainstalowana instancja SQL Server o nazwie SQLVORNA. Instalator SQL Server "
+    "najpewniej odmówi zainstalowania jej ponownie.\r\nJeśli ta instancja nie działa poprawnie, odinstaluj ją "
+    "(Panel sterowania > Programy i funkcje) i uruchom Kantrel ponownie.\r\nCzy mimo to uruchomić instalator SQL "
+    "Server?";
 inline constexpr const char* SSetupNotStarted = "Nie można uruchomić instalatora SQL Server: ";
 inline constexpr const char* SSetupRebootRequired =
     "Instalacja SQL Server została zakończona. Aby ją dokończyć, uruchom ponownie komputer.";
@@ -100,6 +112,24 @@ enum TPasswordPolicyCheck {
 // The question asked when the policy refuses the password; empty text when it
 // passes or nothing can be known.
 TLauncherMessage PolicyWarningMessage(TPasswordPolicyCheck check);
+
+// Whether something is there, as far as the system lets us look.
+enum TPresence {
+    prAbsent,
+    prPresent,
+    prUnknown,  // the check cannot be made (access denied, an error)
+};
+
+// The two views of the registry on 64-bit Windows; 32-bit Windows has one.
+enum TRegistryView {
+    rv64Bit,
+    rv32Bit,
+};
+
+// The question asked when an instance of setup's name is installed already;
+// empty text otherwise, also when nothing can be known.
+TLauncherMessage InstalledInstanceMessage(TPresence instance);
+
 // The /SAPWD value as it goes on the command line: verbatim, or quoted when a
 // space or tab would split it (backslashes before the closing quote doubled).
 std::string SetupPasswordArgument(const std::string& password);
@@ -154,7 +184,17 @@ public:
     virtual void FocusPassword() = 0;
     // Asks the system whether the password satisfies its password policy.
     virtual TPasswordPolicyCheck CheckPasswordPolicy(const std::string& password) = 0;
+    // Whether HKEY_LOCAL_MACHINE\keyPath has a value of that name, in that view.
+    virtual TPresence FindRegistryValue(TRegistryView view, const std::string& keyPath,
+                                        const std::string& valueName) = 0;
+    // Whether a service of that name is installed.
+    virtual TPresence FindService(const std::string& name) = 0;
 };
+
+// Whether setup's instance is installed: its name in either view of the
+// registry, or its service. Any one found means installed; otherwise a check
+// that could not be made leaves it unknown.
+TPresence SetupInstancePresence(TLauncherPlatform& platform);
 
 struct TSetupRunResult {
     bool Started = false;

@@ -117,25 +117,35 @@ std::unique_ptr<TLauncherProcess> TWin32LauncherPlatform::StartProcess(const std
 
 namespace {
 
-// A system library loaded for one call, freed when it goes.
-class TScopedLibrary {
+// A handle of one of the system's own kinds, closed by its own function when
+// it goes; null is no handle.
+template <class H, auto Close>
+class TScopedSystemHandle {
 public:
-    explicit TScopedLibrary(HMODULE module) : Module_(module) {}
-    ~TScopedLibrary() {
-        if (Module_)
-            FreeLibrary(Module_);
+    explicit TScopedSystemHandle(H handle = nullptr) : Handle_(handle) {}
+    ~TScopedSystemHandle() {
+        if (Handle_)
+            Close(Handle_);
     }
-    TScopedLibrary(const TScopedLibrary&) = delete;
-    TScopedLibrary& operator=(const TScopedLibrary&) = delete;
-    HMODULE Get() const { return Module_; }
+    TScopedSystemHandle(const TScopedSystemHandle&) = delete;
+    TScopedSystemHandle& operator=(const TScopedSystemHandle&) = delete;
+    H Get() const { return Handle_; }
+    // For the calls that hand out a new handle through a pointer.
+    H* Receive() { return &Handle_; }
+
+private:
+    H Handle_;
+};
+
+// A system library loaded for one call, freed when it goes.
+class TScopedLibrary : public TScopedSystemHandle<HMODULE, FreeLibrary> {
+public:
+    using TScopedSystemHandle::TScopedSystemHandle;
     template <class F>
     F Function(const char* name) const {
         // Through a plain function pointer, the portable way between function types.
-        return reinterpret_cast<F>(reinterpret_cast<void (*)()>(GetProcAddress(Module_, name)));
+        return reinterpret_cast<F>(reinterpret_cast<void (*)()>(GetProcAddress(Get(), name)));
     }
-
-private:
-    HMODULE Module_;
 };
 
 using TNetValidatePasswordPolicy = NET_API_STATUS(WINAPI*)(LPCWSTR, LPVOID, NET_VALIDATE_PASSWORD_TYPE, LPVOID,
@@ -204,4 +214,47 @@ TPasswordPolicyCheck TWin32LauncherPlatform::CheckPasswordPolicy(const std::stri
     default:
         return pcOtherwiseRefused;
     }
+}
+
+namespace {
+
+using TScopedRegistryKey = TScopedSystemHandle<HKEY, RegCloseKey>;
+using TScopedServiceHandle = TScopedSystemHandle<SC_HANDLE, CloseServiceHandle>;
+
+TPresence PresenceFromRegistryStatus(LSTATUS status) {
+    switch (status) {
+    case ERROR_SUCCESS:
+        return prPresent;
+    case ERROR_FILE_NOT_FOUND:
+        return prAbsent;
+    default:
+        return prUnknown;
+    }
+}
+
+}  // namespace
+
+TPresence TWin32LauncherPlatform::FindRegistryValue(TRegistryView view, const std::string& keyPath,
+                                                    const std::string& valueName) {
+    // 32-bit Windows ignores the view flags: it has one registry.
+    const REGSAM viewFlag = view == rv64Bit ? KEY_WOW64_64KEY : KEY_WOW64_32KEY;
+    TScopedRegistryKey key;
+    const LSTATUS opened =
+        RegOpenKeyExW(HKEY_LOCAL_MACHINE, Utf8ToWide(keyPath).c_str(), 0, KEY_QUERY_VALUE | viewFlag, key.Receive());
+    if (opened != ERROR_SUCCESS)
+        return PresenceFromRegistryStatus(opened);
+    // Whatever its type and data: the value's being there is the record.
+    return PresenceFromRegistryStatus(
+        RegQueryValueExW(key.Get(), Utf8ToWide(valueName).c_str(), nullptr, nullptr, nullptr, nullptr));
+}
+
+TPresence TWin32LauncherPlatform::FindService(const std::string& name) {
+    const TScopedServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    if (!manager.Get())
+        return prUnknown;
+    const std::wstring serviceName = Utf8ToWide(name);
+    const TScopedServiceHandle service(OpenServiceW(manager.Get(), serviceName.c_str(), SERVICE_QUERY_STATUS));
+    if (service.Get())
+        return prPresent;
+    return GetLastError() == ERROR_SERVICE_DOES_NOT_EXIST ? prAbsent : prUnknown;
 }

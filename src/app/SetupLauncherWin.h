@@ -1,6 +1,7 @@
 #pragma once
 // The Win32 side of the launcher's platform: the program's path, the file
-// test and the setup process. The window side (message boxes, the splash,
+// test, the setup process and what the system knows of the password policy
+// and of installed instances. The window side (message boxes, the splash,
 // btnOK, edPass, message pumping) belongs to the main window.
 
 #include "app/SetupLauncher.h"
@@ -23,4 +24,12 @@ public:
     // NetValidatePasswordPolicy for a password change of "sa"; pcUnknown when
     // the function is missing, fails or cannot be called (Wine).
     TPasswordPolicyCheck CheckPasswordPolicy(const std::string& password) override;
+    // RegOpenKeyExW and RegQueryValueExW with KEY_WOW64_64KEY or
+    // KEY_WOW64_32KEY; a missing key or value is absent, any other failure
+    // (access denied) unknown.
+    TPresence FindRegistryValue(TRegistryView view, const std::string& keyPath,
+                                const std::string& valueName) override;
+    // OpenServiceW with the least rights; ERROR_SERVICE_DOES_NOT_EXIST is
+    // absent, any other failure unknown.
+    TPresence FindService(const std::string& name) override;
 };

@@ -28,6 +28,10 @@ public:
     int Answer = MsgResultYes;
     TPasswordPolicyCheck Policy = pcUnknown;
     int PolicyAnswer = MsgResultYes;
+    TPresence Registry64 = prAbsent;
+    TPresence Registry32 = prAbsent;
+    TPresence Service = prAbsent;
+    int InstanceAnswer = MsgResultYes;
     bool StartFails = false;
     std::string StartError = "The system cannot find the file specified.";
     int TimeoutsBeforeEnd = 2;
@@ -66,6 +70,8 @@ public:
         Texts.push_back(text);
         if (caption == SCaptionQuestion)
             return Answer;
+        if (style == (MsgYesNo | MsgIconWarning | MsgDefaultButton2))
+            return InstanceAnswer;
         return style == (MsgYesNo | MsgIconWarning) ? PolicyAnswer : 1;
     }
     std::unique_ptr<TLauncherProcess> StartProcess(const std::string& commandLine, uint32_t creationFlags,
@@ -108,6 +114,15 @@ public:
         Log.push_back("CheckPasswordPolicy " + password);
         return Policy;
     }
+    TPresence FindRegistryValue(TRegistryView view, const std::string& keyPath,
+                                const std::string& valueName) override {
+        Log.push_back(std::string(view == rv64Bit ? "Registry64 " : "Registry32 ") + keyPath + " " + valueName);
+        return view == rv64Bit ? Registry64 : Registry32;
+    }
+    TPresence FindService(const std::string& name) override {
+        Log.push_back("Service " + name);
+        return Service;
+    }
 
     std::vector<std::string> Texts;
 
@@ -148,11 +163,36 @@ private:
     };
 };
 
+const std::string Registry64 = "Registry64 SOFTWARE\\Microsoft\\Microsoft SQL Server\\Instance Names\\SQL SQLVORNA";
+const std::string Registry32 = "Registry32 SOFTWARE\\Microsoft\\Microsoft SQL Server\\Instance Names\\SQL SQLVORNA";
+
 std::string Joined(const std::vector<std::string>& log) {
     std::string all;
     for (const std::string& line : log)
         all += line + "\n";
     return all;
+}
+
+// A sequence that asked one question, logged at `at`, before the confirmation:
+// Yes goes on as the sequence without it, anything else stops in the password
+// field with nothing started.
+void ExpectQuestionThenOnOrBack(const TFakePlatform& p, const TFakePlatform& plain, size_t at,
+                                const std::string& logged, const std::string& text, int answer,
+                                const std::string& name) {
+    ASSERT_GT(p.Log.size(), at) << name;
+    EXPECT_EQ(p.Log[at], logged) << name;
+    ASSERT_FALSE(p.Texts.empty()) << name;
+    EXPECT_EQ(p.Texts[0], text) << name;
+    if (answer == MsgResultYes) {
+        const std::vector<std::string> rest(p.Log.begin() + static_cast<long>(at) + 1, p.Log.end());
+        const std::vector<std::string> plainRest(plain.Log.begin() + static_cast<long>(at), plain.Log.end());
+        EXPECT_EQ(Joined(rest), Joined(plainRest)) << name << ": Yes goes on";
+        EXPECT_EQ(p.CommandLine, plain.CommandLine) << name;
+    } else {
+        EXPECT_EQ(p.Log.size(), at + 2) << name << ": No stops";
+        EXPECT_EQ(p.Log.back(), "FocusPassword") << name;
+        EXPECT_EQ(p.CommandLine, "") << name << ": nothing started";
+    }
 }
 
 }  // namespace
@@ -165,6 +205,9 @@ TEST(SetupLauncher, ParameterStringAndItsPieces) {
     EXPECT_EQ(SetupParameters("qwzqwz"), Params1 + "qwzqwz" + ParamsRest);
     EXPECT_EQ(SetupParameters("qwzqwz").size(), 478u + 6u);
     EXPECT_EQ(SetupParameters("").size(), 478u);
+    EXPECT_NE(std::string(SetupParamsHead).find(std::string(" /INSTANCENAME=") + SetupInstanceName + " "),
+              std::string::npos)
+        << "the instance looked for before setup is the one setup installs";
 }
 
 TEST(SetupLauncher, CommandLineForEachKindOfPassword) {
@@ -245,6 +288,15 @@ TEST(SetupLauncher, MessageTextsCaptionsAndStyles) {
           "Hasło nie spełnia zasad haseł obowiązujących na tym komputerze: jest za krótkie.\r\n"
           "SQL Server najpewniej odrzuci to hasło i instalacja się nie powiedzie.\r\nCzy mimo to kontynuować?",
           0x34}},
+        {"instance installed", InstalledInstanceMessage(prPresent),
+         {"Uwaga",
+          "Na tym komputerze jest już zainstalowana instancja SQL Server o nazwie SQLVORNA. Instalator SQL Server "
+          "najpewniej odmówi zainstalowania jej ponownie.\r\nJeśli ta instancja nie działa poprawnie, odinstaluj ją "
+          "(Panel sterowania > Programy i funkcje) i uruchom Kantrel ponownie.\r\nCzy mimo to uruchomić instalator "
+          "SQL Server?",
+          0x134}},
+        {"instance absent", InstalledInstanceMessage(prAbsent), {"", "", 0}},
+        {"instance unknown", InstalledInstanceMessage(prUnknown), {"", "", 0}},
         {"policy: passes", PolicyWarningMessage(pcPasses), {"", "", 0}},
         {"policy: unknown", PolicyWarningMessage(pcUnknown), {"", "", 0}},
         {"not started", SetupNotStartedMessage("C:\\Kit/SQLEXPR_x86_ENU.exe", "Access denied."),
@@ -285,6 +337,9 @@ TEST(SetupLauncher, SequenceOnYesRunsSetupBetweenSplashAndButton) {
         "ProgramPath",
         "PasswordText",
         "FileExists C:\\Kit\\Setup/SQLEXPR_x86_ENU.exe",
+        Registry64,
+        Registry32,
+        "Service MSSQL$SQLVORNA",
         "CheckPasswordPolicy qwzqwz",
         "PasswordText",
         "MessageBox Pytanie 68 splashes=0 enabled=1",
@@ -346,7 +401,8 @@ TEST(SetupLauncher, StartFailureShowsSplashThenReportsError) {
     p.StartError = "Nie można odnaleźć pliku.";
     RunInstallationSequence(p);
     const std::vector<std::string> expected = {
-        "ProgramPath", "PasswordText", "FileExists C:\\/SQLEXPR_x86_ENU.exe", "CheckPasswordPolicy qwzqwz", "PasswordText",
+        "ProgramPath", "PasswordText", "FileExists C:\\/SQLEXPR_x86_ENU.exe", Registry64, Registry32,
+        "Service MSSQL$SQLVORNA", "CheckPasswordPolicy qwzqwz", "PasswordText",
         "MessageBox Pytanie 68 splashes=0 enabled=1", "Disable", "CreateSplash", "ShowSplash", "StartProcess",
         "FreeSplash", "Enable", "MessageBox Błąd 16 splashes=0 enabled=1",
     };
@@ -501,20 +557,50 @@ TEST(SetupLauncher, PolicyQuestionOnlyWhenThePolicyRefuses) {
                 EXPECT_EQ(Joined(p.Log), Joined(plain.Log)) << name << ": the sequence as without a policy";
                 continue;
             }
-            ASSERT_GE(p.Log.size(), 5u) << name;
-            EXPECT_EQ(p.Log[3], "CheckPasswordPolicy qwzqwz") << name << ": after the file check";
-            EXPECT_EQ(p.Log[4], "MessageBox Uwaga 52 splashes=0 enabled=1") << name;
-            ASSERT_FALSE(p.Texts.empty()) << name;
-            EXPECT_EQ(p.Texts[0], std::string(SPolicyHead) + c.reason + SPolicyTail) << name;
-            if (answer == MsgResultYes) {
-                const std::vector<std::string> rest(p.Log.begin() + 5, p.Log.end());
-                const std::vector<std::string> plainRest(plain.Log.begin() + 4, plain.Log.end());
-                EXPECT_EQ(Joined(rest), Joined(plainRest)) << name << ": Yes goes on to the confirmation";
-            } else {
-                EXPECT_EQ(p.Log.size(), 6u) << name << ": No stops";
-                EXPECT_EQ(p.Log.back(), "FocusPassword") << name;
-                EXPECT_EQ(p.CommandLine, "") << name << ": nothing started";
+            ASSERT_GE(p.Log.size(), 7u) << name;
+            EXPECT_EQ(p.Log[6], "CheckPasswordPolicy qwzqwz") << name << ": after the instance check";
+            ExpectQuestionThenOnOrBack(p, plain, 7, "MessageBox Uwaga 52 splashes=0 enabled=1",
+                                       std::string(SPolicyHead) + c.reason + SPolicyTail, answer, name);
+        }
+    }
+}
+
+TEST(SetupLauncher, InstanceQuestionWhenAnyRecordShowsTheInstance) {
+    struct Case {
+        const char* name;
+        TPresence registry64, registry32, service;
+        TPresence expected;
+    };
+    const Case cases[] = {
+        {"64-bit view", prPresent, prAbsent, prAbsent, prPresent},
+        {"32-bit view", prAbsent, prPresent, prAbsent, prPresent},
+        {"service only", prAbsent, prAbsent, prPresent, prPresent},
+        {"found beside checks that failed", prUnknown, prPresent, prUnknown, prPresent},
+        {"nowhere", prAbsent, prAbsent, prAbsent, prAbsent},
+        {"one view cannot tell", prAbsent, prUnknown, prAbsent, prUnknown},
+        {"nothing can be told", prUnknown, prUnknown, prUnknown, prUnknown},
+    };
+    TFakePlatform plain;
+    RunInstallationSequence(plain);
+    for (const Case& c : cases) {
+        for (const int answer : {MsgResultYes, MsgResultNo}) {
+            const std::string name = std::string(c.name) + (answer == MsgResultYes ? ", Yes" : ", No");
+            TFakePlatform p;
+            p.Registry64 = c.registry64;
+            p.Registry32 = c.registry32;
+            p.Service = c.service;
+            p.InstanceAnswer = answer;
+            EXPECT_EQ(SetupInstancePresence(p), c.expected) << name;
+            p.Log.clear();
+            RunInstallationSequence(p);
+            if (c.expected != prPresent) {
+                EXPECT_EQ(Joined(p.Log), Joined(plain.Log)) << name << ": the sequence as without an instance";
+                continue;
             }
+            ASSERT_GE(p.Log.size(), 6u) << name;
+            EXPECT_EQ(p.Log[5], "Service MSSQL$SQLVORNA") << name << ": asked after the file check";
+            ExpectQuestionThenOnOrBack(p, plain, 6, "MessageBox Uwaga 308 splashes=0 enabled=1", SInstanceInstalled,
+                                       answer, name);
         }
     }
 }

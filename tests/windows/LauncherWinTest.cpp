@@ -1,6 +1,7 @@
 // The launcher's Win32 process calls against the setup stand-in.
 
 #include "TestFiles.h"
+#include "TestInstance.h"
 #include "app/SetupLauncherWin.h"
 
 #include <gtest/gtest.h>
@@ -8,6 +9,7 @@
 #include <windows.h>
 
 #include <filesystem>
+#include <utility>
 
 namespace fs = std::filesystem;
 
@@ -150,4 +152,36 @@ TEST_F(LauncherWin, FileTestAndProgramPath) {
     EXPECT_EQ(self.substr(self.size() - 4), ".exe") << self;
     EXPECT_EQ(self[1], ':') << self;
     EXPECT_TRUE(fs::exists(fs::path(Utf8ToWide(self)))) << self;
+}
+
+TEST_F(LauncherWin, InstanceFoundInEitherViewOfTheRegistryOrAsAService) {
+    ForgetRecordedInstance();
+    TProcessOnlyPlatform platform;
+    const std::string key = "SOFTWARE\\Microsoft\\Microsoft SQL Server\\Instance Names\\SQL";
+    auto views = [&] {
+        return std::make_pair(platform.FindRegistryValue(rv64Bit, key, "SQLVORNA"),
+                              platform.FindRegistryValue(rv32Bit, key, "SQLVORNA"));
+    };
+    EXPECT_EQ(views(), std::make_pair(prAbsent, prAbsent)) << "no key";
+    {
+        const TRecordedInstance recorded(KEY_WOW64_64KEY);
+        EXPECT_EQ(views(), std::make_pair(prPresent, prAbsent)) << "64-bit view";
+        EXPECT_EQ(platform.FindRegistryValue(rv64Bit, key, "SQLEXPRESS"), prAbsent) << "another value of the key";
+        EXPECT_EQ(SetupInstancePresence(platform), prPresent);
+    }
+    {
+        const TRecordedInstance recorded(KEY_WOW64_32KEY);
+        EXPECT_EQ(views(), std::make_pair(prAbsent, prPresent)) << "32-bit view";
+    }
+    EXPECT_EQ(views(), std::make_pair(prAbsent, prAbsent)) << "record removed";
+
+    EXPECT_EQ(platform.FindService("MSSQL$SQLVORNA"), prAbsent);
+    EXPECT_EQ(SetupInstancePresence(platform), prAbsent);
+    {
+        const TInstanceService service;
+        EXPECT_EQ(platform.FindService("MSSQL$SQLVORNA"), prPresent);
+        EXPECT_EQ(SetupInstancePresence(platform), prPresent) << "a service alone";
+    }
+    EXPECT_EQ(platform.FindService("MSSQL$SQLVORNA"), prAbsent) << "service removed";
+    EXPECT_EQ(platform.FindService(""), prUnknown) << "an error other than a missing service";
 }
