@@ -4,6 +4,7 @@
 #include "KantrelDriver.h"
 #include "SplashStrip.h"
 #include "TestFiles.h"
+#include "TestInstance.h"
 
 #include <gtest/gtest.h>
 
@@ -65,6 +66,8 @@ protected:
     HWND Start = nullptr;
 
     void SetUp() override {
+        // Every sequence looks for the instance: none is there unless a test puts it.
+        ForgetRecordedInstance();
         fs::create_directories(ProgramDir);
         fs::copy_file(BuildFile(KANTREL_EXE), ProgramDir / L"kantrel.exe");
         fs::copy_file(BuildFile(KANTREL_STANDIN_EXE), ProgramDir / L"SQLEXPR_x86_ENU.exe");
@@ -107,6 +110,9 @@ protected:
     // confirmation's text.
     std::string StartAndAnswer(int answer) {
         ClickButton(Start);
+        return AnswerConfirmation(answer);
+    }
+    std::string AnswerConfirmation(int answer) {
         HWND box = Kantrel->WaitForMessageBox("Pytanie");
         if (!box)
             return "(no confirmation)";
@@ -398,4 +404,46 @@ TEST_F(SetupSequence, SplashStripStandsStillWhileTheWindowThreadDoesNotPump) {
     EXPECT_EQ(changed, 0) << "pictures that differ while the window thread stood still";
     EXPECT_TRUE(WaitUntil([&] { return !(CaptureClientArea(splash) == held); }, 2000))
         << "moves on once the window thread pumps again";
+}
+
+TEST_F(SetupSequence, InstalledInstanceIsNamedBeforeTheConfirmation) {
+    const std::string text =
+        "Na tym komputerze jest już zainstalowana instancja SQL Server o nazwie SQLVORNA. Instalator SQL Server "
+        "najpewniej odmówi zainstalowania jej ponownie.\r\nJeśli ta instancja nie działa poprawnie, odinstaluj ją "
+        "(Panel sterowania > Programy i funkcje) i uruchom Kantrel ponownie.\r\nCzy mimo to uruchomić instalator SQL "
+        "Server?";
+    // Answers the question about the instance and waits until it is gone.
+    auto answerInstanceQuestion = [&](int answer, const std::string& what) {
+        HWND box = Kantrel->WaitForMessageBox("Uwaga");
+        ASSERT_NE(box, nullptr) << what << ": no question";
+        EXPECT_EQ(MessageBoxText(box), text) << what;
+        EXPECT_TRUE(SameButtons(MessageBoxButtons(box), {IDYES, IDNO})) << what << ": Yes and No";
+        const auto isDefault = [box](int id) {
+            return (GetWindowLongW(GetDlgItem(box, id), GWL_STYLE) & BS_TYPEMASK) == BS_DEFPUSHBUTTON;
+        };
+        EXPECT_TRUE(isDefault(IDNO) && !isDefault(IDYES)) << what << ": No is the default";
+        ClickButton(GetDlgItem(box, answer));
+        EXPECT_TRUE(Kantrel->WaitForNoWindow([box](HWND w) { return w == box; })) << what;
+    };
+    Launch();
+    {
+        const TRecordedInstance recorded(KEY_WOW64_64KEY);
+        ClickButton(Start);
+        answerInstanceQuestion(IDNO, "64-bit view, No");
+        ExpectQuiet("after No");
+        EXPECT_FALSE(fs::exists(Record)) << "nothing started";
+        EXPECT_EQ(Kantrel->TotalProcesses(), 1) << "kantrel.exe alone";
+        EXPECT_EQ(WindowText(Password), "qwzqwz") << "password kept";
+        EXPECT_EQ(FocusedWindow(), Password) << "focus in the password field";
+        EXPECT_TRUE(IsWindowEnabled(Start));
+    }
+    {
+        const TRecordedInstance recorded(KEY_WOW64_32KEY);
+        ClickButton(Start);
+        answerInstanceQuestion(IDYES, "32-bit view, Yes");
+        EXPECT_EQ(AnswerConfirmation(IDYES), Confirmation("qwzqwz")) << "Yes goes on to the confirmation";
+        WaitForSetupToEnd();
+        EXPECT_EQ(ReadFileBytes(Record), ExpectedRecord("qwzqwz"));
+        ExpectQuiet("after setup");
+    }
 }
