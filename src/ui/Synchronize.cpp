@@ -1,6 +1,7 @@
 #include "ui/Synchronize.h"
 
 #include <atomic>
+#include <cstdint>
 #include <deque>
 #include <exception>
 
@@ -14,9 +15,18 @@ const DWORD MainThread = GetCurrentThreadId();
 
 struct TSyncRequest {
     const std::function<void()>* Method;
+    DWORD Caller;
+    uint64_t Sequence;
     std::exception_ptr Error;
     bool Done = false;
 };
+
+// The calls the window thread is running, innermost first; window thread only.
+struct TServing {
+    DWORD Caller;
+    const TServing* Outer;
+};
+const TServing* Serving = nullptr;
 
 // Plain data with static initialisers: no construction order to worry about
 // and nothing to release (SRW locks and condition variables own no handle).
@@ -26,6 +36,7 @@ std::deque<TSyncRequest*>& Queue() {
     static std::deque<TSyncRequest*> queue;
     return queue;
 }
+uint64_t NextSequence = 0;  // under QueueLock
 std::atomic<HWND> WakeWindow{nullptr};
 
 class TExclusive {
@@ -54,9 +65,10 @@ void Synchronize(const std::function<void()>& method) {
         method();
         return;
     }
-    TSyncRequest request{&method, nullptr};
+    TSyncRequest request{&method, GetCurrentThreadId(), 0, nullptr};
     {
         TExclusive lock;
+        request.Sequence = NextSequence++;
         Queue().push_back(&request);
     }
     SetEvent(SynchronizeEvent());
@@ -86,22 +98,50 @@ void AcquireServingSynchronize(const std::function<bool()>& tryAcquire, const st
 bool CheckSynchronize() {
     if (!InMainThread())
         return false;
-    std::deque<TSyncRequest*> pending;
+    uint64_t end;
     {
         TExclusive lock;
-        pending.swap(Queue());
+        end = NextSequence;
     }
-    for (TSyncRequest* request : pending) {
+    bool ran = false;
+    for (;;) {
+        TSyncRequest* request = nullptr;
+        {
+            TExclusive lock;
+            if (!Queue().empty() && Queue().front()->Sequence < end) {
+                request = Queue().front();
+                Queue().pop_front();
+            }
+        }
+        if (!request)
+            return ran;
+        ran = true;
+        const TServing serving{request->Caller, Serving};
+        Serving = &serving;
         try {
             (*request->Method)();
         } catch (...) {
             request->Error = std::current_exception();
         }
+        Serving = serving.Outer;
         {
             TExclusive lock;
             request->Done = true;
         }
         WakeAllConditionVariable(&QueueDone);
     }
-    return !pending.empty();
+}
+
+bool ServingCallOf(DWORD threadId) {
+    if (!InMainThread())
+        return false;
+    for (const TServing* serving = Serving; serving; serving = serving->Outer)
+        if (serving->Caller == threadId)
+            return true;
+    return false;
+}
+
+int QueuedCalls() {
+    TExclusive lock;
+    return static_cast<int>(Queue().size());
 }

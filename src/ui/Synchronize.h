@@ -19,9 +19,20 @@ bool InMainThread();
 // window thread itself it runs at once.
 void Synchronize(const std::function<void()>& method);
 
-// Runs every queued call, in the order they were queued. Window thread only;
-// true when at least one ran.
+// Runs the calls queued before it began, in the order they were queued, one
+// at a time: a call that waits for a thread whose own call is still queued
+// (freeing a timer whose worker waits) serves that call in its wait, and a
+// worker that queues again at once cannot hold the window thread here.
+// Window thread only; true when at least one ran.
 bool CheckSynchronize();
+
+// True while the window thread runs, at any depth, a call that the thread
+// threadId queued and waits for: that thread cannot end before the call
+// returns. False on any other thread.
+bool ServingCallOf(DWORD threadId);
+
+// Calls queued and not yet taken by the window thread (for tests).
+int QueuedCalls();
 
 // The window that receives the wake-up message; null when none (the queue
 // is then served only by CheckSynchronize and thread waits).
