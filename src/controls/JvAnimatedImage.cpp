@@ -28,7 +28,7 @@ TJvImageControl::TJvImageControl(TComponent* owner) : TGraphicControl(owner) {
 TJvImageControl::~TJvImageControl() = default;
 
 void TJvImageControl::LockPicture() {
-    AcquireServingSynchronize([this] { return PictureLock_.TryEnter(); }, [this] { PictureLock_.Enter(); });
+    AcquireServingSynchronize([this] { return PictureLock_.TryLock(); }, [this] { PictureLock_.Lock(); });
 }
 
 void TJvImageControl::Paint(HDC) {

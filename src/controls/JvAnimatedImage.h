@@ -32,7 +32,7 @@ public:
     // any thread; recursive. The window thread serves synchronised calls
     // while a tick on a worker holds the lock.
     void LockPicture();
-    void UnlockPicture() { PictureLock_.Leave(); }
+    void UnlockPicture() { PictureLock_.Unlock(); }
 
 protected:
     // Draws the content into the off-screen bitmap through Canvas(); the
@@ -71,13 +71,4 @@ private:
 };
 
 // Holds PictureLock for one scope.
-class TPictureLock {
-public:
-    explicit TPictureLock(TJvImageControl& control) : Control_(control) { Control_.LockPicture(); }
-    ~TPictureLock() { Control_.UnlockPicture(); }
-    TPictureLock(const TPictureLock&) = delete;
-    TPictureLock& operator=(const TPictureLock&) = delete;
-
-private:
-    TJvImageControl& Control_;
-};
+using TPictureLock = TScopedLock<TJvImageControl, &TJvImageControl::LockPicture, &TJvImageControl::UnlockPicture>;

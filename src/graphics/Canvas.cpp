@@ -191,17 +191,17 @@ TColor TCanvas::Pixel(int x, int y) {
 }
 
 void TCanvas::Lock() {
-    Lock_.Enter();
+    Lock_.Lock();
     LockCount_.fetch_add(1, std::memory_order_relaxed);
 }
 
 void TCanvas::Unlock() {
     LockCount_.fetch_sub(1, std::memory_order_relaxed);
-    Lock_.Leave();
+    Lock_.Unlock();
 }
 
 bool TCanvas::TryLock() {
-    if (!Lock_.TryEnter())
+    if (!Lock_.TryLock())
         return false;
     LockCount_.fetch_add(1, std::memory_order_relaxed);
     return true;

@@ -149,15 +149,6 @@ private:
 };
 
 // Holds a canvas's lock for one scope.
-class TCanvasLock {
-public:
-    explicit TCanvasLock(TCanvas& canvas) : Canvas_(canvas) { Canvas_.Lock(); }
-    ~TCanvasLock() { Canvas_.Unlock(); }
-    TCanvasLock(const TCanvasLock&) = delete;
-    TCanvasLock& operator=(const TCanvasLock&) = delete;
-
-private:
-    TCanvas& Canvas_;
-};
+using TCanvasLock = TScopedLock<TCanvas>;
 
 inline RECT ToRECT(const TRect& rect) { return RECT{rect.Left, rect.Top, rect.Right, rect.Bottom}; }

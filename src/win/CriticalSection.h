@@ -1,5 +1,6 @@
 #pragma once
-// A recursive lock (platform critical section) and its scope guard.
+// A recursive lock (platform critical section) and the scope guard of every
+// lock in the program.
 
 #include <windows.h>
 
@@ -9,21 +10,24 @@ public:
     ~TCriticalSection() { DeleteCriticalSection(&Section_); }
     TCriticalSection(const TCriticalSection&) = delete;
     TCriticalSection& operator=(const TCriticalSection&) = delete;
-    void Enter() { EnterCriticalSection(&Section_); }
-    void Leave() { LeaveCriticalSection(&Section_); }
+    void Lock() { EnterCriticalSection(&Section_); }
+    void Unlock() { LeaveCriticalSection(&Section_); }
     // Enters only when no other thread is inside.
-    bool TryEnter() { return TryEnterCriticalSection(&Section_) != FALSE; }
+    bool TryLock() { return TryEnterCriticalSection(&Section_) != FALSE; }
 
 private:
     CRITICAL_SECTION Section_;
 };
 
-// Holds a lock (anything with Enter and Leave) for one scope.
-template <class L>
+// Holds a lock for one scope: Acquire when made, Release when it goes, also
+// when an error passes. Any class with a pair of such operations fits
+// (Lock and Unlock by default): a critical section, a canvas, an image
+// control's picture lock.
+template <class L, void (L::*Acquire)() = &L::Lock, void (L::*Release)() = &L::Unlock>
 class TScopedLock {
 public:
-    explicit TScopedLock(L& lock) : Lock_(lock) { Lock_.Enter(); }
-    ~TScopedLock() { Lock_.Leave(); }
+    explicit TScopedLock(L& lock) : Lock_(lock) { (Lock_.*Acquire)(); }
+    ~TScopedLock() { (Lock_.*Release)(); }
     TScopedLock(const TScopedLock&) = delete;
     TScopedLock& operator=(const TScopedLock&) = delete;
 
