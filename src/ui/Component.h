@@ -2,6 +2,7 @@
 // Components: named objects owned by another component (the owner frees
 // them), with a state and stored properties read by name.
 
+#include <atomic>
 #include <functional>
 #include <map>
 #include <string>
@@ -41,7 +42,8 @@ public:
     TComponent* Components(int index) const;
     TComponent* FindComponent(const std::string& name) const;
 
-    unsigned ComponentState() const { return State_; }
+    // Read by worker threads too.
+    unsigned ComponentState() const { return State_.load(); }
     bool IsLoading() const { return (State_ & csLoading) != 0; }
     bool IsDestroying() const { return (State_ & csDestroying) != 0; }
     bool IsDesigning() const { return (State_ & csDesigning) != 0; }
@@ -75,7 +77,7 @@ private:
     TComponent* Owner_;
     std::vector<TComponent*> Components_;
     std::map<std::string, TMethod> Methods_;
-    unsigned State_ = 0;
+    std::atomic<unsigned> State_{0};
 };
 
 [[noreturn]] void RaiseComponentNotFound(const std::string& owner, const std::string& name);

@@ -99,7 +99,7 @@ void TControl::SetText(const std::string& text) {
     }
 }
 
-TColor TControl::Color() const { return ParentColor_ && Parent_ ? Parent_->Color() : Color_; }
+TColor TControl::Color() const { return ParentColor_ && Parent_ ? Parent_->Color() : Color_.load(); }
 
 void TControl::SetColor(TColor color) {
     if (color != Color_ || ParentColor_) {

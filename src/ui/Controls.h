@@ -131,15 +131,17 @@ protected:
 private:
     friend class TWinControl;
     TWinControl* Parent_ = nullptr;
-    int Left_ = 0;
-    int Top_ = 0;
-    int Width_ = 0;
-    int Height_ = 0;
-    bool Visible_ = true;
+    // A worker that paints the control reads its place, visibility and
+    // colour while the window thread may change them.
+    std::atomic<int> Left_{0};
+    std::atomic<int> Top_{0};
+    std::atomic<int> Width_{0};
+    std::atomic<int> Height_{0};
+    std::atomic<bool> Visible_{true};
     bool Enabled_ = true;
     TAlign Align_ = alNone;
-    TColor Color_ = clBtnFace;
-    bool ParentColor_ = false;
+    std::atomic<TColor> Color_{clBtnFace};
+    std::atomic<bool> ParentColor_{false};
     TFont Font_;
     bool ParentFont_ = true;
     bool AutoSize_ = false;

@@ -12,7 +12,11 @@ TForm::TForm(TComponent* owner) : TWinControl(owner) {
 }
 
 TForm::~TForm() {
-    Destroying();
+    {
+        // Waits for a worker's paint under way; later ones see the state.
+        TWorkerPaintClosed closed(*this);
+        Destroying();
+    }
     if (Application)
         Application->FormDestroyed(this);
     DestroyHandle();
@@ -223,8 +227,8 @@ void TForm::WMPaint() {
 }
 
 void TForm::WMEraseBackground(HDC dc) {
-    RECT client;
-    GetClientRect(Handle(), &client);
+    // Also sent by a worker that copies the background: no window needed.
+    const RECT client{0, 0, ClientWidth(), ClientHeight()};
     TScopedBrush brush(CreateSolidBrush(ColorToRGB(Color())));
     FillRect(dc, &client, brush.Get());
 }

@@ -7,6 +7,7 @@
 
 #include "rtl/Errors.h"
 #include "ui/Reader.h"
+#include "ui/Synchronize.h"
 #include "win/WinText.h"
 
 namespace {
@@ -17,10 +18,15 @@ constexpr UINT_PTR SubclassId = 1;
 
 }  // namespace
 
+
 TWinControl::TWinControl(TComponent* owner) : TControl(owner) {}
 
 TWinControl::~TWinControl() {
-    Destroying();
+    {
+        // Waits for a worker's paint under way; later ones see the state.
+        TWorkerPaintClosed closed(*this);
+        Destroying();
+    }
     DestroyHandle();
     while (!Controls_.empty())
         Controls_.back()->SetParent(nullptr);
@@ -45,7 +51,19 @@ void TWinControl::SetParent(TWinControl* parent) {
         CreateHandle();
 }
 
+void TWinControl::CloseWorkerPaint() {
+    if (WorkerPaintClosed_++ == 0)
+        AcquireServingSynchronize([this] { return TryAcquireSRWLockExclusive(&WorkerPaintGate_) != FALSE; },
+                                  [this] { AcquireSRWLockExclusive(&WorkerPaintGate_); });
+}
+
+void TWinControl::OpenWorkerPaint() {
+    if (--WorkerPaintClosed_ == 0)
+        ReleaseSRWLockExclusive(&WorkerPaintGate_);
+}
+
 void TWinControl::InsertControl(TControl* control) {
+    TWorkerPaintClosed closed(*this);
     Controls_.push_back(control);
     if (auto* windowed = dynamic_cast<TWinControl*>(control)) {
         windowed->TabOrder_ = static_cast<int>(TabList().size()) - 1;
@@ -54,6 +72,7 @@ void TWinControl::InsertControl(TControl* control) {
 }
 
 void TWinControl::RemoveControl(TControl* control) {
+    TWorkerPaintClosed closed(*this);
     auto it = std::find(Controls_.begin(), Controls_.end(), control);
     if (it != Controls_.end())
         Controls_.erase(it);
@@ -138,7 +157,7 @@ void TWinControl::CreateParams(TCreateParams& params) const {
     params.Y = Top();
     params.Width = Width();
     params.Height = Height();
-    params.WndParent = Parent() ? Parent()->Handle_ : nullptr;
+    params.WndParent = Parent() ? Parent()->ExistingHandle() : nullptr;
 }
 
 namespace {
@@ -164,6 +183,10 @@ void RegisterOwnClass(const std::wstring& name, WNDPROC procedure) {
 void TWinControl::CreateHandle() {
     if (Handle_)
         return;
+    // A window belongs to the thread that creates it: a worker's would die
+    // with the worker, and its messages would wait for it.
+    if (!InMainThread())
+        throw EInvalidOperation(Format("Cannot create the window of %s on a worker thread", Name().c_str()));
     if (Parent() && !Parent()->HandleAllocated()) {
         Parent()->CreateHandle();  // creates this control's window too
         if (Handle_)
@@ -200,6 +223,7 @@ void TWinControl::CreateHandle() {
 void TWinControl::DestroyHandle() {
     if (!Handle_)
         return;
+    TWorkerPaintClosed closed(*this);
     DestroyWindow(Handle_);
     if (Handle_)
         Unbind();

@@ -4,10 +4,12 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <string>
 #include <vector>
 
 #include "ui/Controls.h"
+#include "win/CriticalSection.h"
 
 // What CreateWnd passes to CreateWindowExW.
 struct TCreateParams {
@@ -26,9 +28,12 @@ public:
     ~TWinControl() override;
     const char* ClassName() const override { return "TWinControl"; }
 
-    // The window, created (with the parents') when first needed.
+    // The window, created (with the parents') when first needed; on the
+    // window thread only (a worker never creates a window).
     HWND Handle();
-    bool HandleAllocated() const { return Handle_ != nullptr; }
+    bool HandleAllocated() const { return Handle_.load() != nullptr; }
+    // The window if it exists, else null; never creates it.
+    HWND ExistingHandle() const { return Handle_.load(); }
     void HandleNeeded() { Handle(); }
     // Our control behind a window, or null for any other window.
     static TWinControl* FromHandle(HWND window);
@@ -66,6 +71,17 @@ public:
     virtual void PaintWindow(HDC dc) { (void)dc; }
     // Through the control's own message handling.
     LRESULT Perform(UINT message, WPARAM wParam, LPARAM lParam) override { return WndProc(message, wParam, lParam); }
+
+    // A worker thread that paints a windowless child of this control (an
+    // animator drawing on its timer's thread) uses this control's window,
+    // its list of controls and its paint code, and does so only between
+    // TryEnterWorkerPaint and LeaveWorkerPaint. The window thread closes the
+    // gate while it changes the list or the window and when the control
+    // begins to be destroyed; a worker only tries it and skips its paint
+    // rather than wait for the window thread. Inside, the worker still finds
+    // out whether the window exists and the control is being destroyed.
+    bool TryEnterWorkerPaint() { return TryAcquireSRWLockShared(&WorkerPaintGate_) != FALSE; }
+    void LeaveWorkerPaint() { ReleaseSRWLockShared(&WorkerPaintGate_); }
 
 protected:
     virtual void CreateParams(TCreateParams& params) const;
@@ -107,13 +123,22 @@ private:
     void WMWindowPosChanged();
     void WMSize();
 
-    HWND Handle_ = nullptr;
+    std::atomic<HWND> Handle_{nullptr};
     bool Subclassed_ = false;
     std::vector<TControl*> Controls_;
     int TabOrder_ = -1;
     bool TabStop_ = false;
     int ControlId_ = 0;
     bool Aligning_ = false;
+    SRWLOCK WorkerPaintGate_ = SRWLOCK_INIT;
+    int WorkerPaintClosed_ = 0;  // window thread only: the gate is recursive there
+
+protected:
+    // The window thread's side of the gate: recursive; waits for a worker's
+    // paint under way (serving synchronised calls meanwhile).
+    void CloseWorkerPaint();
+    void OpenWorkerPaint();
+    using TWorkerPaintClosed = TScopedLock<TWinControl, &TWinControl::CloseWorkerPaint, &TWinControl::OpenWorkerPaint>;
 };
 
 // Reports an error escaping a message handler; defined by the application.
