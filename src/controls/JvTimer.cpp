@@ -2,6 +2,7 @@
 
 #include "rtl/Errors.h"
 #include "ui/Application.h"
+#include "ui/Synchronize.h"
 
 namespace {
 
@@ -80,6 +81,13 @@ std::exception_ptr TJvTimerThread::LastError() const {
     return LastError_;
 }
 
+void TJvTimerThread::Release() {
+    OwnerTimer_.store(nullptr);
+    SetFreeOnTerminate(true);
+    Terminate();
+    SetPaused(false);
+}
+
 bool TJvTimerThread::Stopping() const {
     return Terminated() || (Application && Application->Terminated()) || !OwnerTimer_.load();
 }
@@ -95,10 +103,16 @@ void TJvTimerThread::Wait() {
 void TJvTimerThread::Execute() {
     AnnounceDebugName(ComposeDebugName(), static_cast<DWORD>(-1));
     while (!Terminated()) {
-        TJvTimer* timer = OwnerTimer_.load();
-        const TJvTimerEventTime eventTime = timer ? timer->EventTime() : tetPre;
+        const TJvTimerEventTime eventTime = [this] {
+            const TJvTimer* timer = OwnerTimer_.load();
+            return timer ? timer->EventTime() : tetPre;
+        }();
         if (eventTime == tetPost)
             Wait();
+        // The timer lives while this thread is not stopping: it waits for
+        // the thread, or releases it (OwnerTimer_ cleared) from inside the
+        // tick, after which nothing here touches it again.
+        TJvTimer* timer = OwnerTimer_.load();
         if (!Stopping() && timer->Enabled()) {
             if (timer->SyncEvent()) {
                 // An error from the handler ends this thread (kept as its
@@ -137,22 +151,27 @@ TJvTimer::~TJvTimer() {
     Destroying();
     Destroying_.store(true);
     Enabled_.store(false);
+    OnTimer_ = nullptr;
+    Life_.End();
+    TJvTimerThread* worker;
     {
-        TScopedLock<TCriticalSection> lock(OnTimerLock_);
-        OnTimer_ = nullptr;
+        TScopedLock<TCriticalSection> lock(StateLock_);
+        worker = WorkerThread_.exchange(nullptr);
+        WindowTimer_.reset();
     }
-    if (TJvTimerThread* worker = WorkerThread_.load()) {
-        worker->Terminate();
-        // A worker that never started must run to see the termination.
-        worker->SetPaused(false);
-    }
-    // Waits for the worker, serving a synchronised tick it may be blocked in.
-    FreeWorker();
-    WindowTimer_.reset();
+    // Waits for the worker, serving a synchronised tick it may be blocked
+    // in; from inside the tick, releases it.
+    if (worker)
+        EndWorker(worker);
 }
 
-void TJvTimer::FreeWorker() {
-    delete WorkerThread_.exchange(nullptr);
+void TJvTimer::EndWorker(TJvTimerThread* worker) {
+    if (worker->ThreadID() == GetCurrentThreadId() || ServingCallOf(worker->ThreadID())) {
+        // It waits for the call that is running here, or this is it.
+        worker->Release();
+        return;
+    }
+    delete worker;
 }
 
 void TJvTimer::SetEnabled(bool enabled) {
@@ -169,94 +188,134 @@ void TJvTimer::SetInterval(unsigned milliseconds) {
     ApplyTimerState();
 }
 
-TNotifyEvent TJvTimer::OnTimer() const {
-    TScopedLock<TCriticalSection> lock(OnTimerLock_);
-    return OnTimer_;
-}
+TNotifyEvent TJvTimer::OnTimer() const { return OnTimer_.Get(); }
 
 void TJvTimer::SetOnTimer(TNotifyEvent handler) {
-    bool changed;
-    {
-        TScopedLock<TCriticalSection> lock(OnTimerLock_);
-        changed = static_cast<bool>(OnTimer_) != static_cast<bool>(handler);
-        OnTimer_ = std::move(handler);
-    }
+    const bool changed = static_cast<bool>(OnTimer_) != static_cast<bool>(handler);
+    OnTimer_ = std::move(handler);
     // Replacing one handler by another leaves the running wait alone.
     if (changed)
         ApplyTimerState();
 }
 
 void TJvTimer::SetThreaded(bool threaded) {
-    if (Threaded_ == threaded)
+    if (Threaded_.load() == threaded)
         return;
     // The handler would otherwise wait for its own thread to end.
-    if (HandlerRunning_.load())
+    if (InOwnTick())
         throw Exception(Format("Cannot change %s in the timer event", "TJvTimer.Threaded"));
-    Threaded_ = threaded;
+    Threaded_.store(threaded);
     ApplyTimerState();
 }
 
 void TJvTimer::SetThreadPriority(TThreadPriority priority) {
-    if (ThreadPriority_ == priority)
+    if (ThreadPriority_.load() == priority)
         return;
-    ThreadPriority_ = priority;
-    if (Threaded_)
+    ThreadPriority_.store(priority);
+    if (Threaded_.load())
         ApplyTimerState();
 }
 
-void TJvTimer::ApplyTimerState() {
-    const bool active = Interval_.load() != 0 && Enabled_.load() && static_cast<bool>(OnTimer());
-    if (active && Threaded_) {
-        WindowTimer_.reset();
-        TJvTimerThread* worker = WorkerThread_.load();
-        if (!worker) {
-            worker = new TJvTimerThread(this, false);
-            WorkerThread_.store(worker);
-        }
+bool TJvTimer::InOwnTick() const {
+    const DWORD handlerThread = HandlerThread_.load();
+    return handlerThread != 0 && (handlerThread == GetCurrentThreadId() || ServingCallOf(handlerThread));
+}
+
+bool TJvTimer::Active() const {
+    return Interval_.load() != 0 && Enabled_.load() && static_cast<bool>(OnTimer_);
+}
+
+void TJvTimer::RestartWorker(TJvTimerThread& worker) {
+    worker.SetPaused(true);
+    worker.ResetWaitedMs();
+    worker.SetWaitInterval(Interval_.load());
+    worker.SetPriority(ThreadPriority_.load());
+    worker.SetPaused(false);
+}
+
+void TJvTimer::AdjustWorker() {
+    TScopedLock<TCriticalSection> lock(StateLock_);
+    TJvTimerThread* worker = WorkerThread_.load();
+    if (!worker)
+        return;
+    if (Active() && Threaded_.load())
+        RestartWorker(*worker);
+    else
         worker->SetPaused(true);
-        worker->ResetWaitedMs();
-        worker->SetWaitInterval(Interval_.load());
-        worker->SetPriority(ThreadPriority_);
-        worker->SetPaused(false);
-    } else if (active) {
-        FreeWorker();
-        if (!WindowTimer_)
-            WindowTimer_ = std::make_unique<TWindowTimer>();
-        WindowTimer_->SetInterval(Interval_.load());
-        WindowTimer_->SetOnTimer([this] { FireTimer(); });
-        WindowTimer_->SetEnabled(true);
-    } else if (HandlerRunning_.load()) {
-        // Never free the tick source from inside its own tick.
-        if (TJvTimerThread* worker = WorkerThread_.load())
-            worker->SetPaused(true);
-        if (WindowTimer_)
-            WindowTimer_->SetEnabled(false);
-    } else {
-        FreeWorker();
-        WindowTimer_.reset();
+}
+
+void TJvTimer::ApplyTimerState() {
+    if (!InMainThread()) {
+        AdjustWorker();
+        return;
+    }
+    for (;;) {
+        TJvTimerThread* retired = nullptr;
+        {
+            TScopedLock<TCriticalSection> lock(StateLock_);
+            const bool active = Active();
+            if (active && Threaded_.load()) {
+                WindowTimer_.reset();
+                TJvTimerThread* worker = WorkerThread_.load();
+                if (!worker) {
+                    worker = new TJvTimerThread(this, false);
+                    WorkerThread_.store(worker);
+                }
+                RestartWorker(*worker);
+                return;
+            }
+            if (active) {
+                retired = WorkerThread_.exchange(nullptr);
+                if (!retired) {
+                    if (!WindowTimer_)
+                        WindowTimer_ = std::make_unique<TWindowTimer>();
+                    WindowTimer_->SetInterval(Interval_.load());
+                    WindowTimer_->SetOnTimer([this] { FireTimer(); });
+                    WindowTimer_->SetEnabled(true);
+                    return;
+                }
+            } else if (InOwnTick()) {
+                // Never free the tick source from inside its own tick.
+                if (TJvTimerThread* worker = WorkerThread_.load())
+                    worker->SetPaused(true);
+                if (WindowTimer_)
+                    WindowTimer_->SetEnabled(false);
+                return;
+            } else {
+                retired = WorkerThread_.exchange(nullptr);
+                WindowTimer_.reset();
+                if (!retired)
+                    return;
+            }
+        }
+        EndWorker(retired);
+        // Calls served while waiting may have changed the state: decide again.
     }
 }
 
 void TJvTimer::CallSynchronized(const std::function<void()>& method) {
-    TJvTimerThread* worker = WorkerThread_.load();
-    if (worker && !worker->Suspended() && !worker->Terminated())
-        worker->Synchronize(method);
-    else
+    if (InMainThread())
         method();
+    else if (!Destroying_.load())
+        Synchronize(method);
 }
 
 void TJvTimer::FireTimer() {
     if (!Enabled_.load() || Destroying_.load())
         return;
-    const TNotifyEvent handler = OnTimer();
+    const TNotifyEvent handler = OnTimer_.Get();
     if (!handler)
         return;
-    HandlerRunning_.store(true);
-    try {
-        handler(this);
-    } catch (...) {
-        HandlerRunning_.store(false);
-        throw;
-    }
-    HandlerRunning_.store(false);
+    // The handler may free this timer: nothing of it is touched afterwards.
+    const TLifeWatch alive = Life_.Watch();
+    struct TRunning {
+        TJvTimer& Timer;
+        const TLifeWatch& Alive;
+        DWORD Outer;
+        ~TRunning() {
+            if (Alive)
+                Timer.HandlerThread_.store(Outer);
+        }
+    } running{*this, alive, HandlerThread_.exchange(GetCurrentThreadId())};
+    handler(this);
 }
