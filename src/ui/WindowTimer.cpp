@@ -54,18 +54,23 @@ void TWindowTimer::UpdateTimer() {
 }
 
 LRESULT CALLBACK TWindowTimer::WndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_TIMER) {
-        auto* timer = reinterpret_cast<TWindowTimer*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-        if (timer && timer->Enabled_ && timer->OnTimer_) {
-            // A copy: the handler may replace itself or free the timer.
-            const std::function<void()> handler = timer->OnTimer_;
-            try {
-                handler();
-            } catch (...) {
-                HandleWindowException(nullptr);
-            }
-        }
+    if (message != WM_TIMER)
+        return DefWindowProcW(window, message, wParam, lParam);
+    // The handler may free the timer: ask the window again after it ran.
+    const auto owner = [window] { return reinterpret_cast<TWindowTimer*>(GetWindowLongPtrW(window, GWLP_USERDATA)); };
+    TWindowTimer* timer = owner();
+    if (!timer || !timer->Enabled_ || !timer->OnTimer_ || timer->Reporting_)
         return 0;
+    // A copy: the handler may replace itself.
+    const std::function<void()> handler = timer->OnTimer_;
+    try {
+        handler();
+    } catch (...) {
+        if (owner() == timer)
+            timer->Reporting_ = true;
+        HandleWindowException(nullptr);
+        if (owner() == timer)
+            timer->Reporting_ = false;
     }
-    return DefWindowProcW(window, message, wParam, lParam);
+    return 0;
 }

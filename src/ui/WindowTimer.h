@@ -1,6 +1,9 @@
 #pragma once
 // A message-based timer: WM_TIMER messages to a message-only window of its
 // own deliver the ticks on the thread that created it (the window thread).
+// An error from the tick handler goes to the central error reporting; while
+// its message box is open, the timer's ticks are dropped (the box's own
+// message loop would deliver them and open a box for every failing tick).
 
 #include <windows.h>
 
@@ -32,5 +35,6 @@ private:
     HWND Handle_ = nullptr;
     unsigned Interval_ = 1000;
     bool Enabled_ = true;
+    bool Reporting_ = false;
     std::function<void()> OnTimer_;
 };
