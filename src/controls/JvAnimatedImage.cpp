@@ -31,6 +31,11 @@ void TJvImageControl::LockPicture() {
     AcquireServingSynchronize([this] { return PictureLock_.TryLock(); }, [this] { PictureLock_.Lock(); });
 }
 
+void TJvImageControl::SetParent(TWinControl* parent) {
+    TPictureLock picture(*this);
+    TGraphicControl::SetParent(parent);
+}
+
 void TJvImageControl::Paint(HDC) {
     // A client area too large for memory: nothing is drawn, and that is said once.
     if (!BufferLimit_.Fits(ClientWidth(), ClientHeight()))
@@ -90,8 +95,20 @@ void TJvImageControl::RepaintFromAnyThread() {
         Repaint();
         return;
     }
-    HWND parent = Parent()->Handle();
-    TScopedGetDC dc(parent);
+    TPictureLock picture(*this);
+    TWinControl* parent = Parent();
+    if (!parent || !parent->TryEnterWorkerPaint())
+        return;
+    struct TLeave {
+        TWinControl& Parent;
+        ~TLeave() { Parent.LeaveWorkerPaint(); }
+    } leave{*parent};
+    HWND window = parent->ExistingHandle();
+    if (!window || parent->IsDestroying())
+        return;
+    TScopedGetDC dc(window);
+    if (!dc.Get())
+        return;
     IntersectClipRect(dc.Get(), Left(), Top(), Left() + Width(), Top() + Height());
     POINT origin;
     GetWindowOrgEx(dc.Get(), &origin);
@@ -103,7 +120,8 @@ void TJvImageControl::NotifyPictureChanged() {
     if (IsDestroying())
         return;
     AdjustSize();
-    if (DisplayedGraphic_ && ForwardPaletteChange() && InImagePaint_)
+    // Update waits for the window thread: a worker leaves it to the invalidation.
+    if (DisplayedGraphic_ && ForwardPaletteChange() && InImagePaint_ && InMainThread())
         Update();
     if (!InImagePaint_)
         Invalidate();
@@ -119,7 +137,8 @@ bool TJvImageControl::ForwardPaletteChange() {
     TForm* form = GetParentForm(this);
     if (!form || !form->Active() || !form->HandleAllocated())
         return false;
-    if (InImagePaint_)
+    // A worker posts: the form's palette handling belongs to the window thread.
+    if (InImagePaint_ && InMainThread())
         form->Perform(WM_QUERYNEWPALETTE, 0, 0);
     else
         PostMessageW(form->Handle(), WM_QUERYNEWPALETTE, 0, 0);

@@ -34,6 +34,10 @@ public:
     void LockPicture();
     void UnlockPicture() { PictureLock_.Unlock(); }
 
+    // Under PictureLock, so that a worker's paint finds the parent it
+    // started with.
+    void SetParent(TWinControl* parent) override;
+
 protected:
     // Draws the content into the off-screen bitmap through Canvas(); the
     // base draws nothing.
@@ -49,8 +53,10 @@ protected:
     void PaintDesignOutline();
     // Paints at once: on the window thread through the framework's repaint
     // (this control and the siblings above it), on a worker into a DC of
-    // the parent clipped to this control. The caller makes sure the parent
-    // and its window exist.
+    // the parent clipped to this control. A worker paints only through a
+    // parent window that exists, while the parent is not changing nor being
+    // destroyed (its worker-paint gate), and skips the paint otherwise: it
+    // never creates a window and never waits for the window thread.
     void RepaintFromAnyThread();
     // After every change of what is shown: size, palette, repaint.
     void NotifyPictureChanged();

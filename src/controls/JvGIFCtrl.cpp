@@ -1,6 +1,7 @@
 #include "controls/JvGIFCtrl.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "rtl/Streams.h"
 #include "ui/Forms.h"
@@ -28,40 +29,32 @@ TJvGIFAnimator::TJvGIFAnimator(TComponent* owner)
 }
 
 TJvGIFAnimator::~TJvGIFAnimator() {
-    AnimTimer_->SetOnTimer(nullptr);
-    AnimTimer_->SetEnabled(false);
     Destroying();
+    // A tick on the stack (a handler freeing this control) stops here.
+    Life_.End();
     OnStart = nullptr;
     OnStop = nullptr;
     OnChange = nullptr;
     OnFrameChanged = nullptr;
+    // Ends the worker (serving the call it may wait for, which now does
+    // nothing) before anything a tick uses goes; from inside a tick the
+    // worker is released instead.
     SetAnimate(false);
+    delete AnimTimer_;
+    AnimTimer_ = nullptr;
     Composition_.Discard();
     Image_->OnChange = nullptr;
     SetDisplayedGraphic(nullptr);
     Image_.reset();
-    delete AnimTimer_;
 }
 
-void TJvGIFAnimator::NotifyChange() {
-    if (OnChange)
-        OnChange(this);
-}
+void TJvGIFAnimator::NotifyChange() { OnChange(this); }
 
-void TJvGIFAnimator::NotifyFrameChanged() {
-    if (OnFrameChanged)
-        OnFrameChanged(this);
-}
+void TJvGIFAnimator::NotifyFrameChanged() { OnFrameChanged(this); }
 
-void TJvGIFAnimator::NotifyStart() {
-    if (OnStart)
-        OnStart(this);
-}
+void TJvGIFAnimator::NotifyStart() { OnStart(this); }
 
-void TJvGIFAnimator::NotifyStop() {
-    if (OnStop)
-        OnStop(this);
-}
+void TJvGIFAnimator::NotifyStop() { OnStop(this); }
 
 unsigned TJvGIFAnimator::CurrentFrameInterval() const {
     const int index = FrameIndex_.load();
@@ -83,39 +76,61 @@ void TJvGIFAnimator::SetAnimate(bool value) {
         AnimTimer_->SetEnabled(false);
         AnimTimer_->SetOnTimer(nullptr);
         Animate_.store(false);
+        const TLifeWatch alive = Life_.Watch();
         NotifyStop();
-        NotifyPictureChanged();
+        if (alive)
+            NotifyPictureChanged();
     }
 }
 
+bool TJvGIFAnimator::CanAdvance() {
+    return !(ControlState() & csPaintCopy) && !IsDestroying() && Visible() && Image_->FrameCount() >= 2 && Parent() &&
+           Parent()->HandleAllocated();
+}
+
 void TJvGIFAnimator::AdvanceFrame(TComponent*) {
-    if ((ControlState() & csPaintCopy) || IsDestroying() || !Visible() || Image_->FrameCount() < 2 || !Parent() ||
-        !Parent()->HandleAllocated())
-        return;
-    TPictureLock picture(*this);
-    const int count = Image_->FrameCount();
-    const int index = FrameIndex_.load();
-    FrameIndex_.store(index < count - 1 ? index + 1 : 0);
-    Canvas().Lock();
-    // Also after an error in the event or the paint: the canvas is released
-    // and the timer re-armed.
-    auto finish = [this] {
-        Canvas().Unlock();
-        const int now = FrameIndex_.load();
-        if (now >= 0 && now < Image_->FrameCount())
-            AnimTimer_->SetInterval(CurrentFrameInterval());
+    // The event and the stop may free this control (and its timer): once it
+    // has ended, nothing of it is touched.
+    const TLifeWatch alive = Life_.Watch();
+    {
+        TPictureLock picture(*this);
+        if (!CanAdvance())
+            return;
+        const int count = Image_->FrameCount();
+        const int index = FrameIndex_.load();
+        FrameIndex_.store(index < count - 1 ? index + 1 : 0);
+    }
+    // Each frame stays for its own time, also after an error in the event
+    // or the paint. Set with no lock held: a change may end a worker.
+    auto rearm = [this] {
+        unsigned interval;
+        {
+            TPictureLock picture(*this);
+            const int now = FrameIndex_.load();
+            if (now < 0 || now >= Image_->FrameCount())
+                return;
+            interval = CurrentFrameInterval();
+        }
+        AnimTimer_->SetInterval(interval);
     };
     try {
+        // No lock is held while the event runs: its handler may change the
+        // control, which a tick on a worker would otherwise block.
         if (AsyncDrawing_.load() && OnFrameChanged)
             AnimTimer_->CallSynchronized([this] { NotifyFrameChanged(); });
         else
             NotifyFrameChanged();
+        if (!alive)
+            return;
+        TPictureLock picture(*this);
+        TCanvasLock canvas(Canvas());
         RepaintFromAnyThread();
     } catch (...) {
-        finish();
+        if (alive)
+            rearm();
         throw;
     }
-    finish();
+    rearm();
     if (!Loop_.load() && FrameIndex_.load() == 0) {
         if (AsyncDrawing_.load())
             AnimTimer_->CallSynchronized([this] { StopAtLoopEnd(); });
@@ -133,29 +148,61 @@ void TJvGIFAnimator::StopAtLoopEnd() {
 void TJvGIFAnimator::SetFrameIndex(int value) {
     if (value == FrameIndex_.load() || value >= Image_->FrameCount() || value < 0)
         return;
+    unsigned interval;
     {
         TPictureLock picture(*this);
         FrameIndex_.store(value);
-        if (FrameIndex_.load() >= 0 && Image_->FrameCount() > 0)
-            AnimTimer_->SetInterval(CurrentFrameInterval());
+        interval = CurrentFrameInterval();
     }
+    AnimTimer_->SetInterval(interval);
+    const TLifeWatch alive = Life_.Watch();
     NotifyFrameChanged();
-    NotifyPictureChanged();
+    if (alive)
+        NotifyPictureChanged();
+}
+
+void TJvGIFAnimator::ChangeImage(const std::function<void()>& change) {
+    bool changed = false;
+    auto report = [&] {
+        if (changed)
+            HandleImageChange(Image_.get());
+    };
+    try {
+        TPictureLock picture(*this);
+        TCanvasLock canvas(Canvas());
+        // The image's own notification waits until the locks are released.
+        struct TMuted {
+            TJvGIFImage& Image;
+            std::function<void(TObject*)> Saved;
+            ~TMuted() { Image.OnChange = std::move(Saved); }
+        } muted{*Image_, std::exchange(Image_->OnChange, [&changed](TObject*) { changed = true; })};
+        change();
+    } catch (...) {
+        report();
+        throw;
+    }
+    report();
 }
 
 void TJvGIFAnimator::SetImage(TJvGIFImage* value) {
-    TPictureLock picture(*this);
-    Image_->Assign(value);
+    ChangeImage([&] { Image_->Assign(value); });
 }
 
 void TJvGIFAnimator::HandleImageChange(TObject*) {
+    bool rearm;
+    unsigned interval = 0;
     {
         TPictureLock picture(*this);
+        TCanvasLock canvas(Canvas());
         Composition_.Discard();
         FrameIndex_.store(Image_->ActiveFrameIndex());
-        if (FrameIndex_.load() >= 0 && Image_->FrameCount() > 0)
-            AnimTimer_->SetInterval(CurrentFrameInterval());
+        rearm = FrameIndex_.load() >= 0 && Image_->FrameCount() > 0;
+        if (rearm)
+            interval = CurrentFrameInterval();
     }
+    // The interval of a single frame (0) ends the worker: no lock held.
+    if (rearm)
+        AnimTimer_->SetInterval(interval);
     NotifyPictureChanged();
     NotifyChange();
 }
@@ -243,7 +290,7 @@ bool TJvGIFAnimator::ReadProperty(TReader& reader, const std::string& name, cons
         TMemoryStream stream;
         stream.WriteBuffer(bytes.data(), bytes.size());
         stream.SetPosition(0);
-        Image_->ReadData(stream);
+        ChangeImage([&] { Image_->ReadData(stream); });
     } else if (name == "Loop")
         SetLoop(reader.AsBoolean(value));
     else if (name == "Stretch")

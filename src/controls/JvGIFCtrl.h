@@ -4,6 +4,37 @@
 // the last), repaints at once and re-arms the timer with the display time
 // of the frame now shown. The composed picture is kept by a TGIFComposition
 // (JvGIFCompose.h); painting lives in JvGIFCtrlPaint.cpp.
+//
+// Threads. The window thread owns the control: it alone changes the image,
+// the parent and the window. With AsyncDrawing (and the timer Threaded) a
+// tick runs on the timer's worker: it steps the frame and paints from there,
+// and hands OnFrameChanged and the stop at the end of a pass to the window
+// thread. What the worker reads, and who guards it:
+// - FrameIndex, the options, the control's place and state: atomics;
+// - the image (its frames) and the composed picture: changed on the window
+//   thread under PictureLock and the control's canvas lock; a tick reads
+//   them under PictureLock, a paint under the canvas lock;
+// - the parent (which one, its window, its controls): the parent pointer
+//   under PictureLock, the rest under the parent's worker-paint gate
+//   (WinControl.h), which a worker only tries;
+// - the events: each behind its own lock (TSharedEvent).
+//
+// Lock order, first taken first: PictureLock; the control's canvas lock;
+// the parent's worker-paint gate (only tried); the off-screen bitmap's
+// canvas lock; the composed picture's canvas lock (and, when a paint copies
+// the windowless siblings beneath, their canvas locks and theirs beneath).
+// The timer's locks (its state lock, its PauseGuard) and the events' locks
+// are leaves. No thread waits for another thread's end, or for a call it
+// hands to the window thread, while it holds one of these: a tick releases
+// every lock before it hands an event to the window thread,
+// so a handler may change this control (Center, Stretch, Transparent,
+// FrameIndex, Image, AsyncDrawing, Animate, a repaint) or free it or its
+// form; and the window thread sets the timer (which may wait for the
+// worker to end) only after it has released PictureLock.
+//
+// Destruction ends the worker before anything a tick uses goes, serving the
+// call it may wait for; from inside a tick (a handler that frees the
+// control) the worker is released and ends by itself, touching nothing.
 
 #include <atomic>
 #include <memory>
@@ -12,6 +43,8 @@
 #include "controls/JvGIFCompose.h"
 #include "controls/JvTimer.h"
 #include "gif/JvGIF.h"
+#include "rtl/LifeToken.h"
+#include "win/SharedEvent.h"
 
 class TJvGIFAnimator : public TJvImageControl {
 public:
@@ -27,7 +60,9 @@ public:
     void SetCenter(bool value);
     int FrameIndex() const { return FrameIndex_.load(); }
     void SetFrameIndex(int value);
-    // The owned image; SetImage copies into it.
+    // The owned image; SetImage copies into it. While a tick may run on the
+    // worker (AsyncDrawing), change it through SetImage or the stored
+    // "Image.Data", which hold the locks a tick and a paint read it under.
     TJvGIFImage& Image() const { return *Image_; }
     void SetImage(TJvGIFImage* value);
     bool Loop() const { return Loop_.load(); }
@@ -40,14 +75,14 @@ public:
     void SetThreaded(bool value) { AnimTimer_->SetThreaded(value); }
     TJvTimer& AnimTimer() const { return *AnimTimer_; }
 
-    TNotifyEvent OnStart;
-    TNotifyEvent OnStop;
-    TNotifyEvent OnChange;
-    TNotifyEvent OnFrameChanged;
+    TSharedEvent<TNotifyEvent> OnStart;
+    TSharedEvent<TNotifyEvent> OnStop;
+    TSharedEvent<TNotifyEvent> OnChange;
+    TSharedEvent<TNotifyEvent> OnFrameChanged;
 
     // Timer interval for the current frame: its delay clamped to 50..10000
     // ms; 0 when the index is out of range or the image has fewer than 2
-    // frames.
+    // frames. Off the window thread, under PictureLock.
     unsigned CurrentFrameInterval() const;
     // One tick (the timer's handler).
     void AdvanceFrame(TComponent* sender);
@@ -73,6 +108,11 @@ protected:
 private:
     // After Center, Stretch or Transparent changed.
     void RefreshDisplay();
+    // Step 1 of a tick: whether it moves on; under PictureLock.
+    bool CanAdvance();
+    // Changes the image under PictureLock and the canvas lock, then runs
+    // HandleImageChange once, with no lock held, if the image changed.
+    void ChangeImage(const std::function<void()>& change);
     // The legacy stored name "JvxAnimate".
     void ReadLegacyAnimate(bool value) { SetAnimate(value); }
     // The composed picture of a frame (owned by the composition).
@@ -94,6 +134,7 @@ private:
     // The composed picture's size, checked by each paint.
     TPictureLimit ComposedLimit_;
     std::atomic<bool> AsyncDrawing_{false};
+    TLifeToken Life_;
 };
 
 // Makes TJvGIFAnimator known to stored definitions; called once by the
