@@ -6,54 +6,14 @@
 #include <atomic>
 #include <vector>
 
+#include "AnimatorSupport.h"
 #include "GifWriter.h"
-#include "TestSupport.h"
 #include "controls/JvGIFCtrl.h"
 #include "rtl/Streams.h"
 #include "ui/Application.h"
 #include "ui/Forms.h"
 #include "ui/Reader.h"
 #include "ui/Synchronize.h"
-
-namespace {
-
-using gifwriter::GifWriter;
-
-// An animation of 8 x 8 frames with the given delays (hundredths).
-gifwriter::Bytes Animation(const std::vector<uint16_t>& delays) {
-    GifWriter gif;
-    gif.Header().Screen(8, 8, {{0, 0, 0}, {255, 255, 255}});
-    for (size_t i = 0; i < delays.size(); ++i) {
-        gif.GraphicControl(1, delays[i]);
-        gifwriter::ImageSpec frame;
-        frame.Width = 8;
-        frame.Height = 8;
-        frame.Indices.assign(64, static_cast<uint8_t>(i % 2));
-        gif.Image(frame);
-    }
-    return gif.Trailer().Finish();
-}
-
-void Load(TJvGIFAnimator& animator, const gifwriter::Bytes& gif) {
-    TMemoryStream stream;
-    stream.WriteBuffer(gif.data(), static_cast<int64_t>(gif.size()));
-    stream.SetPosition(0);
-    animator.Image().LoadFromStream(stream);
-}
-
-struct TShownAnimator {
-    TForm Form{nullptr};
-    TJvGIFAnimator* Animator;
-    TShownAnimator() {
-        Form.SetBounds(100, 100, 200, 100);
-        Animator = new TJvGIFAnimator(&Form);
-        Animator->SetParent(&Form);
-        Form.Show();
-        Application->ProcessMessages();
-    }
-};
-
-}  // namespace
 
 TEST(JvGIFAnimator, FrameIntervalsClampedTo50MsAnd10Seconds) {
     TApplication application;

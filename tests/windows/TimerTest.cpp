@@ -2,48 +2,18 @@
 
 #include <gtest/gtest.h>
 
-#include <windows.h>
-// After windows.h, which it needs.
-#include <tlhelp32.h>
-
 #include <algorithm>
 #include <atomic>
 #include <string>
+#include <thread>
+#include <vector>
 
-#include "TestSupport.h"
+#include "AnimatorSupport.h"
 #include "controls/JvTimer.h"
 #include "rtl/Errors.h"
 #include "ui/Application.h"
 #include "ui/Synchronize.h"
 #include "win/ScopedWin.h"
-
-namespace {
-
-int ThreadCount() {
-    TScopedHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
-    THREADENTRY32 entry{};
-    entry.dwSize = sizeof entry;
-    int count = 0;
-    for (BOOL more = Thread32First(snapshot.Get(), &entry); more; more = Thread32Next(snapshot.Get(), &entry))
-        if (entry.th32OwnerProcessID == GetCurrentProcessId())
-            ++count;
-    return count;
-}
-
-// The system's count where it reports one; else (Wine reports 0) the
-// handle values that name an open handle, tried one by one.
-DWORD HandleCount() {
-    DWORD count = 0;
-    if (GetProcessHandleCount(GetCurrentProcess(), &count) && count > 0)
-        return count;
-    DWORD flags;
-    for (ULONG_PTR value = 4; value < 0x10000; value += 4)
-        if (GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags))
-            ++count;
-    return count;
-}
-
-}  // namespace
 
 TEST(JvTimer, StartsWhenHandlerIsSetFirstTickFollowsEventTimeIntervalZeroFrees) {
     TApplication application;
@@ -184,6 +154,115 @@ TEST(JvTimer, TicksOverTwoSecondsIntervalChangeAndQuitMessage) {
     const int before = workerTicks.load();
     Sleep(300);
     EXPECT_EQ(workerTicks.load(), before) << "ticks after the quit message";
+}
+
+// A handler on the worker (SyncEvent off) frees its own timer: the worker
+// cannot be waited for from itself; it must end by itself afterwards,
+// touching nothing of the freed timer.
+TEST(JvTimer, DestroyedFromItsOwnWorker) {
+    TApplication application;
+    application.Initialize();
+    const int threads = ThreadCount();
+    for (int cycle = 0; cycle < 20; ++cycle) {
+        auto* timer = new TJvTimer(nullptr);
+        timer->SetSyncEvent(false);
+        timer->SetInterval(10);
+        std::atomic<int> ticks{0};
+        timer->SetOnTimer([&ticks, timer](TComponent*) {
+            if (ticks++ == 0)
+                delete timer;
+        });
+        ASSERT_TRUE(WaitWithoutServing([&] { return ticks > 0; }));
+        ASSERT_TRUE(WaitForThreadCount(threads)) << "cycle " << cycle << ": the worker did not end";
+        EXPECT_EQ(ticks.load(), 1) << "cycle " << cycle;
+    }
+}
+
+// A worker's handler hands a call to the window thread after the timer's
+// destruction has taken its worker away: the call runs on the window thread
+// or not at all, never on the worker itself.
+TEST(JvTimer, CallsDuringDestructionNeverRunOnTheWorker) {
+    TApplication application;
+    application.Initialize();
+    auto* timer = new TJvTimer(nullptr);
+    timer->SetSyncEvent(false);
+    timer->SetInterval(10);
+    std::atomic<bool> inHandler{false};
+    std::atomic<int> calls{0}, onWorker{0};
+    timer->SetOnTimer([&, timer](TComponent*) {
+        if (inHandler.exchange(true))
+            return;
+        WaitWithoutServing([timer] { return !timer->WorkerThread(); });
+        timer->CallSynchronized([&] {
+            ++calls;
+            onWorker += InMainThread() ? 0 : 1;
+        });
+    });
+    ASSERT_TRUE(WaitWithoutServing([&] { return inHandler.load(); }));
+    delete timer;
+    EXPECT_EQ(onWorker.load(), 0) << "of " << calls.load() << " calls";
+}
+
+namespace {
+
+BOOL CALLBACK CollectMessageBoxes(HWND window, LPARAM data) {
+    wchar_t name[16] = {};
+    GetClassNameW(window, name, 16);
+    if (std::wstring(name) == L"#32770" && IsWindowVisible(window))
+        reinterpret_cast<std::vector<HWND>*>(data)->push_back(window);
+    return TRUE;
+}
+
+}  // namespace
+
+// A window-mode handler that fails at every tick: the error box's modal
+// loop dispatches further timer messages, which must wait for that box
+// instead of opening one box over the other.
+TEST(JvTimer, WindowModeErrorsShowOneBoxAtATime) {
+    TApplication application;
+    application.Initialize();
+    TJvTimer timer(nullptr);
+    timer.SetThreaded(false);
+    timer.SetInterval(10);
+    std::atomic<bool> failing{true};
+    std::atomic<int> failures{0};
+    timer.SetOnTimer([&](TComponent*) {
+        if (failing) {
+            ++failures;
+            throw EInvalidGraphicOperation("tick failed");
+        }
+    });
+    const DWORD windowThread = GetCurrentThreadId();
+    std::atomic<int> mostOpen{0};
+    std::atomic<bool> finished{false};
+    std::thread watcher([&] {
+        auto boxes = [windowThread] {
+            std::vector<HWND> found;
+            EnumThreadWindows(windowThread, CollectMessageBoxes, reinterpret_cast<LPARAM>(&found));
+            return found;
+        };
+        for (const DWORD start = GetTickCount(); boxes().empty() && GetTickCount() - start < 10000;)
+            Sleep(10);
+        // Dozens of ticks come meanwhile; a box for each would pile up.
+        for (int i = 0; i < 30; ++i) {
+            mostOpen = std::max(mostOpen.load(), static_cast<int>(boxes().size()));
+            Sleep(10);
+        }
+        failing = false;
+        for (const DWORD start = GetTickCount(); GetTickCount() - start < 10000;) {
+            const std::vector<HWND> open = boxes();
+            if (open.empty())
+                break;
+            for (HWND box : open)
+                PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+            Sleep(20);
+        }
+        finished = true;
+    });
+    EXPECT_TRUE(PumpUntil([&] { return finished.load(); }, 30000));
+    watcher.join();
+    EXPECT_EQ(mostOpen.load(), 1);
+    EXPECT_EQ(failures.load(), 1) << "the handler ran while its error was shown";
 }
 
 // Destroying a timer whose worker is blocked in a synchronised tick must
