@@ -363,3 +363,24 @@ TEST(GifTools, DeclaredSizesPastTheLimitsFailWithTheLimitsMessage) {
               0u)
         << play.Output;
 }
+
+// The asynchronous viewer (ticks painted on the timer's thread) closed with
+// Alt+F4 at random moments of its play, by gifplay-close as the README's
+// script runs it, with fewer and earlier closes: every run must end within
+// 2 s of its close, with exit status 0.
+TEST(GifPlay, AsyncViewerClosedAtRandomMomentsEndsAtOnce) {
+    // Large keyed frames, so that a tick spends its time painting: the
+    // moment a close meets most often.
+    TAnimation animation{"close", 480, 360, Table(8, 0), {}};
+    for (int f = 0; f < 12; ++f)
+        animation.Frames.push_back(TFrameSpec{0, 0, 480, 360, f % 3, GlobalKey, {}});
+    TTempFolder folder(L"gifplay-close");
+    const auto gifFile = folder.Path() / L"animation.gif";
+    const auto gif = Encode(animation);
+    WriteFileBytes(gifFile, std::string(gif.begin(), gif.end()));
+    const TRun run = RunTool(KANTREL_GIFPLAY_CLOSE_EXE,
+                             L"--runs 6 --from 200 --to 1200 --limit 2000 " + Quoted(BuildFile(KANTREL_GIFPLAY_EXE)) +
+                                 L" --async " + Quoted(gifFile),
+                             folder);
+    EXPECT_EQ(run.ExitCode, 0u) << run.Output;
+}

@@ -180,7 +180,7 @@ bool SaveWindowPicture(HWND window, const std::filesystem::path& bmp) {
 }
 
 TKantrelSession::TKantrelSession(const std::filesystem::path& program,
-                                 const std::filesystem::path& currentDirectory) {
+                                 const std::filesystem::path& currentDirectory, const std::wstring& arguments) {
     UseOwnDesktop();
     Job_.Reset(CreateJobObjectW(nullptr, nullptr));
     if (!Job_.Get())
@@ -190,6 +190,8 @@ TKantrelSession::TKantrelSession(const std::filesystem::path& program,
     SetInformationJobObject(Job_.Get(), JobObjectExtendedLimitInformation, &limits, sizeof(limits));
 
     std::wstring commandLine = L"\"" + program.wstring() + L"\"";
+    if (!arguments.empty())
+        commandLine += L" " + arguments;
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     std::wstring desktop = DriverDesktop;
@@ -220,6 +222,12 @@ void TKantrelSession::Kill() {
 
 bool TKantrelSession::WaitForExit(unsigned timeoutMs) {
     return WaitForSingleObject(Process_.Get(), timeoutMs) == WAIT_OBJECT_0;
+}
+
+DWORD TKantrelSession::ExitCode() {
+    DWORD code = STILL_ACTIVE;
+    GetExitCodeProcess(Process_.Get(), &code);
+    return code;
 }
 
 bool TKantrelSession::Running() {

@@ -47,13 +47,17 @@ bool SaveWindowPicture(HWND window, const std::filesystem::path& bmp);
 // with the session, also when a test fails half-way.
 class TKantrelSession {
 public:
-    TKantrelSession(const std::filesystem::path& program, const std::filesystem::path& currentDirectory);
+    // arguments: the rest of the command line, quoted as it should be.
+    TKantrelSession(const std::filesystem::path& program, const std::filesystem::path& currentDirectory,
+                    const std::wstring& arguments = {});
     ~TKantrelSession();
     TKantrelSession(const TKantrelSession&) = delete;
     TKantrelSession& operator=(const TKantrelSession&) = delete;
 
     DWORD ProcessId() const { return ProcessId_; }
     bool WaitForExit(unsigned timeoutMs);
+    // STILL_ACTIVE while it runs.
+    DWORD ExitCode();
     bool Running();
     // Processes of the session: alive now, and started in all (kantrel.exe
     // counts); -1 when the system cannot tell.
