@@ -38,11 +38,20 @@ void TJvImageControl::SetParent(TWinControl* parent) {
 
 void TJvImageControl::Paint(HDC) {
     // A client area too large for memory: nothing is drawn, and that is said once.
-    if (!BufferLimit_.Fits(ClientWidth(), ClientHeight()))
+    if (!BufferLimit_.Fits(ClientWidth(), ClientHeight())) {
+        Buffer_.reset();
         return;
-    TJvLockedBitmap buffer;
-    buffer.SetWidth(ClientWidth());
-    buffer.SetHeight(ClientHeight());
+    }
+    // The buffer is kept while the size stays: every paint renders all of
+    // it before it is shown, so no stale pixel reaches the screen, and a
+    // tick does not make and map a bitmap each time.
+    if (!Buffer_)
+        Buffer_ = std::make_unique<TJvLockedBitmap>();
+    TJvLockedBitmap& buffer = *Buffer_;
+    if (buffer.Width() != ClientWidth() || buffer.Height() != ClientHeight()) {
+        buffer.SetWidth(ClientWidth());
+        buffer.SetHeight(ClientHeight());
+    }
     TCanvasLock bufferLock(buffer.Canvas());
     TCanvas& canvas = Canvas();
     HDC target = canvas.Handle();

@@ -7,6 +7,8 @@
 // TJvLockedBitmap: the bitmap whose draw holds its own canvas lock, so that
 // its device context stays valid while another thread draws from it.
 
+#include <memory>
+
 #include "controls/PictureLimit.h"
 #include "graphics/Canvas.h"
 #include "rtl/Bitmap.h"
@@ -72,6 +74,9 @@ private:
     bool InImagePaint_ = false;
     // The off-screen buffer's size, checked by each paint.
     TPictureLimit BufferLimit_;
+    // The off-screen buffer, kept between paints of the same size; touched
+    // only by a paint, under the control's canvas lock.
+    std::unique_ptr<TJvLockedBitmap> Buffer_;
     TCriticalSection PictureLock_;
     TGraphic* DisplayedGraphic_ = nullptr;  // not owned
 };
