@@ -5,11 +5,14 @@
 
 #include <windows.h>
 
+#include <cstdio>
+#include <functional>
 #include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "GdiCount.h"
 #include "GifImages.h"
 #include "GifWriter.h"
 #include "HugeGifs.h"
@@ -154,6 +157,87 @@ TEST(GIFAnimatorPaint, CentredStretchedOrAtTheCornerAndCutWhenTheControlIsSmalle
         PaintAlone(*f.Animator, capture);
         EXPECT_EQ(FirstDifference(capture, *f.Animator, c.Expected), "") << c.Name;
     }
+}
+
+// What a paint keeps for the next one (the off-screen buffer) must not
+// outlive what it was made for: after a resize, a new image, a new palette
+// for the same pixels, or a new colour beneath, the next paint is all new.
+TEST(GIFAnimatorPaint, AfterAResizeANewImageOrPaletteOrBackgroundTheNextPictureIsRight) {
+    struct TPicture {
+        int Width, Height;
+        std::vector<gifwriter::Rgb> Table;  // entry 0 is transparent
+        std::function<uint8_t(int, int)> Index;
+    };
+    auto load = [](const TPicture& p) {
+        gifwriter::ImageSpec spec;
+        spec.Width = uint16_t(p.Width);
+        spec.Height = uint16_t(p.Height);
+        for (int y = 0; y < p.Height; ++y)
+            for (int x = 0; x < p.Width; ++x)
+                spec.Indices.push_back(p.Index(x, y));
+        return LoadGif(gifwriter::GifWriter()
+                           .Header()
+                           .Screen(uint16_t(p.Width), uint16_t(p.Height), p.Table)
+                           .GraphicControl(1, 10, 0)
+                           .Image(spec)
+                           .Trailer()
+                           .Finish());
+    };
+    const auto stripes = [](int x, int y) { return uint8_t((x + 2 * y) % 4); };
+    const TPicture first{6, 4, {{1, 2, 3}, {200, 0, 0}, {0, 200, 0}, {0, 0, 200}}, stripes};
+    const TPicture repainted{6, 4, {{1, 2, 3}, {90, 90, 0}, {0, 90, 90}, {90, 0, 90}}, stripes};
+    const TPicture other{8, 3, {{1, 2, 3}, {250, 250, 250}}, [](int x, int y) { return uint8_t(x > y); }};
+    constexpr COLORREF blue = RGB(0, 0, 255);
+    TAnimatorForm f(Grey, 10, 10, 20, 10);
+    TJvGIFAnimator& animator = *f.Animator;
+    animator.SetCenter(true);
+    auto check = [&](const char* what, const TPicture& p, COLORREF beneath) {
+        TCapture capture(60, 40, RGB(255, 0, 0));
+        PaintAlone(animator, capture);
+        const int left = (animator.Width() - p.Width) / 2, top = (animator.Height() - p.Height) / 2;
+        EXPECT_EQ(FirstDifference(capture, animator,
+                                  [&](int x, int y) {
+                                      const int px = x - left, py = y - top;
+                                      if (px < 0 || py < 0 || px >= p.Width || py >= p.Height || !p.Index(px, py))
+                                          return beneath;
+                                      const gifwriter::Rgb& c = p.Table[p.Index(px, py)];
+                                      return RGB(c.R, c.G, c.B);
+                                  }),
+                  "")
+            << what;
+    };
+    animator.SetImage(load(first).get());
+    check("first paint", first, Grey);
+    check("the same again", first, Grey);
+    animator.SetBounds(10, 10, 9, 7);
+    check("control resized", first, Grey);
+    animator.SetImage(load(repainted).get());
+    check("same pixels, another palette", repainted, Grey);
+    f.Form->SetColor(blue);
+    check("another colour beneath", repainted, blue);
+    animator.SetImage(load(other).get());
+    check("another image of another size", other, blue);
+}
+
+// Thousands of ticks keep no GDI object beyond what the animator holds, and
+// destroying it gives back everything.
+TEST(GIFAnimatorPaint, GdiObjectsAfterThousandsOfTicksAndDestructionAreAsBefore) {
+    auto play = [](int ticks) {
+        TAnimatorForm f(Grey, 0, 0, 413, 50);
+        f.Animator->SetCenter(true);
+        f.Animator->SetImage(LoadSplashAnimation().get());
+        for (int i = 0; i < ticks; ++i)
+            f.Animator->AdvanceFrame(nullptr);
+        return f.Animator->FrameIndex();
+    };
+    // Stock objects and the system's first DCs are made once; count after them.
+    play(30);
+    const int before = GdiObjectCount();
+    ASSERT_GT(before, 0) << "the count must see the objects that exist";
+    EXPECT_EQ(play(3000), 3000 % 12) << "every tick moved the animation on";
+    const int after = GdiObjectCount();
+    EXPECT_EQ(after, before) << "after 3,000 ticks and the animator's destruction";
+    std::printf("GDI objects: %d before and %d after 3,000 ticks\n", before, after);
 }
 
 TEST(GIFAnimatorPaint, CopiesTheParentAndTheWindowlessSiblingsBeneathOnly) {

@@ -362,6 +362,60 @@ TEST(FrameDrawing, AGraphicABitmapCannotCopyIsDrawnOverMagentaWhichBecomesTheKey
     EXPECT_EQ(copy.TransparentColor(), RGBColor(255, 0, 255));
 }
 
+// An unstretched draw between true-colour bitmaps copies the opaque pixels
+// through a clipping region; it must leave what the eight raster operations
+// of KeyedBlit leave, wherever the target's origin and clipping put it.
+TEST(KeyedDrawing, ClippedCopyLeavesWhatTheMasksLeave) {
+    // Key runs of varying length, rows that repeat (bands) and rows that do not.
+    const TPixelFn runs = [](int x, int y) {
+        return (x * 7 + (y / 3) * 5) % 11 < 3 || (y == 9 && x % 2) ? Key : RGBColor(9 * x, 255 - 11 * y, 77);
+    };
+    // More runs than a region is worth: every other pixel is the key.
+    const TPixelFn checker = [](int x, int y) { return (x + y) % 2 ? Key : RGBColor(3 * x, 7 * y, 200); };
+    struct Case {
+        const char* Name;
+        TPixelFn Pixels;
+        bool DeviceDependent;
+        int X, Y;
+        TRect Source;
+        POINT Origin;
+        RECT Clip;
+    } cases[] = {
+        {"whole source", runs, false, 5, 3, {0, 0, 37, 23}, {0, 0}, {0, 0, 0, 0}},
+        {"display's format", runs, true, 5, 3, {0, 0, 37, 23}, {0, 0}, {0, 0, 0, 0}},
+        {"part of the source, partly outside the target", runs, true, -7, 20, {4, 2, 30, 20}, {0, 0}, {0, 0, 0, 0}},
+        {"moved origin and clipped", runs, true, 2, 1, {0, 0, 37, 23}, {9, 4}, {12, 6, 40, 20}},
+        {"too many runs", checker, true, 3, 3, {0, 0, 37, 23}, {0, 0}, {0, 0, 0, 0}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        auto source = TrueColour(37, 23, c.Pixels);
+        if (c.DeviceDependent)
+            source->SetHandleType(bmDDB);
+        auto drawn = TrueColour(50, 30, Backdrop);
+        auto masked = TrueColour(50, 30, Backdrop);
+        const int width = c.Source.Right - c.Source.Left, height = c.Source.Bottom - c.Source.Top;
+        for (TBitmap* target : {drawn.get(), masked.get()}) {
+            TCanvas& canvas = target->Canvas();
+            TCanvasLock lock(canvas);
+            TScopedSaveDC saved(canvas.Handle());
+            SetViewportOrgEx(canvas.Handle(), c.Origin.x, c.Origin.y, nullptr);
+            if (c.Clip.right > 0)
+                IntersectClipRect(canvas.Handle(), c.Clip.left, c.Clip.top, c.Clip.right, c.Clip.bottom);
+            if (target == drawn.get()) {
+                KeyedDrawRect(canvas, c.X, c.Y, width, height, c.Source, *source, Key);
+            } else {
+                TCanvasLock sourceLock(source->Canvas());
+                canvas.Changing();
+                KeyedBlit(canvas.Handle(), c.X, c.Y, width, height, source->Canvas().Handle(), c.Source.Left,
+                          c.Source.Top, width, height, nullptr, ColorToRGB(Key));
+            }
+        }
+        EXPECT_TRUE(PixelsAre(*drawn, [&](int x, int y) { return masked->PixelColor(x, y); }));
+        EXPECT_FALSE(PixelsAre(*drawn, Backdrop)) << "something was drawn";
+    }
+}
+
 TEST(GdiLeaks, KeyedDrawsAndFrameBitmapsLeaveTheGdiObjectCountAsItWas) {
     auto source = TrueColour(40, 20, Pattern);
     auto target = TrueColour(60, 30, Backdrop);
