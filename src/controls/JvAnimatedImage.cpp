@@ -42,17 +42,21 @@ void TJvImageControl::Paint(HDC) {
         Buffer_.reset();
         return;
     }
-    // The buffer is kept while the size stays: every paint renders all of
-    // it before it is shown, so no stale pixel reaches the screen, and a
-    // tick does not make and map a bitmap each time.
+    // The buffer is kept while the size stays, so that a tick does not make
+    // and map a bitmap each time. A kept one is cleared to black, as a new
+    // one is: nothing of the last paint survives where a descendant draws
+    // nothing.
     if (!Buffer_)
         Buffer_ = std::make_unique<TJvLockedBitmap>();
     TJvLockedBitmap& buffer = *Buffer_;
-    if (buffer.Width() != ClientWidth() || buffer.Height() != ClientHeight()) {
+    const bool kept = buffer.Width() == ClientWidth() && buffer.Height() == ClientHeight();
+    if (!kept) {
         buffer.SetWidth(ClientWidth());
         buffer.SetHeight(ClientHeight());
     }
     TCanvasLock bufferLock(buffer.Canvas());
+    if (kept && !buffer.Empty())
+        PatBlt(buffer.Canvas().Handle(), 0, 0, buffer.Width(), buffer.Height(), BLACKNESS);
     TCanvas& canvas = Canvas();
     HDC target = canvas.Handle();
     // The screen is written once, also after an error, with whatever was

@@ -28,6 +28,7 @@ public:
 
     std::atomic<TColor> Fill{clRed};
     bool FailAfterFill = false;
+    bool DrawNothing = false;
     std::atomic<int> Paints{0};
     HPALETTE Palette = nullptr;
     // The palette modified flag as seen by the change forwarded from inside RenderImage.
@@ -38,6 +39,8 @@ public:
 protected:
     void RenderContent() override {
         ++Paints;
+        if (DrawNothing)
+            return;
         PaintBackgroundAndImage();
         if (FailAfterFill)
             throw EAbort();
@@ -148,6 +151,13 @@ TEST(JvImageControl, BufferedPaintWritesTargetOnceAlsoAfterAnError) {
         EXPECT_EQ(capture.At(1, 1), RGB(0, 0, 255)) << "background: the parent's colour";
         EXPECT_EQ(capture.At(20, 15), RGB(255, 0, 0)) << "the picture";
     }
+    // The buffer is kept between paints of one size, but nothing of the last
+    // paint shows: a paint that draws nothing shows a new bitmap's black.
+    image->FailAfterFill = false;
+    image->DrawNothing = true;
+    TCapture capture(40, 30, RGB(0, 255, 0));
+    image->Perform(WM_PAINT, reinterpret_cast<WPARAM>(capture.DC()), 0);
+    EXPECT_EQ(capture.At(20, 15), RGB(0, 0, 0)) << "a paint that draws nothing";
 }
 
 // On the window thread a repaint paints the control and the windowless
