@@ -17,8 +17,11 @@ namespace {
 class TBitmapCanvas;
 
 // Bitmap canvases holding a DC. Past a few, the unlocked ones give theirs
-// back, so that a thousand frame bitmaps do not hold a thousand DCs.
-constexpr size_t KeptContexts = 8;
+// back, so that a thousand frame bitmaps do not hold a thousand DCs. A few
+// is enough for a short animation's frames, its composed picture and the
+// paint's buffer: making a DC and selecting a frame's bitmap into it costs
+// more under Wine than drawing the frame.
+constexpr size_t KeptContexts = 32;
 
 TCriticalSection& ContextListLock() {
     static TCriticalSection lock;
