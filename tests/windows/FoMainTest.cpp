@@ -184,7 +184,10 @@ TEST_F(FoMainTest, ComponentsFollowTheStoredLayout) {
     EXPECT_EQ(WindowText(Button()), L"Rozpocznij instalację");
     EXPECT_TRUE(FoMain->Label3->WordWrap());
     EXPECT_EQ(FoMain->Label3->Width(), 623);
-    EXPECT_GE(FoMain->Label3->Height(), 52) << "room for the wrapped text";
+    // The height follows the text: as many lines as the font wraps it into.
+    const RECT wrapped = MeasureWrappedText(FoMain->Label3->Font().Handle(), FoMain->Label3->Text(), 623);
+    EXPECT_GE(FoMain->Label3->Height(), wrapped.bottom) << "room for the wrapped text";
+    EXPECT_LE(wrapped.right, 623);
     EXPECT_EQ(FoMain->Label1->Font().Style(), 0u);
     EXPECT_EQ(FoMain->Label2->Font().Style(), static_cast<unsigned>(fsBold));
     EXPECT_EQ(FoMain->Font().Name(), "MS Sans Serif");

@@ -197,7 +197,9 @@ TEST(Label, WordWrapAndAutoSize) {
     label->SetBounds(0, 0, 40, 13);
     label->SetCaption("One two three four five");
     EXPECT_EQ(label->Width(), 40) << "wrapped: the width stays";
-    EXPECT_GE(label->Height(), 3 * oneLine) << "wrapped: the height grows";
+    const RECT wrapped = MeasureWrappedText(label->Font().Handle(), label->Text(), 40);
+    ASSERT_GT(wrapped.bottom, oneLine) << "the words take more than one line at this width";
+    EXPECT_EQ(label->Height(), wrapped.bottom) << "wrapped: the height grows to the text's";
 }
 
 TEST(Form, BorderlessWithoutOwnerCentredOverAnotherForm) {

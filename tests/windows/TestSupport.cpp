@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <chrono>
 
+#include "win/WinText.h"
+
 void Pump(int milliseconds) {
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
     do {
@@ -94,6 +96,16 @@ std::wstring WindowText(HWND window) {
     std::wstring text(static_cast<size_t>(GetWindowTextLengthW(window)) + 1, L'\0');
     text.resize(static_cast<size_t>(GetWindowTextW(window, text.data(), static_cast<int>(text.size()))));
     return text;
+}
+
+RECT MeasureWrappedText(HFONT font, const std::string& text, int width) {
+    const std::wstring wide = Utf8ToWide(text);
+    TScopedGetDC screen(nullptr);
+    TScopedSelect selected(screen.Get(), font);
+    RECT bounds{0, 0, width, 0};
+    DrawTextW(screen.Get(), wide.c_str(), static_cast<int>(wide.size()), &bounds,
+              DT_WORDBREAK | DT_NOPREFIX | DT_CALCRECT);
+    return bounds;
 }
 
 TMessageBoxWatcher::TMessageBoxWatcher(std::vector<HWND> watched, int timeoutMilliseconds)

@@ -33,6 +33,10 @@ void SetClipboardText(const std::wstring& text);
 
 std::wstring WindowText(HWND window);
 
+// The bounds of text word-wrapped at a width, as the system measures it in
+// a font: what a label needs, whichever fonts the machine has.
+RECT MeasureWrappedText(HFONT font, const std::string& text, int width);
+
 // Watches for a message box of one thread from a second thread: records
 // what it shows and the state of the given windows while it is open, then
 // presses its default button.
