@@ -58,6 +58,18 @@ std::string TStripReading::Describe() const {
     return text;
 }
 
+bool TStripReading::CaughtBetween(const TStripReading& before, const TStripReading& after) const {
+    if (!StrayPixel.empty())
+        return false;
+    for (int k = 0; k < SplashSquareCount; ++k) {
+        const TSquareState s = Squares[k];
+        const bool changed = before.Squares[k] != after.Squares[k];
+        if (s != before.Squares[k] && s != after.Squares[k] && !(changed && s == TSquareState::Other))
+            return false;
+    }
+    return true;
+}
+
 TStripReading ReadSplashStrip(const TScreenPicture& splashClient) {
     TStripReading reading;
     if (splashClient.Height < SplashStripTop + SplashStripHeight || splashClient.Width < 413) {

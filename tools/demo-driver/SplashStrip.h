@@ -30,6 +30,10 @@ struct TStripReading {
     // One character per square ('.' idle, 't' trail, 'R' runner, '?' other),
     // then the stray pixel if any.
     std::string Describe() const;
+    // Whether this reading can be a picture taken while the screen changed
+    // from the frame read as `before` to the one read as `after`: on grey,
+    // each square as in one of them, or caught halfway where they differ.
+    bool CaughtBetween(const TStripReading& before, const TStripReading& after) const;
 };
 
 // Reads the strip of a picture of the splash window's client area.
