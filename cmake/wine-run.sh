@@ -6,6 +6,9 @@ export WINEPREFIX
 : "${WINEDEBUG:=-all}"
 export WINEDEBUG
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+# The fonts and locale of scripts/env.sh, also when ctest runs by itself.
+export FONTCONFIG_FILE="$here/wine-fonts.conf"
+export LC_ALL=C.UTF-8
 
 # Under load Wine's loader now and then fails to start a program at all
 # ("ShellExecuteEx failed"); that is no verdict on the program, so start it

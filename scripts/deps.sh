@@ -8,7 +8,7 @@ packages=(
   clang libclang-rt-14-dev
   googletest libbenchmark-dev libgif-dev libstb-dev libpng-dev
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64
-  wine wine64 wine32:i386 fonts-wine
+  wine wine64 wine32:i386 fonts-wine fonts-dejavu-core
   xvfb xauth imagemagick xdotool x11-utils time valgrind
 )
 

@@ -6,6 +6,11 @@ export KANTREL_WINEPREFIX="$KANTREL_ROOT/build/wineprefix"
 export WINEPREFIX="$KANTREL_WINEPREFIX"
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+# The same fonts and locale on every machine: Wine takes its code page (and
+# so the fonts it picks) from the locale, and falls back to whatever fonts
+# fontconfig lists (see cmake/wine-fonts.conf).
+export FONTCONFIG_FILE="$KANTREL_ROOT/cmake/wine-fonts.conf"
+export LC_ALL=C.UTF-8
 
 kantrel_xvfb_pid=""
 kantrel_cleanup() {
