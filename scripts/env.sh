@@ -22,22 +22,31 @@ kantrel_cleanup() {
   fi
 }
 
-# Starts Xvfb when there is no display (or when forced with "headless").
+# Starts Xvfb when there is no display (or when forced with "headless"), on
+# the first display number from 91 that no other server holds. Test runs of
+# other clones may start theirs at the same moment: a number counts as ours
+# only once the lock file names our server.
 kantrel_display() {
   if [ -n "${DISPLAY:-}" ] && [ "${1:-}" != headless ]; then
     return 0
   fi
-  local n
-  for n in $(seq 91 120); do
+  local n i
+  for n in $(seq 91 190); do
     [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] && continue
     Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 </dev/null &
     kantrel_xvfb_pid=$!
-    export DISPLAY=":$n"
-    local i
-    for i in $(seq 1 50); do
-      [ -e "/tmp/.X11-unix/X$n" ] && return 0
+    for i in $(seq 1 100); do
+      # Gone: another server took the number first.
+      kill -0 "$kantrel_xvfb_pid" 2>/dev/null || break
+      if [ -e "/tmp/.X11-unix/X$n" ] && [ "$(tr -d ' \n' <"/tmp/.X$n-lock" 2>/dev/null)" = "$kantrel_xvfb_pid" ]; then
+        export DISPLAY=":$n"
+        return 0
+      fi
       sleep 0.1
     done
+    kill "$kantrel_xvfb_pid" >/dev/null 2>&1 || true
+    wait "$kantrel_xvfb_pid" 2>/dev/null || true
+    kantrel_xvfb_pid=""
   done
   echo "Xvfb did not start" >&2
   return 1
