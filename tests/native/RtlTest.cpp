@@ -8,7 +8,10 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <string>
 #include <vector>
+
+#include <unistd.h>
 
 TEST(Errors, ClassNamesAndFixedMessages) {
     try {
@@ -66,7 +69,10 @@ TEST(MemoryStream, CopyFromAndFiles) {
     EXPECT_EQ(std::string(b.Bytes().begin(), b.Bytes().end()), "cde");
     EXPECT_THROW(b.CopyFrom(a, 5), EReadError) << "only 1 byte left in the source";
 
-    const auto path = (std::filesystem::temp_directory_path() / "kantrel-rtl-test.bin").string();
+    // Named after the process: the native and sanitizer builds' tests, and
+    // other clones' runs, may be here at the same moment.
+    const auto path =
+        (std::filesystem::temp_directory_path() / ("kantrel-rtl-test-" + std::to_string(::getpid()) + ".bin")).string();
     a.SaveToFile(path);
     TMemoryStream c;
     c.LoadFromFile(path);
