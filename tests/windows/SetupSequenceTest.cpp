@@ -418,9 +418,22 @@ TEST_F(SetupSequence, SplashStripStandsStillWhileTheWindowThreadDoesNotPump) {
         OpenThread(THREAD_SUSPEND_RESUME, FALSE, GetWindowThreadProcessId(splash, nullptr)));
     ASSERT_NE(windowThread.Get(), nullptr);
     ASSERT_NE(SuspendThread(windowThread.Get()), static_cast<DWORD>(-1));
-    // A paint under way when the thread stopped has reached the screen by now.
-    Sleep(100);
-    const TScreenPicture held = CaptureClientArea(splash);
+    // A paint under way when the thread stopped reaches the screen in a while
+    // (longer on a busy machine): the strip counts as held once two pictures
+    // 100 ms apart agree.
+    TScreenPicture held = CaptureClientArea(splash);
+    const bool settled = WaitUntil(
+        [&] {
+            Sleep(100);
+            TScreenPicture now = CaptureClientArea(splash);
+            const bool same = now == held;
+            held = std::move(now);
+            return same;
+        },
+        3000);
+    if (!settled)
+        ResumeThread(windowThread.Get());
+    ASSERT_TRUE(settled) << "the strip kept changing while the window thread stood still";
     int changed = 0;
     for (int i = 0; i < 8; ++i) {
         Sleep(50);
