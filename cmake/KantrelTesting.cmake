@@ -33,7 +33,13 @@ function(kantrel_add_gtest)
   if(T_SERIAL OR CMAKE_CROSSCOMPILING)
     set_tests_properties(${added} PROPERTIES RUN_SERIAL ON)
   endif()
-  set_tests_properties(${added} PROPERTIES TIMEOUT 120)
+  # Under the sanitizers the longest decoder tests take over a minute, and
+  # on a busy machine more than two.
+  if(KANTREL_SANITIZE)
+    set_tests_properties(${added} PROPERTIES TIMEOUT 600)
+  else()
+    set_tests_properties(${added} PROPERTIES TIMEOUT 120)
+  endif()
   # Native tests save every GIF they make into the fuzz corpus, which the
   # fuzz replay reads after them.
   if(NOT CMAKE_CROSSCOMPILING)
