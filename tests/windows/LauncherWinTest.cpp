@@ -100,7 +100,7 @@ TEST_F(LauncherWin, ExitCodesAndTheWaitLoop) {
         SetTestEnvironment(L"KANTREL_STANDIN_WAIT_MS", c.waitMs);
         TProcessOnlyPlatform platform;
         const TSetupRunResult result = RunSetupProcess(platform, LaunchPathHere(), "/QS", SetupShowMode);
-        ASSERT_TRUE(result.Started) << name;
+        ASSERT_TRUE(result.Started) << name << ": " << result.ErrorText;
         EXPECT_EQ(result.ExitCode, c.expected) << name;
         const std::string record = ReadFileBytes(Record);
         if (c.report)
