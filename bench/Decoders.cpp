@@ -6,6 +6,7 @@
 #include "gif/JvGIFDecoder.h"
 #include "rtl/Errors.h"
 #include "ReferenceDecoder.h"
+#include "Wuffs.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -138,6 +139,9 @@ std::vector<Decoder> AllDecoders()
     return {
         {"ours", true, PrepareOurs},
         {"raster", true, PrepareRaster},
+#ifdef KANTREL_BENCH_WUFFS
+        {"wuffs", false, PrepareWuffs},
+#endif
         {"giflib", false, Plain<GiflibDecode>},
         {"stb", false, Plain<StbDecode>},
     };
@@ -175,6 +179,44 @@ int IndexAt(const uint8_t* row, int bits, int x)
 {
     return bits == 8 ? row[x] : bits == 4 ? (row[x / 2] >> (x % 2 ? 0 : 4)) & 15 : (row[x / 8] >> (7 - x % 8)) & 1;
 }
+
+// Stored rows (bottom-up, padded) against a peer's indices (top row first).
+bool SameIndices(const std::vector<uint8_t>& stored, int width, int height, int bits,
+                 const std::vector<uint8_t>& indices)
+{
+    const size_t stride = RasterStride(uint64_t(width), uint64_t(bits));
+    for (int y = 0; y < height; ++y) {
+        const uint8_t* row = stored.data() + size_t(height - 1 - y) * stride;
+        for (int x = 0; x < width; ++x)
+            if (IndexAt(row, bits, x) != indices[size_t(y) * size_t(width) + size_t(x)])
+                return false;
+    }
+    return true;
+}
+
+#ifdef KANTREL_BENCH_WUFFS
+// The benchmark's wuffs adapter checked on a one-frame file: its indices
+// inside the frame's rectangle against the reference decoder's rows.
+void CompareWithWuffs(const std::string& name, const Bytes& file, const std::vector<uint8_t>& reference, int width,
+                      int height, int bits, int depth, VerifyCounts& counts)
+{
+    WuffsFrame frame;
+    std::string error;
+    const int mask = (1 << depth) - 1;
+    // As with giflib: indices beyond the table are not compared.
+    if (!WuffsSingleFrame(file, frame, error) || frame.width != width || frame.height != height ||
+        std::any_of(frame.indices.begin(), frame.indices.end(), [mask](uint8_t v) { return v > mask; })) {
+        ++counts.wuffsSkipped;
+        return;
+    }
+    if (SameIndices(reference, width, height, bits, frame.indices)) {
+        ++counts.wuffsSame;
+    } else {
+        ++counts.wuffsDifferent;
+        std::printf("%s: wuffs' indices differ from the reference decoder's\n", name.c_str());
+    }
+}
+#endif
 
 }  // namespace
 
@@ -225,6 +267,10 @@ VerifyCounts Verify(const std::string& name, const Bytes& file)
                             accept, at, ours.pixels.size(), ours.corrupt, want.corrupt, ours.error.c_str(),
                             want.error.c_str());
             }
+#ifdef KANTREL_BENCH_WUFFS
+            if (accept && image.FrameCount() == 1 && want.error.empty())
+                CompareWithWuffs(name, file, want.pixels, width, height, bits, depth, counts);
+#endif
             if (!accept || !giflibDecodes || !ours.error.empty())
                 continue;
             const GiflibFrame& g = giflib[size_t(i)];
@@ -233,13 +279,7 @@ VerifyCounts Verify(const std::string& name, const Bytes& file)
             if (g.width != width || g.height != height ||
                 std::any_of(g.indices.begin(), g.indices.end(), [mask](uint8_t v) { return v > mask; }))
                 continue;
-            const size_t stride = RasterStride(uint64_t(width), uint64_t(bits));
-            bool same = true;
-            for (int y = 0; y < height && same; ++y) {
-                const uint8_t* row = ours.pixels.data() + size_t(height - 1 - y) * stride;
-                for (int x = 0; x < width && same; ++x)
-                    same = IndexAt(row, bits, x) == g.indices[size_t(y) * size_t(width) + size_t(x)];
-            }
+            const bool same = SameIndices(ours.pixels, width, height, bits, g.indices);
             ++(same ? counts.giflibSame : counts.giflibDifferent);
             if (!same)
                 ++giflibDiffers;

@@ -23,6 +23,11 @@ struct VerifyCounts {
     int mismatches = 0;     // of them, those that differ
     int giflibSame = 0;     // frames decoded to the same indices as giflib
     int giflibDifferent = 0;
+    // One-frame files that the wuffs adapter decodes the same as the
+    // reference decoder, differently, or not whole (not compared).
+    int wuffsSame = 0;
+    int wuffsDifferent = 0;
+    int wuffsSkipped = 0;
 };
 
 // Decodes every frame of the file with the codec's raster decoder and with

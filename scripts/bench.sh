@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds the decoding benchmark natively, makes the corpus when it is missing,
-# times this codec, giflib and stb_image on the corpus and on the public
-# benchmark images, prints the table of ratios, and measures the peak memory
-# of one decode per file and decoder. Extra arguments go to the benchmark
+# times this codec, wuffs (when ../shared/peers/wuffs is there), giflib and
+# stb_image on the corpus and on the public benchmark images, prints the
+# table of ratios, and measures the peak memory of one decode per file and
+# decoder. Extra arguments go to the benchmark
 # (for instance --benchmark_filter=photo). Not part of the test command:
 # timings on a shared machine are noisy.
 set -euo pipefail
@@ -27,12 +28,15 @@ done
   --benchmark_display_aggregates_only=true "$@" "${paths[@]}"
 
 # Peak resident memory of a process that reads the file and decodes it once;
-# "none" only reads it, the baseline of the others. The image model keeps
-# every frame's encoded data by design, so the goal for ours is giflib's peak
-# plus the file's size.
+# "none" only reads it, the baseline of the others. Each process first maps
+# all of its code, so that the peaks differ by data alone. The image model
+# keeps every frame's encoded data by design, so the goal for ours is
+# giflib's peak plus the file's size.
 echo
 echo "Peak memory (maximum resident set size, KiB) of one decode; goal: ours <= giflib + file"
 decoders=(none ours giflib stb)
+# wuffs when gifbench was built with it.
+"$bench" --decoders | grep -qx wuffs && decoders+=(wuffs)
 printf '%-40s' file; printf ' %8s' "${decoders[@]}" file goal margin; echo
 files=(bench/corpus/*.gif)
 [ ${#paths[@]} -gt 1 ] && files+=("${paths[1]}"/*.gif)
@@ -96,15 +100,19 @@ if [ -n "${KANTREL_BENCH_INSTRUCTIONS:-}" ]; then
   }
   echo
   echo "Instructions of one decode (millions)"
-  printf '%-40s' file; printf ' %8s' ours giflib stb giflib/us; echo
+  peers=("${decoders[@]:2}")
+  printf '%-40s' file; printf ' %8s' ours "${peers[@]}"; printf ' %9s' "${peers[@]/%//us}"; echo
   for f in "${files[@]}"; do
     base=$(instructions none "$f")
     printf '%-40s' "$(basename "$f")"
     declare -A count=()
-    for d in ours giflib stb; do
+    for d in ours "${peers[@]}"; do
       count[$d]=$(( $(instructions "$d" "$f") - base ))
       awk -v n="${count[$d]}" 'BEGIN { printf " %8.1f", n / 1e6 }'
     done
-    awk -v g="${count[giflib]}" -v o="${count[ours]}" 'BEGIN { printf " %8.2f\n", g / o }'
+    for d in "${peers[@]}"; do
+      awk -v g="${count[$d]}" -v o="${count[ours]}" 'BEGIN { printf " %9.2f", g / o }'
+    done
+    echo
   done
 fi
