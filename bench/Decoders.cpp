@@ -93,7 +93,6 @@ std::function<bool()> PrepareRaster(const Bytes& file)
     return [work] {
         try {
             for (RasterJob& job : work->jobs) {
-                std::fill_n(work->pixels.data(), job.bytes, uint8_t(0));
                 job.destination.Pixels = work->pixels.data();
                 job.raster->SetPosition(0);
                 bool corrupt = false;
@@ -159,7 +158,8 @@ OurDecode DecodeWithCodec(TMemoryStream& raster, int width, int height, int pixe
                           int pixelDepth, bool acceptCorrupt)
 {
     OurDecode out;
-    out.pixels.assign(RasterStride(uint64_t(width), uint64_t(pixelBits)) * uint64_t(height), 0);
+    // Not zero-filled: the decoder writes every byte.
+    out.pixels.assign(RasterStride(uint64_t(width), uint64_t(pixelBits)) * uint64_t(height), 0xA5);
     TRasterDestination destination;
     destination.PixelsPerRow = width;
     destination.RowCount = height;

@@ -8,31 +8,34 @@
 #include <atomic>
 #include <bit>
 #include <cstring>
+#include <vector>
 
 namespace {
 
-// One set of tables is kept between decodes, so that loading a small image
-// neither allocates nor sets up the tables again. Decodes on several threads
-// at once each get their own; the spare is the last one given back.
-std::atomic<TDecodeTables*> SpareTables{nullptr};
-
-struct TSpareTablesOwner {
-    ~TSpareTablesOwner() { delete SpareTables.exchange(nullptr); }
-} SpareTablesOwner;
-
-class TBorrowedTables {
+// One set of each loop's tables is kept between decodes, so that loading a
+// small image neither allocates nor sets up tables again. Decodes on several
+// threads at once each get their own; the spare is the last one given back.
+template <typename Tables>
+class TBorrowed {
 public:
-    TBorrowedTables() : Tables_(SpareTables.exchange(nullptr)) {
+    TBorrowed() : Tables_(Spare.exchange(nullptr)) {
+        // Named here so that the owner exists and frees the spare at exit.
+        (void)&Owner;
         if (!Tables_)
-            Tables_ = new TDecodeTables;
+            Tables_ = new Tables;
     }
-    ~TBorrowedTables() { delete SpareTables.exchange(Tables_); }
-    TBorrowedTables(const TBorrowedTables&) = delete;
-    TBorrowedTables& operator=(const TBorrowedTables&) = delete;
-    TDecodeTables& Tables() { return *Tables_; }
+    ~TBorrowed() { delete Spare.exchange(Tables_); }
+    TBorrowed(const TBorrowed&) = delete;
+    TBorrowed& operator=(const TBorrowed&) = delete;
+    Tables& Get() { return *Tables_; }
 
 private:
-    TDecodeTables* Tables_;
+    static inline std::atomic<Tables*> Spare{nullptr};
+    struct TOwner {
+        ~TOwner() { delete Spare.exchange(nullptr); }
+    };
+    static inline TOwner Owner;
+    Tables* Tables_;
 };
 
 } // namespace
@@ -52,14 +55,36 @@ inline RasterCursor AdvanceRow(RasterCursor c) {
     return c;
 }
 
+// Eight pixels of 4 bits (one per byte, the first in the lowest) as the four
+// bytes they pack into, first pixel in the high half of the first byte.
+inline uint32_t PackNibbles(uint64_t eight) {
+    const uint64_t t = eight & 0x0F0F0F0F0F0F0F0Full;
+    uint64_t u = ((t << 4) | (t >> 8)) & 0x00FF00FF00FF00FFull;
+    u = (u | (u >> 8)) & 0x0000FFFF0000FFFFull;
+    return uint32_t(u | (u >> 16));
+}
+
+// Eight pixels of 1 bit as the byte they pack into, first pixel in bit 7.
+inline uint8_t PackBits(uint64_t eight) {
+    return uint8_t(((eight & 0x0101010101010101ull) * 0x8040201008040201ull) >> 56);
+}
+
 // Packs n pixels of 1 or 4 bits into the row at column, as EmitPixel would
 // one by one: the first pixel of a byte sets it, the later ones are ORed in.
+// Whole groups of eight go at once.
 inline void PackPixels(uint8_t* row, int32_t column, int32_t bits, const uint8_t* pixels, uint32_t n) {
     uint32_t i = 0;
     if (bits == 4) {
         uint8_t* out = row + column / 2;
-        if (column % 2 != 0) {
+        if (column % 2 != 0 && n != 0)
             *out++ |= uint8_t(pixels[i++] & 15);
+        if constexpr (std::endian::native == std::endian::little) {
+            for (; i + 8 <= n; i += 8, out += 4) {
+                uint64_t eight;
+                std::memcpy(&eight, pixels + i, 8);
+                const uint32_t packed = PackNibbles(eight);
+                std::memcpy(out, &packed, 4);
+            }
         }
         for (; i + 1 < n; i += 2)
             *out++ = uint8_t((pixels[i] << 4) | (pixels[i + 1] & 15));
@@ -70,6 +95,24 @@ inline void PackPixels(uint8_t* row, int32_t column, int32_t bits, const uint8_t
     uint8_t* out = row + column / 8;
     uint32_t shift = 7 - uint32_t(column % 8);
     uint32_t byte = shift == 7 ? 0 : *out;
+    // Up to the next whole byte, then eight at a time.
+    for (; i < n && shift != 7; ++i) {
+        byte |= (pixels[i] & 1u) << shift;
+        if (shift == 0) {
+            *out++ = uint8_t(byte);
+            byte = 0;
+            shift = 7;
+        } else {
+            --shift;
+        }
+    }
+    if constexpr (std::endian::native == std::endian::little) {
+        for (; i + 8 <= n; i += 8) {
+            uint64_t eight;
+            std::memcpy(&eight, pixels + i, 8);
+            *out++ = PackBits(eight);
+        }
+    }
     for (; i < n; ++i) {
         byte |= (pixels[i] & 1u) << shift;
         if (shift == 0) {
@@ -135,9 +178,9 @@ inline void WriteString(const TChunkEntry* chunks, uint32_t code, uint32_t lengt
     }
 }
 
-// The decoder of frames above LinearLimit pixels. Local to this file: its loop
-// is then inlined where the decoder is a local variable, whose fields stay in
-// registers (large frames measured up to a quarter slower otherwise).
+// The general decoder. Local to this file: its loop is then inlined where the
+// decoder is a local variable, whose fields stay in registers (large frames
+// measured up to a quarter slower otherwise).
 struct TDecoder : TDecodeJob {
     TCodeReader Reader;
 
@@ -151,9 +194,9 @@ struct TDecoder : TDecodeJob {
 // pixel stores (which may alias anything in memory) do not force reloads.
 template <bool Listening>
 uint32_t TDecoder::Run() {
-    TChunkEntry* const chunks = Tables->Chunked.Chunks;
+    TChunkEntry* const chunks = Tables->Chunks;
     uint8_t* const stack = Tables->Stack;
-    uint8_t* const buffer = Tables->Chunked.Output;
+    uint8_t* const buffer = Tables->Output;
     TCodeReader r = Reader;
     TCodeSource& source = Source;
     RasterCursor c = Cursor;
@@ -424,22 +467,131 @@ int32_t NextInterlacedRow(int32_t row, int32_t rowCount, int32_t& pass) {
     return next;
 }
 
+int32_t InterlacedRowAt(int32_t index, int32_t rowCount) {
+    // Rows 0, 8, 16 ...; then 4, 12 ...; then 2, 6 ...; then 1, 3 ...
+    const int32_t passes[3][3] = {{(rowCount + 7) / 8, 0, 8}, {(rowCount + 3) / 8, 4, 8}, {(rowCount + 1) / 4, 2, 4}};
+    for (const auto& [count, first, step] : passes) {
+        if (index < count)
+            return first + step * index;
+        index -= count;
+    }
+    return 1 + 2 * index;
+}
+
+namespace {
+
+// Exchanges two rows of count bytes that do not overlap.
+void SwapRows(uint8_t* a, uint8_t* b, size_t count) {
+    size_t at = 0;
+    for (; at + 8 <= count; at += 8) {
+        uint64_t x, y;
+        std::memcpy(&x, a + at, 8);
+        std::memcpy(&y, b + at, 8);
+        std::memcpy(a + at, &y, 8);
+        std::memcpy(b + at, &x, 8);
+    }
+    for (; at < count; ++at)
+        std::swap(a[at], b[at]);
+}
+
+} // namespace
+
+void PlaceDecodedRows(uint8_t* block, int32_t width, int32_t height, int32_t bits, bool interlaced,
+                      uint64_t written) {
+    if (width <= 0 || height <= 0)
+        return;
+    const uint64_t rowBits = uint64_t(width) * uint64_t(bits);
+    const size_t rowBytes = size_t((rowBits + 7) / 8);
+    const auto stride = size_t(RasterStride(uint64_t(width), uint64_t(bits)));
+    const uint64_t totalBits = rowBits * uint64_t(height);
+
+    // What decoding did not reach reads 0.
+    uint64_t from = std::min(written * uint64_t(bits), totalBits);
+    if (from % 8 != 0) {
+        block[from / 8] = uint8_t(block[from / 8] >> (8 - from % 8) << (8 - from % 8));
+        from += 8 - from % 8;
+    }
+    const uint64_t usedBytes = (totalBits + 7) / 8;
+    if (from / 8 < usedBytes)
+        std::memset(block + from / 8, 0, size_t(usedBytes - from / 8));
+
+    // Each row to the start of its stored row, the last first: a row only
+    // moves forward, over space its successors have left. Its fill bytes,
+    // and the bits of its last byte past its end, become 0.
+    const auto lastBits = unsigned(rowBits % 8);
+    for (int32_t y = height - 1; y >= 0; --y) {
+        uint8_t* to = block + size_t(y) * stride;
+        const uint64_t bit = uint64_t(y) * rowBits;
+        const uint8_t* source = block + bit / 8;
+        if (bit % 8 == 0) {
+            if (source != to)
+                std::memmove(to, source, rowBytes);
+        } else {
+            // Shifted into place from its last byte down: a target byte is
+            // never before the source bytes it is made of.
+            const auto shift = unsigned(bit % 8);
+            const uint64_t available = usedBytes - bit / 8;
+            for (size_t j = rowBytes; j-- > 0;) {
+                const uint8_t next = j + 1 < available ? source[j + 1] : 0;
+                to[j] = uint8_t(source[j] << shift | next >> (8 - shift));
+            }
+        }
+        if (lastBits != 0)
+            to[rowBytes - 1] = uint8_t(to[rowBytes - 1] >> (8 - lastBits) << (8 - lastBits));
+        if (stride > rowBytes)
+            std::memset(to + rowBytes, 0, stride - rowBytes);
+    }
+
+    // Then the rows into stored order: bottom-up, and image rows from the
+    // order they were sent in.
+    if (!interlaced) {
+        for (int32_t y = 0; y < height / 2; ++y)
+            SwapRows(block + size_t(y) * stride, block + size_t(height - 1 - y) * stride, stride);
+        return;
+    }
+    // Row k of the decode order belongs in stored row height - 1 - its image
+    // row; each cycle of that permutation is followed once.
+    std::vector<uint8_t> held(stride);
+    std::vector<bool> placed(size_t(height), false);
+    for (int32_t k = 0; k < height; ++k) {
+        if (placed[size_t(k)])
+            continue;
+        std::memcpy(held.data(), block + size_t(k) * stride, stride);
+        int32_t at = k;
+        do {
+            const int32_t to = height - 1 - InterlacedRowAt(at, height);
+            SwapRows(held.data(), block + size_t(to) * stride, stride);
+            placed[size_t(to)] = true;
+            at = to;
+        } while (at != k);
+    }
+}
+
 void DecodeFrameRaster(TMemoryStream& raster, const TRasterDestination& destination, bool interlaced,
                        bool acceptCorrupt, int pixelDepth, bool& corrupt, const TDecodeProgress* progress) {
     corrupt = false;
     const bool listening = progress && *progress;
     if (listening)
         (*progress)(psStarting, 0, std::string());
-    try {
-        if (pixelDepth < 1 || pixelDepth > 8)
-            throw EInvalidGraphicOperation(SWrongGIFColors);
+    // Failures before decoding leave the pixels all 0, as decoding that reached nothing.
+    auto refuse = [&](auto error) {
         const int32_t bits = destination.PixelBits;
-        if (bits != 1 && bits != 4 && bits != 8)
-            throw EInvalidGraphicOperation(SWrongGIFColors);
+        if (bits == 1 || bits == 4 || bits == 8) {
+            const uint64_t bytes = RasterStride(uint64_t(std::max(destination.PixelsPerRow, 0)), uint64_t(bits)) *
+                                   uint64_t(std::max(destination.RowCount, 0));
+            if (bytes != 0)
+                std::memset(destination.Pixels, 0, size_t(bytes));
+        }
+        throw error;
+    };
+    try {
+        const int32_t bits = destination.PixelBits;
+        if (pixelDepth < 1 || pixelDepth > 8 || (bits != 1 && bits != 4 && bits != 8))
+            refuse(EInvalidGraphicOperation(SWrongGIFColors));
         const int64_t start = raster.Position();
         const int64_t size = raster.Size();
         if (start >= size)
-            throw EReadError(SReadError);
+            refuse(EReadError(SReadError));
         const uint8_t* data = raster.Memory() + start;
         const auto length = static_cast<size_t>(size - start);
 
@@ -447,50 +599,20 @@ void DecodeFrameRaster(TMemoryStream& raster, const TRasterDestination& destinat
         bool clamped = false;
         if (m < 2 || m > 9) {
             if (!acceptCorrupt)
-                throw EInvalidGraphicOperation(SBadGIFCodeSize);
+                refuse(EInvalidGraphicOperation(SBadGIFCodeSize));
             clamped = true;
             m = std::clamp<uint32_t>(m, 2, 9);
         }
 
-        // The table is not cleared in full: see TChunkEntry.
-        TBorrowedTables borrowed;
-        TDecodeTables& t = borrowed.Tables();
         const uint32_t clearCode = 1u << m;
         const uint32_t pixelMask = (1u << pixelDepth) - 1;
         // A colour table larger than the code size does not turn dictionary
         // codes into pixels: only codes below the clear code are roots.
         const uint32_t rootLimit = std::min(pixelMask, clearCode - 1);
-        const uint64_t framePixels = uint64_t(std::max(destination.PixelsPerRow, 0)) *
-                                     uint64_t(std::max(destination.RowCount, 0));
-        const bool linear = framePixels <= LinearLimit;
-        if (t.RootsClearCode != clearCode || t.RootsLimit != rootLimit || t.RootsLinear != linear) {
-            for (uint32_t i = 0; i < clearCode + 2; ++i) {
-                const bool pixel = i <= rootLimit;
-                if (linear) {
-                    t.Linear.Spans[i] = pixel ? i | 1u << 16 : 0u;
-                    t.Linear.Prefix[i] = 0;
-                    t.Linear.Suffix[i] = 0;
-                } else {
-                    TChunkEntry& root = t.Chunked.Chunks[i];
-                    root = TChunkEntry{};
-                    root.Length = pixel ? 1 : 0;
-                    root.First = uint8_t(i);
-                    root.Tail[0] = uint8_t(i);
-                }
-            }
-            if (linear) {
-                for (uint32_t i = 0; i < LinearStart; ++i)
-                    t.Linear.Pixels[i] = uint8_t(i);
-            }
-            t.RootsClearCode = clearCode;
-            t.RootsLimit = rootLimit;
-            t.RootsLinear = linear;
-        }
 
         TDecodeJob d{};
         d.Source.Blocks.Next = data + 1;
         d.Source.Blocks.End = data + length;
-        d.Source.Gathered = t.Gathered;
         RasterCursor& c = d.Cursor;
         c.PixelsPerRow = std::max(destination.PixelsPerRow, 0);
         c.RowCount = std::max(destination.RowCount, 0);
@@ -502,7 +624,6 @@ void DecodeFrameRaster(TMemoryStream& raster, const TRasterDestination& destinat
         if (c.PixelsPerRow == 0)
             c.Row = c.RowCount;
         c.RowStart = c.Row < c.RowCount ? c.Pixels + size_t(c.RowCount - 1) * c.Stride : nullptr;
-        d.Tables = &t;
         d.PixelMask = pixelMask;
         d.RootLimit = rootLimit;
         d.ClearCode = clearCode;
@@ -514,21 +635,65 @@ void DecodeFrameRaster(TMemoryStream& raster, const TRasterDestination& destinat
         d.Progress = progress;
         d.Data = data;
         d.Size = length;
+        const size_t blockSize = c.Stride * size_t(c.RowCount);
+        const uint64_t framePixels = uint64_t(c.PixelsPerRow) * uint64_t(c.RowCount);
 
-        uint32_t last;
-        if (linear) {
-            TSmallFrameDecoder small{d};
-            last = listening ? small.Run<true>() : small.Run<false>();
-            d = small;
-        } else {
-            TDecoder large{d, TCodeReader{}};
-            large.Reader.Next = t.Gathered;
-            large.Reader.End = t.Gathered;
-            large.Reader.CodeWidth = m + 1;
-            large.Reader.CodeMask = (1u << (m + 1)) - 1;
-            last = listening ? large.Run<true>() : large.Run<false>();
-            large.BitsTaken = large.Reader.BitsTaken(large.Source);
-            d = large;
+        uint32_t last = NoMoreCodes;
+        bool decoded = false;
+        // Clean data goes the linear way, straight into the pixel block; a
+        // progress listener, a clamped code size and whatever the linear loop
+        // gives up on go the general way, from the raster's start.
+        if (!listening && !clamped && framePixels < (uint64_t(1) << 31)) {
+            TBorrowed<TLinearTables> borrowed;
+            auto run = [&](auto linear) {
+                linear.Linear = &borrowed.Get();
+                linear.Source.Gathered = linear.Linear->Gathered;
+                linear.Block = destination.Pixels;
+                linear.Capacity = blockSize;
+                last = linear.Run();
+                if (linear.Abandoned)
+                    return;
+                decoded = true;
+                d.BitsTaken = linear.BitsTaken;
+                PlaceDecodedRows(destination.Pixels, c.PixelsPerRow, c.RowCount, bits, interlaced, linear.Written);
+                if (linear.Written >= framePixels)
+                    c.Row = c.RowCount;
+            };
+            if (bits == 8)
+                run(TLinearDecoder<8>{d});
+            else if (bits == 4)
+                run(TLinearDecoder<4>{d});
+            else
+                run(TLinearDecoder<1>{d});
+        }
+        if (!decoded) {
+            // The general loop writes only what it decodes.
+            if (blockSize != 0)
+                std::memset(destination.Pixels, 0, blockSize);
+            // The table is not cleared in full: see TChunkEntry.
+            TBorrowed<TChunkTables> borrowed;
+            TChunkTables& t = borrowed.Get();
+            if (t.RootsClearCode != clearCode || t.RootsLimit != rootLimit) {
+                for (uint32_t i = 0; i < clearCode + 2; ++i) {
+                    TChunkEntry& root = t.Chunks[i];
+                    root = TChunkEntry{};
+                    root.Length = i <= rootLimit ? 1 : 0;
+                    root.First = uint8_t(i);
+                    root.Tail[0] = uint8_t(i);
+                }
+                t.RootsClearCode = clearCode;
+                t.RootsLimit = rootLimit;
+            }
+            d.Tables = &t;
+            d.Source.Gathered = t.Gathered;
+            TDecoder general{d, TCodeReader{}};
+            general.Reader.Next = t.Gathered;
+            general.Reader.End = t.Gathered;
+            general.Reader.CodeWidth = m + 1;
+            general.Reader.CodeMask = (1u << (m + 1)) - 1;
+            last = listening ? general.Run<true>() : general.Run<false>();
+            general.BitsTaken = general.Reader.BitsTaken(general.Source);
+            d = general;
         }
 
         // Leave the stream where a reader of whole sub-blocks would stand.

@@ -10,7 +10,8 @@
 #include <functional>
 #include <string>
 
-// Where the decoded indices go: Stride * RowCount zero-filled bytes.
+// Where the decoded indices go: Stride * RowCount bytes, every one of which
+// decoding writes (0 where no pixel is, and in pixels it does not reach).
 struct TRasterDestination {
     int32_t PixelsPerRow = 0;
     int32_t RowCount = 0;
@@ -45,10 +46,14 @@ void EmitPixel(uint32_t value, RasterCursor& cursor);
 // pass on when a pass is used up.
 int32_t NextInterlacedRow(int32_t row, int32_t rowCount, int32_t& pass);
 
-// Frames of at most this many pixels decode with a dictionary that keeps the
-// whole output and points into it; larger ones with one that holds its
-// strings' ends. Both give the same results.
-constexpr uint64_t SmallFramePixels = 48 * 1024;
+// The image row that the frame sends as its index-th row when interlaced.
+int32_t InterlacedRowAt(int32_t index, int32_t rowCount);
+// Turns a pixel block that holds the frame's rows in the order they were
+// sent, top row first, unpadded and packed from bit 0 (written pixels of
+// them, the rest unreached) into stored rows: bottom-up, padded to 4 bytes,
+// 0 in every bit that is no pixel and in every pixel not reached.
+void PlaceDecodedRows(uint8_t* block, int32_t width, int32_t height, int32_t bits, bool interlaced,
+                      uint64_t written);
 
 // Decodes the raster stream from its position into destination. corrupt comes
 // back true when damage was tolerated (acceptCorrupt); otherwise damage

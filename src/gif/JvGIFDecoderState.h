@@ -1,6 +1,6 @@
 #pragma once
-// The LZW decoder's inside, shared by its two loops (large frames in
-// JvGIFDecoder.cpp, small frames in JvGIFSmallFrames.cpp): the dictionaries,
+// The LZW decoder's inside, shared by its two loops (the linear loop of clean
+// data in JvGIFLinear.cpp, the general loop in JvGIFDecoder.cpp): the tables,
 // the code reader and the decoder's record. Only those two files include it.
 
 #include "gif/JvGIFDecoder.h"
@@ -17,8 +17,8 @@ constexpr uint32_t MaxCodeWidth = 12;
 // not-yet-defined code appends; more means the dictionary runs in a circle.
 constexpr uint32_t StackLimit = 4096;
 
-// One dictionary entry, in one 16-byte record so that adding an entry
-// touches one cache line.
+// One dictionary entry of the general loop, in one 16-byte record so that
+// adding an entry touches one cache line.
 //
 // Prefix and Suffix are the dictionary as the decoding rules define it:
 // damaged data that reaches entries never assigned finds zeros there. Only
@@ -54,49 +54,36 @@ constexpr uint32_t NoMoreCodes = 0xFFFF;
 constexpr uint32_t OutputSize = 16384;
 // A string the general path writes: the stack's worth, with the chunks' overrun.
 constexpr uint32_t LongestWrite = StackLimit + 16;
-// Frames of at most this many pixels decode with the linear dictionary.
-constexpr uint32_t LinearLimit = uint32_t(SmallFramePixels);
-// Where the linear dictionary's output starts, after the root pixels.
-constexpr uint32_t LinearStart = 256;
-// A string's length in the linear dictionary's record of the previous string when it is not sound.
-constexpr uint32_t NotSound = 0xFFFF;
 
-// The dictionary of a large frame: entries that hold their strings' ends,
-// and an output buffer emptied into the rows whenever it fills.
+// Work space of the general loop (about 90 KB), which decodes anything,
+// damaged data included, and reports progress: entries that hold their
+// strings' ends, and an output buffer emptied into the rows whenever it fills.
 struct TChunkTables {
     TChunkEntry Chunks[MaxCodes];
     uint8_t Output[OutputSize + ChunkSlack + 1];
-};
-
-// The dictionary of a frame of at most LinearLimit pixels: its whole output
-// stays in one buffer, so an entry is where its string was first written
-// (every entry is a string written before plus the pixel written right after
-// it). Adding an entry is one store, and writing a string one copy.
-struct TLinearTables {
-    // Position in Pixels | Length << 16; Length 0 when the string is not sound.
-    uint32_t Spans[MaxCodes];
-    // The dictionary as the decoding rules define it, for damaged data.
-    uint16_t Prefix[MaxCodes];
-    uint8_t Suffix[MaxCodes];
-    // The root pixels 0 to 255 at their own positions, then the output.
-    uint8_t Pixels[LinearStart + LinearLimit + LongestWrite + ChunkSlack + 1];
-};
-static_assert(LinearStart + LinearLimit + LongestWrite <= 0xFFFF, "positions must fit 16 bits");
-
-// Work space of one decode (about 100 KB).
-struct TDecodeTables {
-    union {
-        TChunkTables Chunked;
-        TLinearTables Linear;
-    };
     uint8_t Stack[StackLimit + 16];
     uint8_t Gathered[GatherSize];
     // What the root entries were set up for; later codes never write there,
-    // so the next decode with the same three reuses them. 0 when not set up.
+    // so the next decode with the same two reuses them. 0 when not set up.
     uint32_t RootsClearCode = 0;
     uint32_t RootsLimit = 0;
-    bool RootsLinear = false;
 };
+
+// Work space of the linear loop (about 25 KB): where each entry's string was
+// first written, in pixels from the start of the frame (a root's, in a table
+// of root pixels), its length, and gathered data.
+struct TLinearTables {
+    uint32_t Positions[MaxCodes];
+    uint16_t Lengths[MaxCodes];
+    uint8_t Gathered[GatherSize];
+    // What the entries below the first free code were set up for; later
+    // codes never write there. 0 when not set up.
+    uint32_t RootsClearCode = 0;
+    uint32_t RootsLimit = 0;
+};
+// The position of the codes below the clear code that are no root (and of
+// the clear and end codes), which have no string of their own.
+constexpr uint32_t NoString = 0xFFFFFFFF;
 
 // Walks the raster's sub-blocks once, handing out their data.
 struct TSubBlocks {
@@ -225,7 +212,7 @@ RasterCursor EmitRun(RasterCursor c, const uint8_t* pixels, uint32_t count);
 struct TDecodeJob {
     TCodeSource Source;
     RasterCursor Cursor;
-    TDecodeTables* Tables;
+    TChunkTables* Tables;
     uint32_t PixelMask;
     // Codes above this are strings of the dictionary, codes up to it pixels.
     uint32_t RootLimit;
@@ -242,10 +229,20 @@ struct TDecodeJob {
     uint64_t BitsTaken = 0;
 };
 
-// The decoding loop for frames of at most LinearLimit pixels.
-struct TSmallFrameDecoder : TDecodeJob {
-    // Answers the last code taken, NoMoreCodes when the data ran out.
-    template <bool Listening>
+// The linear loop over data that needs no step-by-step expansion, for frames
+// of Bits bits per pixel: every string is written once into the pixel block
+// itself, top row first in decode order, rows unpadded and packed; an entry
+// is where its string was first written. Answers the last code taken, or
+// sets Abandoned and stops where the data needs the general loop.
+template <int Bits>
+struct TLinearDecoder : TDecodeJob {
+    TLinearTables* Linear = nullptr;
+    // The pixel block: Capacity bytes from Block.
+    uint8_t* Block = nullptr;
+    size_t Capacity = 0;
+    // Pixels written, from the start of the block.
+    uint64_t Written = 0;
+    bool Abandoned = false;
+
     uint32_t Run();
 };
-

@@ -32,7 +32,8 @@ Decoded Decode(const Bytes& raster, int width, int height, int bits, bool interl
                bool acceptCorrupt = true, const TDecodeProgress* progress = nullptr)
 {
     Decoded out;
-    out.pixels.assign(RasterStride(uint64_t(width), uint64_t(bits)) * uint64_t(height), 0);
+    // Not zero-filled: the decoder writes every byte, 0 where it decodes nothing.
+    out.pixels.assign(RasterStride(uint64_t(width), uint64_t(bits)) * uint64_t(height), 0xA5);
     TMemoryStream stream;
     stream.WriteBuffer(raster.data(), int64_t(raster.size()));
     stream.SetPosition(0);
@@ -98,12 +99,12 @@ struct Lcg {
 
 int BitsFor(int depth) { return depth == 1 ? 1 : depth <= 4 ? 4 : 8; }
 
-// Mostly a few rows; one time in eight enough rows that the frame decodes
-// with the large frames' dictionary rather than the small frames' one.
+// Mostly a few rows; one time in eight enough rows that the frame passes
+// 65536 pixels, where positions in the frame no longer fit 16 bits.
 int RowsFor(Lcg& random, int width, uint32_t fewRows)
 {
     if (width > 0 && random.Next(8) == 0)
-        return int(SmallFramePixels / uint64_t(width)) + 1 + int(random.Next(fewRows));
+        return int(65536 / width) + 1 + int(random.Next(fewRows));
     return int(random.Next(fewRows));
 }
 
@@ -230,7 +231,8 @@ TEST(GifDecoderPaths, LongestStringsAtTheEntryLimit)
 // Damaged and odd rasters (random codes, codes above the next free one,
 // circles in the dictionary, clear codes anywhere, cut data, code sizes out
 // of range, tables larger or smaller than the code size), in small frames and
-// large ones, decode exactly as the step-by-step reference decoder does, with
+// large ones, decode exactly as the step-by-step reference decoder does (the
+// linear loop giving up on them part-way, the general loop starting over), with
 // damage accepted and refused, and the same with a progress listener as without.
 TEST(GifDecoderPaths, DamagedDataAsTheReferenceDecoder)
 {

@@ -34,7 +34,8 @@ Decoded Decode(const Bytes& raster, int width, int height, int pixelBits, int de
                bool accept = true, const TDecodeProgress* progress = nullptr) {
     TMemoryStream stream = StreamOf(raster);
     Decoded d;
-    d.Pixels.assign(size_t(RasterStride(uint64_t(width), uint64_t(pixelBits)) * uint64_t(height)), 0);
+    // Not zero-filled: the decoder writes every byte.
+    d.Pixels.assign(size_t(RasterStride(uint64_t(width), uint64_t(pixelBits)) * uint64_t(height)), 0xA5);
     TRasterDestination dest{width, height, pixelBits, d.Pixels.data()};
     DecodeFrameRaster(stream, dest, interlaced, accept, depth, d.Corrupt, progress);
     d.Position = stream.Position();

@@ -1,0 +1,258 @@
+// The linear LZW decoding loop: clean data decoded straight into the frame's
+// pixel block, each string copied from where it was first written.
+
+#include "gif/JvGIFDecoderState.h"
+
+namespace {
+
+// The tail of a string past its first eight pixels, eight at a time.
+[[gnu::noinline]] void CopyRest(uint8_t* out, const uint8_t* from, uint32_t length) {
+    for (uint32_t at = 8; at < length; at += 8)
+        std::memcpy(out + at, from + at, 8);
+}
+
+uint64_t LoadBigEndian(const uint8_t* p) {
+    uint64_t v;
+    std::memcpy(&v, p, 8);
+    if constexpr (std::endian::native == std::endian::little)
+        v = __builtin_bswap64(v);
+    return v;
+}
+
+void StoreBigEndian(uint8_t* p, uint64_t v) {
+    if constexpr (std::endian::native == std::endian::little)
+        v = __builtin_bswap64(v);
+    std::memcpy(p, &v, 8);
+}
+
+// Pixels of Bits bits in a block, packed from the high bits of each byte as
+// the stored rows are. Copy takes a source that ends at or before the
+// destination (or lies elsewhere) and may write up to 15 bytes past the
+// copy's end; the bits of the destination's first byte before it stay.
+template <int Bits>
+struct TPacked {
+    static constexpr uint32_t Mask = (1u << Bits) - 1;
+
+    static uint32_t Get(const uint8_t* block, uint64_t at) {
+        const uint64_t bit = at * Bits;
+        return uint32_t(block[bit / 8] >> (8 - Bits - bit % 8)) & Mask;
+    }
+    // The bits after the pixel in its byte become 0.
+    static void Put(uint8_t* block, uint64_t at, uint32_t value) {
+        const uint64_t bit = at * Bits;
+        const unsigned used = unsigned(bit % 8);
+        uint8_t& byte = block[bit / 8];
+        const auto kept = uint8_t(used == 0 ? 0 : byte >> (8 - used) << (8 - used));
+        byte = uint8_t(kept | (value & Mask) << (8 - Bits - used));
+    }
+    // 56 bits at a time through one 64-bit word of each side.
+    static void Copy(uint8_t* block, uint64_t to, const uint8_t* base, uint64_t from, uint32_t count) {
+        uint64_t target = to * Bits;
+        uint64_t source = from * Bits;
+        const uint64_t end = target + uint64_t(count) * Bits;
+        do {
+            const uint64_t bits = LoadBigEndian(base + source / 8) << (source % 8);
+            uint8_t* out = block + target / 8;
+            const unsigned used = unsigned(target % 8);
+            const uint64_t kept = uint64_t(*out >> (8 - used) << (8 - used)) << 56;
+            StoreBigEndian(out, kept | bits >> used);
+            target += 56;
+            source += 56;
+        } while (target < end);
+    }
+    // The same without writing past the copy's last byte: the words go to a
+    // scratch copy of the bytes it covers.
+    static void CopyExactly(uint8_t* block, uint64_t to, const uint8_t* base, uint64_t from, uint32_t count) {
+        uint8_t scratch[MaxCodes * Bits / 8 + 24];
+        const uint64_t first = to * Bits / 8;
+        const uint64_t last = ((to + count) * Bits + 7) / 8;
+        scratch[0] = block[first];
+        Copy(scratch, to - first * 8 / Bits, base, from, count);
+        std::memcpy(block + first, scratch, size_t(last - first));
+    }
+};
+
+template <>
+struct TPacked<8> {
+    static uint32_t Get(const uint8_t* block, uint64_t at) { return block[at]; }
+    static void Put(uint8_t* block, uint64_t at, uint32_t value) { block[at] = uint8_t(value); }
+    // Long strings are rare in most pictures: their loop stays out of the
+    // way of the common case's registers.
+    static void Copy(uint8_t* block, uint64_t to, const uint8_t* base, uint64_t from, uint32_t count) {
+        uint64_t head;
+        std::memcpy(&head, base + from, 8);
+        std::memcpy(block + to, &head, 8);
+        if (count > 8) [[unlikely]]
+            CopyRest(block + to, base + from, count);
+    }
+    static void CopyExactly(uint8_t* block, uint64_t to, const uint8_t* base, uint64_t from, uint32_t count) {
+        std::memcpy(block + to, base + from, count);
+    }
+};
+
+// Every root pixel at its own position, Bits bits each, and room for a
+// whole word read past the last.
+template <int Bits>
+struct TRootPixels {
+    uint8_t Bytes[256 * Bits / 8 + 8] = {};
+    constexpr TRootPixels() {
+        for (uint32_t i = 0; i < 256; ++i) {
+            const uint32_t bit = i * Bits;
+            Bytes[bit / 8] = uint8_t(Bytes[bit / 8] | (i & ((1u << Bits) - 1)) << (8 - Bits - bit % 8));
+        }
+    }
+};
+template <int Bits>
+constexpr TRootPixels<Bits> RootPixels{};
+
+} // namespace
+
+// Every code's string is copied from where the dictionary says it was first
+// written (a root's from a table of root pixels), so that adding an entry is
+// two stores and writing a string one copy, roots and entries alike. Codes
+// the rules leave to a step-by-step walk (damaged data, codes between the
+// colour table and the clear code) are not taken here: the loop gives up and
+// the general loop decodes the frame from its start. Everything the common
+// case changes lives in locals, and its two branches end alike on purpose,
+// as in the general loop.
+template <int Bits>
+uint32_t TLinearDecoder<Bits>::Run() {
+    using Pixels = TPacked<Bits>;
+    uint32_t* const positions = Linear->Positions;
+    uint16_t* const lengths = Linear->Lengths;
+    uint8_t* const block = Block;
+    const uint8_t* const roots = RootPixels<Bits>.Bytes;
+    TCodeReader r;
+    r.Next = r.End = Source.Gathered;
+    r.CodeWidth = InitialWidth;
+    r.CodeMask = (1u << InitialWidth) - 1;
+    TCodeSource& source = Source;
+    const uint32_t rootLimit = RootLimit;
+    const uint32_t clearCode = ClearCode;
+    const uint32_t endCode = EndCode;
+    const uint32_t firstFree = FirstFree;
+    const uint32_t initialWidth = InitialWidth;
+    const RasterCursor& c = Cursor;
+    const auto total = uint32_t(c.Row < c.RowCount ? uint64_t(c.PixelsPerRow) * uint64_t(c.RowCount) : 0);
+    // The common case writes whole words past a string's end: it stops 16
+    // bytes short of the block's end, and short of the frame's last pixel,
+    // which the careful path writes.
+    const uint64_t room = Capacity > 16 ? (Capacity - 16) * 8 / Bits : 0;
+    const auto fastEnd = uint32_t(std::min<uint64_t>(room, total == 0 ? 0 : total - 1));
+    if (Linear->RootsClearCode != clearCode || Linear->RootsLimit != rootLimit) {
+        for (uint32_t i = 0; i < clearCode + 2; ++i) {
+            positions[i] = i <= rootLimit ? i : NoString;
+            lengths[i] = 1;
+        }
+        Linear->RootsClearCode = clearCode;
+        Linear->RootsLimit = rootLimit;
+    }
+    uint32_t nextFree = firstFree;
+    // Where the next string goes; where the last one went, and its length.
+    uint32_t pos = 0;
+    uint32_t previousPos = 0;
+    uint32_t previousLength = 0;
+
+    // The entry nextFree is the previous string and the first pixel of the
+    // string at pos: the string at pos starts with it.
+    auto add = [&] {
+        if (nextFree >= MaxCodes)
+            return;
+        positions[nextFree] = previousPos;
+        lengths[nextFree] = uint16_t(previousLength + 1);
+        if (++nextFree > r.CodeMask && r.CodeWidth < MaxCodeWidth) {
+            ++r.CodeWidth;
+            r.CodeMask = 2 * r.CodeMask + 1;
+        }
+    };
+    // The first string after a clear code, or of the raster: one pixel.
+    auto first = [&](uint32_t code) {
+        Pixels::Put(block, pos, code);
+        previousPos = pos++;
+        previousLength = 1;
+    };
+    auto abandon = [&] {
+        Abandoned = true;
+        return NoMoreCodes;
+    };
+
+    uint32_t code = TakeCode(r, source);
+    // A raster need not begin with a clear code: its first code is then a
+    // pixel, as after a clear code, and adds no entry.
+    if (code != clearCode && code != endCode && code != NoMoreCodes && total != 0) {
+        if (code > rootLimit)
+            return abandon();
+        first(code);
+        code = TakeCode(r, source);
+    }
+    for (;;) {
+        if (code < nextFree) {
+            // Roots and entries come mixed: their source is selected, not branched on.
+            const uint32_t at = positions[code];
+            const uint32_t length = lengths[code];
+            const uint8_t* const from = code >= firstFree ? block : roots;
+            if (at != NoString && pos + length <= fastEnd) {
+                Pixels::Copy(block, pos, from, at, length);
+                add();
+                previousPos = pos;
+                previousLength = length;
+                pos += length;
+                code = TakeCode(r, source);
+                continue;
+            }
+        } else if (code == nextFree && pos + previousLength + 1 <= fastEnd) {
+            // Not yet defined: the previous string and its own first pixel.
+            Pixels::Copy(block, pos, block, previousPos, previousLength);
+            Pixels::Put(block, pos + previousLength, Pixels::Get(block, previousPos));
+            add();
+            previousPos = pos;
+            previousLength += 1;
+            pos += previousLength;
+            code = TakeCode(r, source);
+            continue;
+        }
+        if (code == endCode || code == NoMoreCodes || pos >= total)
+            break;
+        if (code == clearCode) {
+            r.CodeWidth = initialWidth;
+            r.CodeMask = (1u << r.CodeWidth) - 1;
+            nextFree = firstFree;
+            // Encoders may send clear codes back to back; each one only
+            // clears, and an end code right after a clear ends the raster.
+            do
+                code = TakeCode(r, source);
+            while (code == clearCode);
+            if (code == NoMoreCodes || code == endCode)
+                break;
+            if (code > rootLimit)
+                return abandon();
+            first(code);
+        } else if ((code < nextFree && positions[code] != NoString) || (code == nextFree && previousLength != 0)) {
+            // Near the block's end or the frame's last pixel: exactly, and no
+            // further than the frame.
+            const uint32_t n = std::min(code < nextFree ? lengths[code] : previousLength + 1, total - pos);
+            if (code < nextFree) {
+                Pixels::CopyExactly(block, pos, code < firstFree ? roots : block, positions[code], n);
+            } else {
+                Pixels::CopyExactly(block, pos, block, previousPos, std::min(n, previousLength));
+                if (n > previousLength)
+                    Pixels::Put(block, pos + previousLength, Pixels::Get(block, previousPos));
+            }
+            const uint32_t length = code < nextFree ? lengths[code] : previousLength + 1;
+            add();
+            previousPos = pos;
+            previousLength = length;
+            pos += n;
+        } else {
+            return abandon();
+        }
+        code = TakeCode(r, source);
+    }
+    Written = pos;
+    BitsTaken = r.BitsTaken(source);
+    return code;
+}
+
+template uint32_t TLinearDecoder<1>::Run();
+template uint32_t TLinearDecoder<4>::Run();
+template uint32_t TLinearDecoder<8>::Run();
