@@ -76,7 +76,7 @@ std::function<bool()> PrepareRaster(const Bytes& file)
             if (!item->EncodedData)
                 continue;
             RasterJob job{};
-            job.raster = item->EncodedData.get();
+            job.raster = &*item->EncodedData;
             job.destination.PixelsPerRow = item->RasterSize.X;
             job.destination.RowCount = item->RasterSize.Y;
             job.destination.PixelBits = PixelBitsForDepth(item->PixelDepth);

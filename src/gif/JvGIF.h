@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 // Damaged data is decoded as far as possible and the frame marked
@@ -32,6 +33,16 @@ inline constexpr const char* SGIFWriteUnsupported = "Writing GIF data is not sup
 struct TGIFColors {
     int32_t Count = 0;
     uint8_t Entries[256][3] = {}; // red, green, blue
+};
+
+// A colour table with the palette that frame bitmaps of its colours take,
+// made from it once. Shared by the header and the frames that use it; not
+// changed once shared (a frame that needs other colours takes its own table).
+struct TGIFColorTable {
+    TGIFColors Colors;
+    TPalette Palette;
+    // Bits per pixel of the bitmaps Palette was made for; 0 before it is made.
+    int PaletteBits = 0;
 };
 
 // A colour table entry as a colour value: red + 256 * green + 65536 * blue.
@@ -63,7 +74,7 @@ public:
 using TExtensionList = TObjectList<TExtension>;
 
 // Destroys every extension of the list and then the list (none is fine).
-void DisposeExtensionList(std::unique_ptr<TExtensionList>& list);
+void DisposeExtensionList(std::optional<TExtensionList>& list);
 // The last extension of that kind in stream order, or none.
 TExtension* LastExtensionOfKind(const TExtensionList* list, TExtensionKind kind);
 
@@ -74,13 +85,15 @@ public:
     uint8_t PixelAspect = 0;
     uint8_t ColorBits = 0;
     uint8_t ColorResolution = 0;
-    TGIFColors GlobalColors;
+    // The global colour table; absent (Count 0) when the stream has none.
+    std::shared_ptr<TGIFColorTable> GlobalTable;
 
+    const TGIFColors& GlobalColors() const;
     // Back to the state of a new header.
     void Clear() {
         CommentLines.Clear();
         PixelAspect = ColorBits = ColorResolution = 0;
-        GlobalColors = TGIFColors{};
+        GlobalTable.reset();
     }
 
 protected:
@@ -91,12 +104,16 @@ protected:
 class TGIFItem : public TSharedImage {
 public:
     // LZW minimum code size, then the data sub-blocks as the stream carried them.
-    std::unique_ptr<TMemoryStream> EncodedData;
+    std::optional<TMemoryStream> EncodedData;
     TPoint RasterSize;
     uint8_t DescriptorFlags = 0;
     // Bits per pixel of FrameColors, 1..8; 0 without a colour table.
     uint8_t PixelDepth = 0;
-    TGIFColors FrameColors;
+    // The frame's colour table: its local one, or the global one shared with
+    // the header; absent (Count 0) without either.
+    std::shared_ptr<TGIFColorTable> ColorTable;
+
+    const TGIFColors& FrameColors() const;
 
 protected:
     void FreeHandle() override {
@@ -137,9 +154,9 @@ public:
     void SetFrameComment(const TStringList& lines);
 
     TJvGIFImage* OwnerImage() const { return OwnerImage_; }
-    TBitmap* CachedBitmap() const { return CachedBitmap_.get(); }
+    TBitmap* CachedBitmap() { return CachedBitmap_ ? &*CachedBitmap_ : nullptr; }
     TGIFItem* SharedData() const { return SharedData_.Get(); }
-    TExtensionList* ExtensionList() const { return ExtensionList_.get(); }
+    TExtensionList* ExtensionList() { return ExtensionList_ ? &*ExtensionList_ : nullptr; }
     const TPoint& Origin() const { return Origin_; }
     bool IsInterlaced() const { return IsInterlaced_; }
     bool IsCorrupted() const { return IsCorrupted_; }
@@ -170,15 +187,28 @@ private:
     // Windows, the GDI bitmap beside them (of the display's depth unless
     // monochrome).
     static uint64_t HeldPixelBytes(int width, int height, int pixelBits);
+    // The stored rows of the frame's bitmap; raises what building it would
+    // (depth, size, the owner's budget) before anything is allocated.
+    struct TPixelLayout {
+        int32_t Width = 0;
+        int32_t Height = 0;
+        int Bits = 8;
+        uint64_t Bytes = 0;
+    };
+    TPixelLayout PixelLayout() const;
+    // Decodes the raster into pixels (layout.Bytes of them) and ORs the
+    // decoder's corrupt flag into IsCorrupted.
+    void DecodePixels(const TPixelLayout& layout, uint8_t* pixels);
     // Copies the graphic into CachedBitmap; where the copy fails, draws it
     // there over the brush colour FF00FF instead. Returns the bitmap's brush
     // colour.
     TColor CopyGraphicToBitmap(TGraphic& graphic);
 
     TJvGIFImage* OwnerImage_;
-    std::unique_ptr<TBitmap> CachedBitmap_;
+    // In place, as the list: a frame is then fewer allocations.
+    std::optional<TBitmap> CachedBitmap_;
     TSharedRef<TGIFItem> SharedData_;
-    std::unique_ptr<TExtensionList> ExtensionList_;
+    std::optional<TExtensionList> ExtensionList_;
     TPoint Origin_;
     bool IsInterlaced_ = false;
     bool IsCorrupted_ = false;
@@ -187,6 +217,10 @@ private:
     uint8_t DisposalMode_ = dpUnspecified;
     bool HasLocalTable_ = false;
     uint64_t PixelBytes_ = 0;
+    // Where the frame's pixels go in the owner's block of frame pixels, and
+    // how many bytes are there for them; none without a place there.
+    uint64_t BlockOffset_ = 0;
+    uint64_t BlockBytes_ = 0;
 };
 
 class TJvGIFImage : public TGraphic {
@@ -268,6 +302,15 @@ private:
     uint16_t LoopCount_ = 1;
     uint64_t PixelBudget_ = DefaultPixelBudget;
     uint64_t DecodedPixelBytes_ = 0;
+    // The pixels of the frames read by a load, one after another in one
+    // block, made when the first of them is needed (see FramePixels).
+    std::shared_ptr<uint8_t[]> FrameBlock_;
+    bool FrameBlockLaidOut_ = false;
+
+    // Room for frame's pixels: its place in the block of frame pixels, or a
+    // block of its own.
+    std::shared_ptr<uint8_t[]> FramePixels(TJvGIFFrame& frame, uint64_t bytes);
+    void LayOutFrameBlock();
 };
 
 // Bits per stored pixel for a colour depth: 1 → 1, 2..4 → 4, 5..8 → 8;
@@ -276,3 +319,6 @@ int PixelBitsForDepth(int pixelDepth);
 // The BMP palette for a colour table: blue, green, red, 0 per entry, and grey
 // 128, 128, 128, 128 beyond the table's count; fills entries quads.
 void FillPaletteQuads(const TGIFColors& colors, uint8_t* quads, uint32_t entries);
+// The palette a bitmap of pixelBits bits per pixel takes from the BMP
+// palette of table's colours, made once per table; shared with the table.
+std::shared_ptr<const TPalette> BitmapPalette(const std::shared_ptr<TGIFColorTable>& table, int pixelBits);

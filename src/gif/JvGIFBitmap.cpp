@@ -56,39 +56,61 @@ void FillPaletteQuads(const TGIFColors& colors, uint8_t* quads, uint32_t entries
     std::memset(quads + 4 * count, 128, 4 * size_t(entries - count));
 }
 
-void TJvGIFFrame::BuildBitmapStream(TMemoryStream& target) {
-    TGIFItem& item = *SharedData_;
+std::shared_ptr<const TPalette> BitmapPalette(const std::shared_ptr<TGIFColorTable>& table, int pixelBits) {
+    static const auto none = std::make_shared<TGIFColorTable>();
+    const std::shared_ptr<TGIFColorTable>& from = table ? table : none;
+    TGIFColorTable* made = from.get();
+    std::shared_ptr<TGIFColorTable> apart;
+    if (made->PaletteBits != 0 && made->PaletteBits != pixelBits) {
+        // Made for other bitmaps already: this one gets a palette of its own.
+        apart = std::make_shared<TGIFColorTable>();
+        apart->Colors = from->Colors;
+        made = apart.get();
+    }
+    if (made->PaletteBits == 0) {
+        // The BMP palette's entries as colour values: the table's colours,
+        // grey 128 beyond its count.
+        const uint32_t entries = 1u << pixelBits;
+        const TGIFColors& colors = made->Colors;
+        const uint32_t count = uint32_t(std::clamp(colors.Count, 0, int32_t(entries)));
+        made->Palette.Colors.SetCount(entries);
+        for (uint32_t i = 0; i < count; ++i)
+            made->Palette.Colors[i] = TripletToColor(colors.Entries[i]);
+        for (uint32_t i = count; i < entries; ++i)
+            made->Palette.Colors[i] = RGBToColor(128, 128, 128);
+        made->PaletteBits = pixelBits;
+    }
+    return std::shared_ptr<const TPalette>(apart ? apart : from, &made->Palette);
+}
+
+TJvGIFFrame::TPixelLayout TJvGIFFrame::PixelLayout() const {
+    const TGIFItem& item = *SharedData_;
     if (!item.EncodedData)
         throw EReadError(SReadError);
-    const int pixelBits = PixelBitsForDepth(item.PixelDepth);
-    const int32_t width = item.RasterSize.X;
-    const int32_t height = item.RasterSize.Y;
-    if (width < 0 || height < 0)
-        throw EInvalidGraphicOperation(Format("Invalid GIF frame size %d x %d", width, height));
-    const uint64_t stride = RasterStride(uint64_t(width), uint64_t(pixelBits));
-    const uint64_t imageSize = stride * uint64_t(height);
-    if (imageSize > MaxFramePixelBytes)
-        throw EOutOfMemory(Format("Not enough memory for a GIF frame of %d x %d pixels", width, height));
+    TPixelLayout layout;
+    layout.Bits = PixelBitsForDepth(item.PixelDepth);
+    layout.Width = item.RasterSize.X;
+    layout.Height = item.RasterSize.Y;
+    if (layout.Width < 0 || layout.Height < 0)
+        throw EInvalidGraphicOperation(Format("Invalid GIF frame size %d x %d", layout.Width, layout.Height));
+    layout.Bytes = RasterStride(uint64_t(layout.Width), uint64_t(layout.Bits)) * uint64_t(layout.Height);
+    if (layout.Bytes > MaxFramePixelBytes)
+        throw EOutOfMemory(
+            Format("Not enough memory for a GIF frame of %d x %d pixels", layout.Width, layout.Height));
     if (const TJvGIFImage* owner = OwnerImage_) {
         const uint64_t budget = owner->PixelBudget();
         const uint64_t used = owner->DecodedPixelBytes();
-        const uint64_t held = HeldPixelBytes(width, height, pixelBits);
+        const uint64_t held = HeldPixelBytes(layout.Width, layout.Height, layout.Bits);
         if (used > budget || held > budget - used)
             throw EOutOfMemory(Format("Not enough memory for a GIF frame of %d x %d pixels: the decoded frames of "
                                       "one image are limited to %s",
-                                      width, height, BudgetText(budget).c_str()));
+                                      layout.Width, layout.Height, BudgetText(budget).c_str()));
     }
-    const uint32_t paletteEntries = 1u << pixelBits;
-    const uint32_t pixelOffset = FileHeaderSize + InfoHeaderSize + 4 * paletteEntries;
+    return layout;
+}
 
-    // The whole stream in one zero-filled block; the headers and the palette
-    // are written over its start, the pixel rows decoded in place after them.
-    target.SetSize(0);
-    target.SetSize(int64_t(pixelOffset) + int64_t(imageSize));
-    target.SetPosition(0);
-    WriteBitmapHeaders(target, width, height, pixelBits, paletteEntries, uint32_t(imageSize));
-    FillPaletteQuads(item.FrameColors, target.Memory() + FileHeaderSize + InfoHeaderSize, paletteEntries);
-    target.SetPosition(pixelOffset);
+void TJvGIFFrame::DecodePixels(const TPixelLayout& layout, uint8_t* pixels) {
+    TGIFItem& item = *SharedData_;
     bool corrupt = false;
     TDecodeProgress report;
     TJvGIFImage* owner = OwnerImage_;
@@ -97,19 +119,31 @@ void TJvGIFFrame::BuildBitmapStream(TMemoryStream& target) {
             owner->NotifyProgress(stage, percent, message);
         };
     TRasterDestination destination;
-    destination.PixelsPerRow = width;
-    destination.RowCount = height;
-    destination.PixelBits = pixelBits;
-    destination.Pixels = target.Memory() + pixelOffset;
+    destination.PixelsPerRow = layout.Width;
+    destination.RowCount = layout.Height;
+    destination.PixelBits = layout.Bits;
+    destination.Pixels = pixels;
+    item.EncodedData->SetPosition(0);
+    DecodeFrameRaster(*item.EncodedData, destination, IsInterlaced_, AcceptCorruptFrames, item.PixelDepth, corrupt,
+                      report ? &report : nullptr);
+    IsCorrupted_ = IsCorrupted_ || corrupt;
+}
+
+void TJvGIFFrame::BuildBitmapStream(TMemoryStream& target) {
+    const TPixelLayout layout = PixelLayout();
+    const uint32_t paletteEntries = 1u << layout.Bits;
+    const uint32_t pixelOffset = FileHeaderSize + InfoHeaderSize + 4 * paletteEntries;
+    target.SetSize(0);
+    target.SetSize(int64_t(pixelOffset) + int64_t(layout.Bytes));
+    target.SetPosition(0);
+    WriteBitmapHeaders(target, layout.Width, layout.Height, layout.Bits, paletteEntries, uint32_t(layout.Bytes));
+    FillPaletteQuads(SharedData_->FrameColors(), target.Memory() + FileHeaderSize + InfoHeaderSize, paletteEntries);
     try {
-        item.EncodedData->SetPosition(0);
-        DecodeFrameRaster(*item.EncodedData, destination, IsInterlaced_, AcceptCorruptFrames, item.PixelDepth,
-                          corrupt, report ? &report : nullptr);
+        DecodePixels(layout, target.Memory() + pixelOffset);
     } catch (...) {
         target.SetSize(pixelOffset);
         throw;
     }
-    IsCorrupted_ = IsCorrupted_ || corrupt;
     target.SetPosition(0);
 }
 
@@ -120,14 +154,19 @@ uint64_t TJvGIFFrame::HeldPixelBytes(int width, int height, int pixelBits) {
 
 TBitmap* TJvGIFFrame::FrameBitmap() {
     if (CachedBitmap_ && !CachedBitmap_->Empty())
-        return CachedBitmap_.get();
+        return &*CachedBitmap_;
     FreshBitmap();
     if (!SharedData_->EncodedData)
-        return CachedBitmap_.get();
-    TMemoryStream stream;
-    BuildBitmapStream(stream);
-    // The stream's bytes become the bitmap's: the pixels are not copied again.
-    CachedBitmap_->LoadFromStream(std::move(stream));
+        return &*CachedBitmap_;
+    // The bitmap takes what the frame's BMP stream would give it: the pixel
+    // rows decoded straight into its own block, not zero-filled first (the
+    // decoder writes every byte), and the palette made once per colour table.
+    const TPixelLayout layout = PixelLayout();
+    std::shared_ptr<uint8_t[]> pixels =
+        OwnerImage_ ? OwnerImage_->FramePixels(*this, layout.Bytes) : TBitmap::NewPixels(size_t(layout.Bytes));
+    DecodePixels(layout, pixels.get());
+    CachedBitmap_->AdoptPixels(layout.Width, layout.Height, layout.Bits, std::move(pixels),
+                               BitmapPalette(SharedData_->ColorTable, layout.Bits));
     TBitmap& bitmap = *CachedBitmap_;
     ClaimPixelBytes(HeldPixelBytes(bitmap.Width(), bitmap.Height(), bitmap.PixelBits()));
     // The bitmap knows its key: a black-and-white frame is keyed on it, not on white.
@@ -135,5 +174,51 @@ TBitmap* TJvGIFFrame::FrameBitmap() {
         bitmap.SetTransparentColor(KeyColor_);
     if (!bitmap.Monochrome())
         bitmap.SetHandleType(bmDDB);
-    return CachedBitmap_.get();
+    return &bitmap;
+}
+
+// The frames of one load get their pixels from one block: one allocation
+// instead of one per frame, and one block that the C library keeps between
+// loads where it gives hundreds of small ones back to the system every time.
+// It is laid out in frame order when the first frame needs pixels, for the
+// frames whose pixels fit the budget and the block's limit; only the pages a
+// decoded frame writes are touched.
+constexpr uint64_t FrameBlockAlignment = 16;
+constexpr uint64_t MaxFrameBlockBytes = uint64_t(64) << 20;
+
+void TJvGIFImage::LayOutFrameBlock() {
+    FrameBlockLaidOut_ = true;
+    uint64_t total = 0;
+    for (int i = 0; i < FrameCount(); ++i) {
+        TJvGIFFrame& frame = *FrameAt(i);
+        frame.BlockBytes_ = 0;
+        if (!frame.SharedData_->EncodedData)
+            continue;
+        const TGIFItem& item = *frame.SharedData_;
+        if (item.PixelDepth < 1 || item.PixelDepth > 8 || item.RasterSize.X < 0 || item.RasterSize.Y < 0)
+            continue;
+        const uint64_t bytes = RasterStride(uint64_t(item.RasterSize.X), uint64_t(PixelBitsForDepth(item.PixelDepth))) *
+                               uint64_t(item.RasterSize.Y);
+        const uint64_t limit = std::min(PixelBudget_, MaxFrameBlockBytes);
+        if (bytes == 0 || bytes > limit - std::min(total, limit))
+            continue;
+        frame.BlockOffset_ = total;
+        frame.BlockBytes_ = bytes;
+        total += (bytes + FrameBlockAlignment - 1) / FrameBlockAlignment * FrameBlockAlignment;
+    }
+    if (total == 0)
+        return;
+    try {
+        FrameBlock_ = TBitmap::NewPixels(size_t(total));
+    } catch (const EOutOfMemory&) {
+        // Each frame then asks for its own, and fails alone if it must.
+    }
+}
+
+std::shared_ptr<uint8_t[]> TJvGIFImage::FramePixels(TJvGIFFrame& frame, uint64_t bytes) {
+    if (!FrameBlockLaidOut_)
+        LayOutFrameBlock();
+    if (FrameBlock_ && frame.BlockBytes_ == bytes && bytes != 0)
+        return std::shared_ptr<uint8_t[]>(FrameBlock_, FrameBlock_.get() + frame.BlockOffset_);
+    return TBitmap::NewPixels(size_t(bytes));
 }

@@ -27,7 +27,7 @@ void TExtension::Assign(TPersistent* source) {
     }
 }
 
-void DisposeExtensionList(std::unique_ptr<TExtensionList>& list) {
+void DisposeExtensionList(std::optional<TExtensionList>& list) {
     if (!list)
         return;
     while (!list->Empty())
@@ -42,6 +42,20 @@ TExtension* LastExtensionOfKind(const TExtensionList* list, TExtensionKind kind)
         if (list->Get(i)->Kind == kind)
             return list->Get(i);
     return nullptr;
+}
+
+// ---- TGIFData, TGIFItem ----
+
+namespace {
+constexpr TGIFColors NoColors{};
+}
+
+const TGIFColors& TGIFData::GlobalColors() const {
+    return GlobalTable ? GlobalTable->Colors : NoColors;
+}
+
+const TGIFColors& TGIFItem::FrameColors() const {
+    return ColorTable ? ColorTable->Colors : NoColors;
 }
 
 // ---- TJvGIFFrame ----
@@ -68,7 +82,8 @@ void TJvGIFFrame::ResetFrame() {
 }
 
 void TJvGIFFrame::FreshBitmap() {
-    CachedBitmap_ = std::make_unique<TBitmap>();
+    CachedBitmap_.reset();
+    CachedBitmap_.emplace();
     ClaimPixelBytes(0);
 }
 
@@ -91,12 +106,12 @@ int TJvGIFFrame::FrameHeight() {
 }
 
 TStringList* TJvGIFFrame::LookupComment(bool create) {
-    TExtension* comment = LastExtensionOfKind(ExtensionList_.get(), ekComment);
+    TExtension* comment = LastExtensionOfKind(ExtensionList(), ekComment);
     if (!comment && create) {
         auto made = std::make_unique<TExtension>();
         made->Kind = ekComment;
         if (!ExtensionList_)
-            ExtensionList_ = std::make_unique<TExtensionList>();
+            ExtensionList_.emplace();
         comment = made.get();
         ExtensionList_->Add(std::move(made));
     }
@@ -122,7 +137,7 @@ void TJvGIFFrame::CopyFrame(TJvGIFFrame& frame) {
     IsInterlaced_ = frame.IsInterlaced_;
     if (frame.CachedBitmap_) {
         FreshBitmap();
-        CachedBitmap_->Assign(frame.CachedBitmap_.get());
+        CachedBitmap_->Assign(frame.CachedBitmap());
         ClaimPixelBytes(HeldPixelBytes(CachedBitmap_->Width(), CachedBitmap_->Height(), CachedBitmap_->PixelBits()));
     }
     KeyColor_ = frame.KeyColor_;
@@ -215,6 +230,9 @@ void TJvGIFImage::ResetImage() {
     else
         SharedHeader_.Reset(new TGIFData);
     FrameList_.Clear();
+    // Bitmaps made from it keep it while they live.
+    FrameBlock_.reset();
+    FrameBlockLaidOut_ = false;
     ActiveFrameIndex_ = -1;
     BackdropColor_ = clNone;
     LoopCount_ = 1;
@@ -268,7 +286,7 @@ bool TJvGIFImage::Empty() {
     TJvGIFFrame* frame = FrameAt(std::max(ActiveFrameIndex_, 0));
     if (frame->CachedBitmap_)
         return false;
-    const TGIFItem* item = frame->SharedData_.Get();
+    TGIFItem* item = frame->SharedData_.Get();
     return !item->EncodedData || item->EncodedData->Size() == 0;
 }
 
@@ -387,7 +405,7 @@ void TJvGIFImage::Assign(TPersistent* source) {
             to.PixelAspect = header->PixelAspect;
             to.ColorBits = header->ColorBits;
             to.ColorResolution = header->ColorResolution;
-            to.GlobalColors = header->GlobalColors;
+            to.GlobalTable = header->GlobalTable;
         }
         auto added = std::make_unique<TJvGIFFrame>(this);
         TJvGIFFrame* target = added.get();
@@ -400,7 +418,7 @@ void TJvGIFImage::Assign(TPersistent* source) {
         // A frame's own bitmap would go with the reset: copy it first.
         TBitmap copy;
         for (int i = 0; i < FrameCount(); ++i)
-            if (FrameAt(i)->CachedBitmap_.get() == bitmap) {
+            if (FrameAt(i)->CachedBitmap() == bitmap) {
                 copy.Assign(bitmap);
                 bitmap = &copy;
             }

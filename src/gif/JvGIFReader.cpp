@@ -84,7 +84,9 @@ void TGIFReader::ParseScreenHeader() {
 void TGIFReader::ParseGlobalTable() {
     if (!HasGlobalTable)
         return;
-    TGIFColors& colors = Image.SharedHeader_->GlobalColors;
+    auto table = std::make_shared<TGIFColorTable>();
+    Image.SharedHeader_->GlobalTable = table;
+    TGIFColors& colors = table->Colors;
     colors.Count = 1 << Image.SharedHeader_->ColorBits;
     // A table cut short keeps zero in the entries that are missing.
     ReadSome(&colors.Entries[0][0], 3 * size_t(colors.Count));
@@ -151,8 +153,8 @@ bool TGIFReader::IsLoopBlock(const TExtension& extension) {
     return first.size() >= 3 && uint8_t(first[0]) == 1;
 }
 
-std::unique_ptr<TExtensionList> TGIFReader::CollectExtensions(uint8_t& ch) {
-    std::unique_ptr<TExtensionList> list;
+std::optional<TExtensionList> TGIFReader::CollectExtensions(uint8_t& ch) {
+    std::optional<TExtensionList> list;
     while (ch == ExtensionIntroducer) {
         // An introducer as the last byte: the data ends between blocks.
         if (AtEnd()) {
@@ -171,7 +173,7 @@ std::unique_ptr<TExtensionList> TGIFReader::CollectExtensions(uint8_t& ch) {
             }
         } else {
             if (!list)
-                list = std::make_unique<TExtensionList>();
+                list.emplace();
             list->Add(std::move(extension));
         }
         ch = AtEnd() ? Trailer : NextSeparator();
@@ -189,14 +191,14 @@ void TGIFReader::CopyImageBlock(TJvGIFFrame& frame) {
     if (packed & 0x80) {
         item.PixelDepth = uint8_t((packed & 7) + 1);
         frame.HasLocalTable_ = true;
-        TGIFColors& colors = item.FrameColors;
+        auto table = std::make_shared<TGIFColorTable>();
+        TGIFColors& colors = table->Colors;
         colors.Count = 1 << item.PixelDepth;
-        uint8_t* entries = &colors.Entries[0][0];
-        ReadExact(entries, 3 * size_t(colors.Count));
-        std::fill(entries + 3 * size_t(colors.Count), entries + sizeof colors.Entries, uint8_t(0));
+        ReadExact(&colors.Entries[0][0], 3 * size_t(colors.Count));
+        item.ColorTable = std::move(table);
     } else {
         frame.HasLocalTable_ = false;
-        item.FrameColors = Image.SharedHeader_->GlobalColors;
+        item.ColorTable = Image.SharedHeader_->GlobalTable;
     }
     uint8_t codeSize;
     ReadExact(&codeSize, 1);
@@ -228,7 +230,7 @@ void TGIFReader::CopyImageBlock(TJvGIFFrame& frame) {
 
 void TGIFReader::ParseFrame(TJvGIFFrame& frame) {
     TGIFItem& item = *frame.SharedData_;
-    item.EncodedData = std::make_unique<TMemoryStream>();
+    item.EncodedData.emplace();
     try {
         const size_t descriptorAt = Position;
         CopyImageBlock(frame);
@@ -257,8 +259,16 @@ void TGIFReader::ParseFrame(TJvGIFFrame& frame) {
                 const uint8_t flags = fixed[1];
                 if (flags & 1) {
                     const int index = fixed[4];
-                    TGIFColors& colors = item.FrameColors;
-                    if (index < colors.Count) {
+                    if (index < item.FrameColors().Count && ColorRepeated(item.FrameColors(), index) &&
+                        item.ColorTable == Image.SharedHeader_->GlobalTable) {
+                        // The global table stays as it is: the frame changes a copy.
+                        auto own = std::make_shared<TGIFColorTable>();
+                        own->Colors = item.FrameColors();
+                        item.ColorTable = std::move(own);
+                    }
+                    const TGIFColors& shown = item.FrameColors();
+                    if (index < shown.Count) {
+                        TGIFColors& colors = item.ColorTable->Colors;
                         // Make the key colour name this entry alone.
                         int step = -1;
                         for (int pass = 0; pass < MaxBlueNudges && ColorRepeated(colors, index); ++pass) {
@@ -289,10 +299,10 @@ void TGIFReader::ParseFrame(TJvGIFFrame& frame) {
 void TGIFReader::ReadBlocks() {
     uint8_t ch = NextSeparator();
     while (ch != 0 && ch != Trailer && !AtEnd()) {
-        std::unique_ptr<TExtensionList> list = CollectExtensions(ch);
+        std::optional<TExtensionList> list = CollectExtensions(ch);
         if (ch == ImageIntroducer) {
             auto frame = std::make_unique<TJvGIFFrame>(&Image);
-            const TGIFColors& global = Image.SharedHeader_->GlobalColors;
+            const TGIFColors& global = Image.SharedHeader_->GlobalColors();
             if (global.Count > 0)
                 frame->SharedData_->PixelDepth = uint8_t(BitsForColorCount(global.Count));
             frame->ExtensionList_ = std::move(list);

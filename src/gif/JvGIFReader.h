@@ -30,7 +30,7 @@ public:
     uint8_t NextSeparator();
     // Reads a run of extensions starting at ch (hex 21); keeps graphic control
     // and comment extensions for the next frame, applies loop blocks to the image.
-    std::unique_ptr<TExtensionList> CollectExtensions(uint8_t& ch);
+    std::optional<TExtensionList> CollectExtensions(uint8_t& ch);
     std::unique_ptr<TExtension> ParseExtension();
     std::unique_ptr<TStringList> ReadSubBlocks();
     static bool IsLoopBlock(const TExtension& extension);

@@ -145,7 +145,7 @@ HBITMAP TBitmap::Handle() {
     if (Gdi_->Handle)
         return Gdi_->Handle.Get();
     TBitmapInfo info(Width_, Height_, PixelBits_, Palette());
-    const uint8_t* pixels = Bits_.data() + BitsOffset_;
+    const uint8_t* pixels = Pixels_.get();
     HBITMAP made = nullptr;
     if (HandleType_ == bmDDB) {
         TScopedGetDC screen(nullptr);
@@ -187,13 +187,13 @@ HPALETTE TBitmap::PaletteHandle() {
     if (!Gdi_)
         Gdi_ = new TBitmapGdi;
     if (!Gdi_->Palette) {
-        const size_t count = std::min<size_t>(Palette_.Colors.size(), 256);
+        const size_t count = std::min<size_t>(Palette_->Colors.size(), 256);
         std::vector<uint8_t> buffer(sizeof(LOGPALETTE) + count * sizeof(PALETTEENTRY));
         auto* logical = reinterpret_cast<LOGPALETTE*>(buffer.data());
         logical->palVersion = 0x300;
         logical->palNumEntries = static_cast<WORD>(count);
         for (size_t i = 0; i < count; ++i) {
-            const TColor color = Palette_.Colors[i];
+            const TColor color = Palette_->Colors[i];
             logical->palPalEntry[i] = PALETTEENTRY{RedOf(color), GreenOf(color), BlueOf(color), 0};
         }
         Gdi_->Palette.Reset(CreatePalette(logical));
@@ -217,12 +217,11 @@ void TBitmap::PixelsNeeded() const {
     auto* self = const_cast<TBitmap*>(this);
     GdiFlush();
     TBitmapInfo info(Width_, Height_, PixelBits_, self->Palette());
-    std::vector<uint8_t> pixels(size_t(Stride_) * size_t(Height_));
+    std::shared_ptr<uint8_t[]> pixels = NewPixels(PixelBytes());
     TScopedGetDC screen(nullptr);
-    GetDIBits(screen.Get(), Gdi_->Handle.Get(), 0, static_cast<UINT>(Height_), pixels.data(), info.Get(),
+    GetDIBits(screen.Get(), Gdi_->Handle.Get(), 0, static_cast<UINT>(Height_), pixels.get(), info.Get(),
               DIB_RGB_COLORS);
-    self->Bits_ = std::move(pixels);
-    self->BitsOffset_ = 0;
+    self->Pixels_ = std::move(pixels);
     Gdi_->BitsStale = false;
 }
 

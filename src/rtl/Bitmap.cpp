@@ -23,15 +23,20 @@ uint64_t StrideFor(uint64_t width, uint64_t bits) { return (width * bits + 31) /
 
 } // namespace
 
-TBitmap::TBitmap() = default;
+std::shared_ptr<uint8_t[]> TBitmap::NewPixels(size_t bytes) {
+    try {
+        return std::make_shared_for_overwrite<uint8_t[]>(bytes);
+    } catch (const std::bad_alloc&) {
+        throw EOutOfMemory(Format("Not enough memory for %llu bytes of pixels", static_cast<unsigned long long>(bytes)));
+    }
+}
 
 void TBitmap::Assign(TPersistent* source) {
     if (!source) {
         PixelsChanging();
         Width_ = Height_ = Stride_ = 0;
-        Bits_.clear();
-        BitsOffset_ = 0;
-        Palette_.Colors.clear();
+        Pixels_.reset();
+        Palette_.reset();
         Changed(this);
         return;
     }
@@ -39,14 +44,17 @@ void TBitmap::Assign(TPersistent* source) {
         if (other == this)
             return;
         other->PixelsNeeded();
+        // The pixels are copied: the source's owner may decode into its own again.
+        std::shared_ptr<uint8_t[]> pixels = NewPixels(other->PixelBytes());
+        if (other->PixelBytes() != 0)
+            std::memcpy(pixels.get(), other->Pixels_.get(), other->PixelBytes());
         PixelsChanging();
         Width_ = other->Width_;
         Height_ = other->Height_;
         PixelBits_ = other->PixelBits_;
         Stride_ = other->Stride_;
         Palette_ = other->Palette_;
-        Bits_.assign(other->Bits_.begin() + ptrdiff_t(other->BitsOffset_), other->Bits_.end());
-        BitsOffset_ = 0;
+        Pixels_ = std::move(pixels);
         HandleType_ = other->HandleType_;
         TransparentColor_ = other->TransparentColor_;
         SetTransparent(other->Transparent());
@@ -62,9 +70,10 @@ void TBitmap::SetSize(int width, int height) {
     const uint64_t stride = StrideFor(uint64_t(width), uint64_t(PixelBits_));
     if (stride * uint64_t(height) > MaxPixelBytes)
         throw EOutOfMemory(Format("Not enough memory for a bitmap of %d x %d pixels", width, height));
+    std::shared_ptr<uint8_t[]> pixels = NewPixels(static_cast<size_t>(stride * uint64_t(height)));
+    std::memset(pixels.get(), 0, static_cast<size_t>(stride * uint64_t(height)));
     PixelsChanging();
-    Bits_.assign(static_cast<size_t>(stride * uint64_t(height)), 0);
-    BitsOffset_ = 0;
+    Pixels_ = std::move(pixels);
     Width_ = width;
     Height_ = height;
     Stride_ = int(stride);
@@ -87,7 +96,7 @@ const uint8_t* TBitmap::ScanLine(int y) const {
     if (y < 0 || y >= Height_)
         throw EInvalidGraphicOperation("Scan line index out of range");
     PixelsNeeded();
-    return Bits_.data() + BitsOffset_ + size_t(Height_ - 1 - y) * size_t(Stride_);
+    return Pixels_.get() + size_t(Height_ - 1 - y) * size_t(Stride_);
 }
 
 unsigned TBitmap::PixelIndex(int x, int y) const {
@@ -112,7 +121,7 @@ TColor TBitmap::PixelColor(int x, int y) const {
         return RGBToColor(row[4 * x + 2], row[4 * x + 1], row[4 * x]);
     }
     const unsigned index = PixelIndex(x, y);
-    return index < Palette_.Colors.size() ? Palette_.Colors[index] : clBlack;
+    return Palette_ && index < Palette_->Colors.size() ? Palette_->Colors[index] : clBlack;
 }
 
 // What the headers of a BMP file image say, once checked.
@@ -173,25 +182,28 @@ TBmpLayout ReadLayout(const uint8_t* header, int64_t available) {
 } // namespace
 
 void TBitmap::Adopt(std::vector<uint8_t> bytes, size_t start, const TBmpLayout& layout) {
-    PixelsChanging();
     const uint8_t* quads = bytes.data() + start + layout.PaletteAt;
-    Palette_.Colors.SetCount(layout.Colors);
-    const size_t count = Palette_.Colors.size();
-    TColor* colors = Palette_.Colors.begin();
-    // Blue, green, red, reserved: the colour value is the first three reversed.
-    size_t i = 0;
-    if constexpr (std::endian::native == std::endian::little) {
-        // Two at a time: the eight bytes reversed hold both entries' colours,
-        // in the wrong order and a byte too high.
-        for (; i + 2 <= count; i += 2) {
-            uint64_t two;
-            std::memcpy(&two, quads + 4 * i, 8);
-            two = (std::rotr(__builtin_bswap64(two), 32) >> 8) & 0x00FFFFFF00FFFFFFull;
-            std::memcpy(colors + i, &two, 8);
+    std::shared_ptr<TPalette> palette;
+    if (layout.Colors != 0) {
+        palette = std::make_shared<TPalette>();
+        palette->Colors.SetCount(layout.Colors);
+        const size_t count = palette->Colors.size();
+        TColor* colors = palette->Colors.begin();
+        // Blue, green, red, reserved: the colour value is the first three reversed.
+        size_t i = 0;
+        if constexpr (std::endian::native == std::endian::little) {
+            // Two at a time: the eight bytes reversed hold both entries' colours,
+            // in the wrong order and a byte too high.
+            for (; i + 2 <= count; i += 2) {
+                uint64_t two;
+                std::memcpy(&two, quads + 4 * i, 8);
+                two = (std::rotr(__builtin_bswap64(two), 32) >> 8) & 0x00FFFFFF00FFFFFFull;
+                std::memcpy(colors + i, &two, 8);
+            }
         }
+        for (; i < count; ++i)
+            colors[i] = __builtin_bswap32(GetLE32(quads + 4 * i)) >> 8;
     }
-    for (; i < count; ++i)
-        colors[i] = __builtin_bswap32(GetLE32(quads + 4 * i)) >> 8;
     const size_t offset = start + layout.PixelOffset;
     if (layout.TopDown) {
         const auto stride = ptrdiff_t(layout.Stride);
@@ -199,12 +211,28 @@ void TBitmap::Adopt(std::vector<uint8_t> bytes, size_t start, const TBmpLayout& 
         for (int32_t y = 0; y < layout.Height / 2; ++y)
             std::swap_ranges(rows + y * stride, rows + (y + 1) * stride, rows + (layout.Height - 1 - y) * stride);
     }
+    // The pixels stay where they are, in the stream's bytes.
+    auto held = std::make_shared<std::vector<uint8_t>>(std::move(bytes));
+    PixelsChanging();
     Width_ = layout.Width;
     Height_ = layout.Height;
     PixelBits_ = int(layout.Bits);
     Stride_ = int(layout.Stride);
-    Bits_ = std::move(bytes);
-    BitsOffset_ = offset;
+    Palette_ = std::move(palette);
+    Pixels_ = std::shared_ptr<const uint8_t[]>(held, held->data() + offset);
+    HandleType_ = bmDIB;
+    Changed(this);
+}
+
+void TBitmap::AdoptPixels(int width, int height, int pixelBits, std::shared_ptr<const uint8_t[]> pixels,
+                          std::shared_ptr<const TPalette> palette) {
+    PixelsChanging();
+    Width_ = width;
+    Height_ = height;
+    PixelBits_ = pixelBits;
+    Stride_ = int(StrideFor(uint64_t(width), uint64_t(pixelBits)));
+    Palette_ = std::move(palette);
+    Pixels_ = std::move(pixels);
     HandleType_ = bmDIB;
     Changed(this);
 }
@@ -254,16 +282,17 @@ void WriteBitmapHeaders(TStream& target, int32_t width, int32_t height, int pixe
 void TBitmap::SaveToStream(TStream& stream) {
     PixelsNeeded();
     const uint32_t paletteSize = PixelBits_ <= 8 ? 4u << PixelBits_ : 0;
-    const auto imageSize = uint32_t(Bits_.size() - BitsOffset_);
+    const auto imageSize = uint32_t(PixelBytes());
     WriteBitmapHeaders(stream, Width_, Height_, PixelBits_, paletteSize / 4, imageSize);
     if (paletteSize) {
         std::vector<uint8_t> quads(paletteSize, 0);
-        for (size_t i = 0; i < Palette_.Colors.size() && 4 * i < quads.size(); ++i) {
-            quads[4 * i] = BlueOf(Palette_.Colors[i]);
-            quads[4 * i + 1] = GreenOf(Palette_.Colors[i]);
-            quads[4 * i + 2] = RedOf(Palette_.Colors[i]);
+        for (size_t i = 0; Palette_ && i < Palette_->Colors.size() && 4 * i < quads.size(); ++i) {
+            quads[4 * i] = BlueOf(Palette_->Colors[i]);
+            quads[4 * i + 1] = GreenOf(Palette_->Colors[i]);
+            quads[4 * i + 2] = RedOf(Palette_->Colors[i]);
         }
         stream.WriteBuffer(quads.data(), paletteSize);
     }
-    stream.WriteBuffer(Bits_.data() + BitsOffset_, int64_t(Bits_.size() - BitsOffset_));
+    if (imageSize != 0)
+        stream.WriteBuffer(Pixels_.get(), int64_t(imageSize));
 }

@@ -9,6 +9,7 @@
 #include "rtl/Streams.h"
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 enum TBitmapHandleType { bmDIB, bmDDB };
@@ -26,8 +27,7 @@ void WriteBitmapHeaders(TStream& target, int32_t width, int32_t height, int pixe
 
 class TBitmap : public TGraphic {
 public:
-    // Defined apart: a value-initialised bitmap need not zero its palette first.
-    TBitmap();
+    TBitmap() = default;
 #ifdef _WIN32
     ~TBitmap() override;
 #endif
@@ -44,7 +44,7 @@ public:
     void SetWidth(int value) override { SetSize(value, Height_); }
     void SetHeight(int value) override { SetSize(Width_, value); }
     void SetSize(int width, int height);
-    const TPalette* Palette() override { return HasPalette() ? &Palette_ : nullptr; }
+    const TPalette* Palette() override { return HasPalette() ? Palette_.get() : nullptr; }
 
     // Bits per pixel of the stored pixels: 1, 4, 8, 24 or 32 (24 for a new bitmap).
     int PixelBits() const { return PixelBits_; }
@@ -75,6 +75,15 @@ public:
     // The same from a memory stream that is not needed afterwards: its bytes
     // become the bitmap's without a copy, and the stream is left empty.
     void LoadFromStream(TMemoryStream&& stream);
+    // Takes pixels of 1, 4 or 8 bits in stored rows (bottom-up, each padded to
+    // 4 bytes) and their palette, as a BMP stream with those rows and that
+    // palette would give them; both may be shared with their owner, which
+    // must not change them afterwards.
+    void AdoptPixels(int width, int height, int pixelBits, std::shared_ptr<const uint8_t[]> pixels,
+                     std::shared_ptr<const TPalette> palette);
+    // Uninitialised room for pixels, held as a bitmap holds its pixels;
+    // failure raises EOutOfMemory.
+    static std::shared_ptr<uint8_t[]> NewPixels(size_t bytes);
     void SaveToStream(TStream& stream) override;
 
 #ifdef _WIN32
@@ -100,7 +109,7 @@ public:
 #endif
 
 private:
-    bool HasPalette() const { return PixelBits_ <= 8 && !Palette_.Colors.empty(); }
+    bool HasPalette() const { return PixelBits_ <= 8 && Palette_ && !Palette_->Colors.empty(); }
 #ifdef _WIN32
     // The Windows side keeps the GDI bitmap in step with the portable pixels.
     void PixelsNeeded() const;
@@ -112,14 +121,17 @@ private:
 #endif
     // Takes a BMP file image that starts at start in bytes and was checked.
     void Adopt(std::vector<uint8_t> bytes, size_t start, const TBmpLayout& layout);
+    // Stride_ * Height_ bytes.
+    size_t PixelBytes() const { return size_t(Stride_) * size_t(Height_); }
 
     int Width_ = 0;
     int Height_ = 0;
     int PixelBits_ = 24;
     int Stride_ = 0;
-    TPalette Palette_;
-    std::vector<uint8_t> Bits_; // bottom-up rows from BitsOffset_ on, as in a BMP stream
-    size_t BitsOffset_ = 0;
+    // Shared with other bitmaps and their owners, never changed: a change
+    // puts new ones in place.
+    std::shared_ptr<const TPalette> Palette_;
+    std::shared_ptr<const uint8_t[]> Pixels_; // bottom-up rows, as in a BMP stream
     TBitmapHandleType HandleType_ = bmDIB;
     TColor TransparentColor_ = clDefault;
 };

@@ -101,7 +101,7 @@ TEST(GifConformance, BackToBackClearCodesGiveTheSuitesPictures) {
         ASSERT_EQ(bitmap->Width(), width) << name;
         ASSERT_EQ(bitmap->Height(), height) << name;
         EXPECT_FALSE(frame.IsCorrupted()) << name;
-        const TGIFColors& colors = frame.SharedData()->FrameColors;
+        const TGIFColors& colors = frame.SharedData()->FrameColors();
         int differing = 0;
         for (int y = 0; y < height; ++y)
             for (int x = 0; x < width; ++x) {

@@ -197,7 +197,7 @@ TEST(GifDumpInfo, EveryFieldAsTheCodecHoldsIt) {
     EXPECT_EQ(j["version"].S, "89a");
     EXPECT_EQ(j["logical_width"].Int(), image.LogicalWidth());
     EXPECT_EQ(j["logical_height"].Int(), image.LogicalHeight());
-    EXPECT_EQ(j["global_colors"].Int(), image.SharedHeader()->GlobalColors.Count);
+    EXPECT_EQ(j["global_colors"].Int(), image.SharedHeader()->GlobalColors().Count);
     EXPECT_EQ(text(j["backdrop_color"]), color(image.BackdropColor()));
     EXPECT_EQ(j["loop_declared"].B, image.LoopDeclared());
     EXPECT_EQ(j["loop_count"].Int(), image.LoopCount());

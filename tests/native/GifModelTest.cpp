@@ -169,7 +169,7 @@ TEST(GifModel, AssignSharesDataAndEqualityFollowsTheHeader) {
         a->BuildBitmapStream(bmp);
         pixels.emplace_back(bmp.Bytes());
     }
-    EXPECT_EQ(source->FrameAt(1)->KeyColor(), TripletToColor(source->FrameAt(1)->SharedData()->FrameColors.Entries[3]));
+    EXPECT_EQ(source->FrameAt(1)->KeyColor(), TripletToColor(source->FrameAt(1)->SharedData()->FrameColors().Entries[3]));
 
     // The copy outlives its source and still decodes every frame.
     source.reset();
@@ -242,7 +242,7 @@ TEST(GifModel, FrameCopiesAndLocalTables) {
     single.Assign(image->FrameAt(1));
     ASSERT_EQ(single.FrameCount(), 1);
     EXPECT_EQ(single.GifVersion(), 1);
-    EXPECT_EQ(single.SharedHeader()->GlobalColors.Count, 4);
+    EXPECT_EQ(single.SharedHeader()->GlobalColors().Count, 4);
     EXPECT_EQ(single.FrameAt(0)->KeyColor(), image->FrameAt(1)->KeyColor());
     EXPECT_EQ(single.LogicalWidth(), 9 + 1) << "recalculated from the frame";
 
@@ -342,10 +342,10 @@ TEST(GifModel, ExtensionsAndComments) {
     ASSERT_NE(copy.SubBlocks, nullptr);
     EXPECT_EQ(copy.SubBlocks->Get(0), "one");
 
-    std::unique_ptr<TExtensionList> list = std::make_unique<TExtensionList>();
-    list->Add(std::make_unique<TExtension>());
+    std::optional<TExtensionList> list;
+    list.emplace().Add(std::make_unique<TExtension>());
     DisposeExtensionList(list);
-    EXPECT_EQ(list, nullptr);
+    EXPECT_FALSE(list.has_value());
     DisposeExtensionList(list);
 }
 

@@ -179,7 +179,7 @@ TEST(GifReader, ScreenHeaderAndFrameFields) {
     EXPECT_EQ(header.ColorBits, 3);
     EXPECT_EQ(header.ColorResolution, 8);
     EXPECT_EQ(header.PixelAspect, 49);
-    EXPECT_EQ(header.GlobalColors.Count, 8);
+    EXPECT_EQ(header.GlobalColors().Count, 8);
     EXPECT_EQ(image.BackdropColor(), 0x050505u) << "entry 5 of the grey table";
     ASSERT_EQ(image.FrameCount(), 2);
 
@@ -189,7 +189,7 @@ TEST(GifReader, ScreenHeaderAndFrameFields) {
     EXPECT_FALSE(first.HasLocalTable());
     EXPECT_EQ(first.SharedData()->RasterSize, (TPoint{4, 2}));
     EXPECT_EQ(first.SharedData()->PixelDepth, 3);
-    EXPECT_EQ(first.SharedData()->FrameColors.Count, 8) << "a copy of the global table";
+    EXPECT_EQ(first.SharedData()->FrameColors().Count, 8) << "the global table";
     EXPECT_EQ(first.SharedData()->DescriptorFlags, 0x40);
     EXPECT_EQ(first.DelayMs(), 0);
     EXPECT_EQ(first.KeyColor(), clNone);
@@ -198,8 +198,8 @@ TEST(GifReader, ScreenHeaderAndFrameFields) {
     EXPECT_EQ(second.SharedData()->RasterSize, (TPoint{300, 200}));
     EXPECT_TRUE(second.HasLocalTable());
     EXPECT_EQ(second.SharedData()->PixelDepth, 1);
-    EXPECT_EQ(second.SharedData()->FrameColors.Count, 2);
-    EXPECT_EQ(TripletToColor(second.SharedData()->FrameColors.Entries[1]), RGBToColor(40, 50, 60));
+    EXPECT_EQ(second.SharedData()->FrameColors().Count, 2);
+    EXPECT_EQ(TripletToColor(second.SharedData()->FrameColors().Entries[1]), RGBToColor(40, 50, 60));
     EXPECT_EQ(second.SharedData()->EncodedData->Position(), 0) << "not decoded yet";
     const Bytes encoded(second.SharedData()->EncodedData->Bytes());
     EXPECT_EQ(encoded, RasterBlock(2, PackCodes(2, {4, 1, 5}))) << "the raster exactly as carried";
@@ -253,10 +253,10 @@ TEST(GifReader, KeyColourIsMadeUnique) {
     l.Load(g.Finish());
     TJvGIFFrame* f = l.Frame(0);
     EXPECT_EQ(f->KeyColor(), 0xFEFFFFu);
-    const TGIFColors& colors = f->SharedData()->FrameColors;
+    const TGIFColors& colors = f->SharedData()->FrameColors();
     EXPECT_EQ(TripletToColor(colors.Entries[31]), 0xFEFFFFu);
     EXPECT_EQ(TripletToColor(colors.Entries[30]), 0xFFFFFFu);
-    EXPECT_EQ(TripletToColor(l.Image->SharedHeader()->GlobalColors.Entries[31]), 0xFFFFFFu) << "global table untouched";
+    EXPECT_EQ(TripletToColor(l.Image->SharedHeader()->GlobalColors().Entries[31]), 0xFFFFFFu) << "global table untouched";
     EXPECT_EQ(l.Image->BackdropColor(), 0xFFFFFFu);
     EXPECT_FALSE(ColorRepeated(colors, 31));
 

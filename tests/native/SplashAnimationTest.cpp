@@ -129,7 +129,7 @@ TEST(SplashAnimationBytes, LoadsThroughTheDataPropertyAsTheSplashShowsIt) {
     EXPECT_EQ(image.ActiveFrameIndex(), 0);
     EXPECT_EQ(image.LogicalWidth(), 400);
     EXPECT_EQ(image.LogicalHeight(), 50);
-    EXPECT_EQ(image.SharedHeader()->GlobalColors.Count, 32);
+    EXPECT_EQ(image.SharedHeader()->GlobalColors().Count, 32);
     EXPECT_EQ(image.BackdropColor(), 0xFFFFFFu);
     EXPECT_TRUE(image.LoopDeclared());
     EXPECT_EQ(image.LoopCount(), 0);

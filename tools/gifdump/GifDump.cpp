@@ -148,7 +148,7 @@ std::string InfoJson(TJvGIFImage& image) {
                   "{\n  \"version\": %s,\n  \"logical_width\": %d,\n  \"logical_height\": %d,\n"
                   "  \"global_colors\": %d,\n  \"backdrop_color\": %s,\n  \"loop_declared\": %s,\n"
                   "  \"loop_count\": %u,\n",
-                  version, image.LogicalWidth(), image.LogicalHeight(), header->GlobalColors.Count,
+                  version, image.LogicalWidth(), image.LogicalHeight(), header->GlobalColors().Count,
                   ColorOrNull(image.BackdropColor()).c_str(), Bool(image.LoopDeclared()),
                   static_cast<unsigned>(image.LoopCount()));
     std::string out = head;
