@@ -490,6 +490,14 @@ void SwapRows(uint8_t* a, uint8_t* b, size_t count) {
         std::memcpy(a + at, &y, 8);
         std::memcpy(b + at, &x, 8);
     }
+    // Stored rows are a multiple of 4 bytes long.
+    for (; at + 4 <= count; at += 4) {
+        uint32_t x, y;
+        std::memcpy(&x, a + at, 4);
+        std::memcpy(&y, b + at, 4);
+        std::memcpy(a + at, &y, 4);
+        std::memcpy(b + at, &x, 4);
+    }
     for (; at < count; ++at)
         std::swap(a[at], b[at]);
 }
@@ -519,7 +527,8 @@ void PlaceDecodedRows(uint8_t* block, int32_t width, int32_t height, int32_t bit
     // moves forward, over space its successors have left. Its fill bytes,
     // and the bits of its last byte past its end, become 0.
     const auto lastBits = unsigned(rowBits % 8);
-    for (int32_t y = height - 1; y >= 0; --y) {
+    // Rows whose length is a multiple of 4 bytes are in place already.
+    for (int32_t y = rowBits == 8 * uint64_t(stride) ? -1 : height - 1; y >= 0; --y) {
         uint8_t* to = block + size_t(y) * stride;
         const uint64_t bit = uint64_t(y) * rowBits;
         const uint8_t* source = block + bit / 8;

@@ -47,7 +47,7 @@ static_assert(sizeof(TChunkEntry) == 16);
 constexpr uint32_t ChunkSlack = 7;
 // The sub-blocks' data gathers without its length bytes in a buffer of this
 // size, so that taking a code knows nothing of sub-blocks.
-constexpr uint32_t GatherSize = 4096;
+constexpr uint32_t GatherSize = 512;
 // Taking a code answers this once the data cannot fill another code.
 constexpr uint32_t NoMoreCodes = 0xFFFF;
 // Decoded pixels gather in a buffer of this size before they reach the rows.
@@ -69,18 +69,23 @@ struct TChunkTables {
     uint32_t RootsLimit = 0;
 };
 
-// Work space of the linear loop (about 25 KB): where each entry's string was
-// first written, in pixels from the start of the frame (a root's, in a table
-// of root pixels), its length, and gathered data.
+// Work space of the linear loop (about 21 KB, small because a decoder's
+// tables count against the memory a load takes): per entry, where its
+// string was first written (in pixels from the start of the frame; a root's,
+// in a table of root pixels) and its length, LongString for 255 and more.
+// The length of a long one is where the next entry's string starts less
+// where its own does, plus one: each entry is the string written before plus
+// the first pixel of the string written right after it.
 struct TLinearTables {
     uint32_t Positions[MaxCodes];
-    uint16_t Lengths[MaxCodes];
+    uint8_t Lengths[MaxCodes];
     uint8_t Gathered[GatherSize];
     // What the entries below the first free code were set up for; later
     // codes never write there. 0 when not set up.
     uint32_t RootsClearCode = 0;
     uint32_t RootsLimit = 0;
 };
+constexpr uint32_t LongString = 255;
 // The position of the codes below the clear code that are no root (and of
 // the clear and end codes), which have no string of their own.
 constexpr uint32_t NoString = 0xFFFFFFFF;
@@ -230,7 +235,7 @@ struct TDecodeJob {
 };
 
 // The linear loop over data that needs no step-by-step expansion, for frames
-// of Bits bits per pixel: every string is written once into the pixel block
+// of Bits bits per pixel (fewer than 2^31 pixels): every string is written once into the pixel block
 // itself, top row first in decode order, rows unpadded and packed; an entry
 // is where its string was first written. Answers the last code taken, or
 // sets Abandoned and stops where the data needs the general loop.

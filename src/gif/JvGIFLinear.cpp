@@ -5,10 +5,35 @@
 
 namespace {
 
-// The tail of a string past its first eight pixels, eight at a time.
+// The tail of a string past its first eight pixels: a string always ends
+// before the place it is copied to, so long ones are one memcpy.
 [[gnu::noinline]] void CopyRest(uint8_t* out, const uint8_t* from, uint32_t length) {
+    if (length > 64) {
+        std::memcpy(out + 8, from + 8, length - 8);
+        return;
+    }
     for (uint32_t at = 8; at < length; at += 8)
         std::memcpy(out + at, from + at, 8);
+}
+
+typedef uint8_t TBytes16 __attribute__((vector_size(16)));
+
+// out[i] = in[i] << shift | in[i + 1] >> (8 - shift) for i below count,
+// sixteen at a time: up to 15 bytes more are written, and 17 more read. The
+// source lies at least 32 bytes before the target or elsewhere, so what a
+// step reads was not written by the steps before it.
+[[gnu::noinline]] void ShiftBytes(uint8_t* out, const uint8_t* in, unsigned shift, size_t count) {
+    if (shift == 0) {
+        std::memcpy(out, in, count);
+        return;
+    }
+    for (size_t i = 0; i < count; i += 16) {
+        TBytes16 a, b;
+        std::memcpy(&a, in + i, 16);
+        std::memcpy(&b, in + i + 1, 16);
+        const TBytes16 bytes = (a << shift) | (b >> (8 - shift));
+        std::memcpy(out + i, &bytes, 16);
+    }
 }
 
 uint64_t LoadBigEndian(const uint8_t* p) {
@@ -27,7 +52,7 @@ void StoreBigEndian(uint8_t* p, uint64_t v) {
 
 // Pixels of Bits bits in a block, packed from the high bits of each byte as
 // the stored rows are. Copy takes a source that ends at or before the
-// destination (or lies elsewhere) and may write up to 15 bytes past the
+// destination (or lies elsewhere) and may write up to 24 bytes past the
 // copy's end; the bits of the destination's first byte before it stay.
 template <int Bits>
 struct TPacked {
@@ -45,25 +70,37 @@ struct TPacked {
         const auto kept = uint8_t(used == 0 ? 0 : byte >> (8 - used) << (8 - used));
         byte = uint8_t(kept | (value & Mask) << (8 - Bits - used));
     }
-    // 56 bits at a time through one 64-bit word of each side.
+    // 56 bits at a time through one 64-bit word of each side; long strings,
+    // from the first byte boundary on, sixteen bytes at a time.
     static void Copy(uint8_t* block, uint64_t to, const uint8_t* base, uint64_t from, uint32_t count) {
         uint64_t target = to * Bits;
         uint64_t source = from * Bits;
         const uint64_t end = target + uint64_t(count) * Bits;
+        if (count * Bits >= 256) {
+            Step(block, target, base, source);
+            const uint64_t aligned = 56 - target % 8;
+            ShiftBytes(block + (target + aligned) / 8, base + (source + aligned) / 8,
+                       unsigned((source + aligned) % 8), size_t((end - target - aligned + 7) / 8));
+            return;
+        }
         do {
-            const uint64_t bits = LoadBigEndian(base + source / 8) << (source % 8);
-            uint8_t* out = block + target / 8;
-            const unsigned used = unsigned(target % 8);
-            const uint64_t kept = uint64_t(*out >> (8 - used) << (8 - used)) << 56;
-            StoreBigEndian(out, kept | bits >> used);
+            Step(block, target, base, source);
             target += 56;
             source += 56;
         } while (target < end);
     }
+    // At least 56 bits from source to target.
+    static void Step(uint8_t* block, uint64_t target, const uint8_t* base, uint64_t source) {
+        const uint64_t bits = LoadBigEndian(base + source / 8) << (source % 8);
+        uint8_t* out = block + target / 8;
+        const unsigned used = unsigned(target % 8);
+        const uint64_t kept = uint64_t(*out >> (8 - used) << (8 - used)) << 56;
+        StoreBigEndian(out, kept | bits >> used);
+    }
     // The same without writing past the copy's last byte: the words go to a
     // scratch copy of the bytes it covers.
     static void CopyExactly(uint8_t* block, uint64_t to, const uint8_t* base, uint64_t from, uint32_t count) {
-        uint8_t scratch[MaxCodes * Bits / 8 + 24];
+        uint8_t scratch[MaxCodes * Bits / 8 + 48];
         const uint64_t first = to * Bits / 8;
         const uint64_t last = ((to + count) * Bits + 7) / 8;
         scratch[0] = block[first];
@@ -119,7 +156,7 @@ template <int Bits>
 uint32_t TLinearDecoder<Bits>::Run() {
     using Pixels = TPacked<Bits>;
     uint32_t* const positions = Linear->Positions;
-    uint16_t* const lengths = Linear->Lengths;
+    uint8_t* const lengths = Linear->Lengths;
     uint8_t* const block = Block;
     const uint8_t* const roots = RootPixels<Bits>.Bytes;
     TCodeReader r;
@@ -134,10 +171,10 @@ uint32_t TLinearDecoder<Bits>::Run() {
     const uint32_t initialWidth = InitialWidth;
     const RasterCursor& c = Cursor;
     const auto total = uint32_t(c.Row < c.RowCount ? uint64_t(c.PixelsPerRow) * uint64_t(c.RowCount) : 0);
-    // The common case writes whole words past a string's end: it stops 16
+    // The common case writes whole words past a string's end: it stops 32
     // bytes short of the block's end, and short of the frame's last pixel,
     // which the careful path writes.
-    const uint64_t room = Capacity > 16 ? (Capacity - 16) * 8 / Bits : 0;
+    const uint64_t room = Capacity > 32 ? (Capacity - 32) * 8 / Bits : 0;
     const auto fastEnd = uint32_t(std::min<uint64_t>(room, total == 0 ? 0 : total - 1));
     if (Linear->RootsClearCode != clearCode || Linear->RootsLimit != rootLimit) {
         for (uint32_t i = 0; i < clearCode + 2; ++i) {
@@ -152,18 +189,41 @@ uint32_t TLinearDecoder<Bits>::Run() {
     uint32_t pos = 0;
     uint32_t previousPos = 0;
     uint32_t previousLength = 0;
+    // Where the string after the last entry went, once the table is full.
+    uint32_t lastEntryEnd = 0;
 
     // The entry nextFree is the previous string and the first pixel of the
-    // string at pos: the string at pos starts with it.
+    // string at pos. The mask is never above the last code, so a next free
+    // code below it means the code width stays and the table is not full,
+    // and the common case tests just that.
     auto add = [&] {
+        if (nextFree < r.CodeMask) [[likely]] {
+            lengths[nextFree] = uint8_t(std::min(previousLength + 1, LongString));
+            positions[nextFree++] = previousPos;
+            return;
+        }
         if (nextFree >= MaxCodes)
             return;
-        positions[nextFree] = previousPos;
-        lengths[nextFree] = uint16_t(previousLength + 1);
-        if (++nextFree > r.CodeMask && r.CodeWidth < MaxCodeWidth) {
+        lengths[nextFree] = uint8_t(std::min(previousLength + 1, LongString));
+        positions[nextFree++] = previousPos;
+        if (nextFree == MaxCodes)
+            lastEntryEnd = pos;
+        if (nextFree > r.CodeMask && r.CodeWidth < MaxCodeWidth) {
             ++r.CodeWidth;
             r.CodeMask = 2 * r.CodeMask + 1;
         }
+    };
+    // An entry's length: a long one ends where the next one starts (the
+    // newest, where the string after it was written: the last string, or
+    // once the table is full the one written when it filled).
+    auto lengthOf = [&](uint32_t code) {
+        const uint32_t length = lengths[code];
+        if (length != LongString) [[likely]]
+            return length;
+        const uint32_t next = code + 1 < nextFree   ? positions[code + 1]
+                              : nextFree == MaxCodes ? lastEntryEnd
+                                                     : previousPos;
+        return next - positions[code] + 1;
     };
     // The first string after a clear code, or of the raster: one pixel.
     auto first = [&](uint32_t code) {
@@ -189,7 +249,7 @@ uint32_t TLinearDecoder<Bits>::Run() {
         if (code < nextFree) {
             // Roots and entries come mixed: their source is selected, not branched on.
             const uint32_t at = positions[code];
-            const uint32_t length = lengths[code];
+            const uint32_t length = lengthOf(code);
             const uint8_t* const from = code >= firstFree ? block : roots;
             if (at != NoString && pos + length <= fastEnd) {
                 Pixels::Copy(block, pos, from, at, length);
@@ -230,7 +290,8 @@ uint32_t TLinearDecoder<Bits>::Run() {
         } else if ((code < nextFree && positions[code] != NoString) || (code == nextFree && previousLength != 0)) {
             // Near the block's end or the frame's last pixel: exactly, and no
             // further than the frame.
-            const uint32_t n = std::min(code < nextFree ? lengths[code] : previousLength + 1, total - pos);
+            const uint32_t length = code < nextFree ? lengthOf(code) : previousLength + 1;
+            const uint32_t n = std::min(length, total - pos);
             if (code < nextFree) {
                 Pixels::CopyExactly(block, pos, code < firstFree ? roots : block, positions[code], n);
             } else {
@@ -238,7 +299,6 @@ uint32_t TLinearDecoder<Bits>::Run() {
                 if (n > previousLength)
                     Pixels::Put(block, pos + previousLength, Pixels::Get(block, previousPos));
             }
-            const uint32_t length = code < nextFree ? lengths[code] : previousLength + 1;
             add();
             previousPos = pos;
             previousLength = length;

@@ -27,12 +27,22 @@ int BitsForColorCount(int count) {
 }
 
 bool ColorRepeated(const TGIFColors& colors, int index) {
-    const TColor color = TripletToColor(colors.Entries[index]);
     const int count = std::min(colors.Count, 256);
-    for (int j = 0; j < count; ++j)
-        if (j != index && TripletToColor(colors.Entries[j]) == color)
+    const uint8_t* entries = &colors.Entries[0][0];
+    auto triple = [entries](int i) {
+        return uint32_t(entries[3 * i]) | uint32_t(entries[3 * i + 1]) << 8 | uint32_t(entries[3 * i + 2]) << 16;
+    };
+    const uint32_t color = triple(index);
+    // Four bytes read at a time, the next entry's red masked off; the last
+    // entry has no next byte to read.
+    const int whole = std::min(count, 255);
+    for (int j = 0; j < whole; ++j) {
+        uint32_t four;
+        std::memcpy(&four, entries + 3 * j, 4);
+        if ((four & 0xFFFFFF) == color && j != index)
             return true;
-    return false;
+    }
+    return count == 256 && index != 255 && triple(255) == color;
 }
 
 size_t TGIFReader::ReadSome(uint8_t* buffer, size_t count) {
@@ -259,27 +269,27 @@ void TGIFReader::ParseFrame(TJvGIFFrame& frame) {
                 const uint8_t flags = fixed[1];
                 if (flags & 1) {
                     const int index = fixed[4];
-                    if (index < item.FrameColors().Count && ColorRepeated(item.FrameColors(), index) &&
-                        item.ColorTable == Image.SharedHeader_->GlobalTable) {
-                        // The global table stays as it is: the frame changes a copy.
-                        auto own = std::make_shared<TGIFColorTable>();
-                        own->Colors = item.FrameColors();
-                        item.ColorTable = std::move(own);
-                    }
-                    const TGIFColors& shown = item.FrameColors();
-                    if (index < shown.Count) {
-                        TGIFColors& colors = item.ColorTable->Colors;
-                        // Make the key colour name this entry alone.
-                        int step = -1;
-                        for (int pass = 0; pass < MaxBlueNudges && ColorRepeated(colors, index); ++pass) {
-                            const uint8_t blue = colors.Entries[index][2];
-                            if (blue == 0)
-                                step = 1;
-                            if (blue == 255)
-                                step = -1;
-                            colors.Entries[index][2] = uint8_t(blue + step);
+                    if (index < item.FrameColors().Count) {
+                        if (ColorRepeated(item.FrameColors(), index)) {
+                            if (item.ColorTable == Image.SharedHeader_->GlobalTable) {
+                                // The global table stays as it is: the frame changes a copy.
+                                auto own = std::make_shared<TGIFColorTable>();
+                                own->Colors = item.FrameColors();
+                                item.ColorTable = std::move(own);
+                            }
+                            // Make the key colour name this entry alone.
+                            TGIFColors& colors = item.ColorTable->Colors;
+                            int step = -1;
+                            for (int pass = 0; pass < MaxBlueNudges && ColorRepeated(colors, index); ++pass) {
+                                const uint8_t blue = colors.Entries[index][2];
+                                if (blue == 0)
+                                    step = 1;
+                                if (blue == 255)
+                                    step = -1;
+                                colors.Entries[index][2] = uint8_t(blue + step);
+                            }
                         }
-                        frame.KeyColor_ = TripletToColor(colors.Entries[index]);
+                        frame.KeyColor_ = TripletToColor(item.FrameColors().Entries[index]);
                     }
                 } else {
                     frame.KeyColor_ = clNone;

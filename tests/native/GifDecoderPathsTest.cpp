@@ -205,7 +205,8 @@ TEST(GifDecoderPaths, DecodesOnTwoThreadsAtOnce)
 
 // One colour over millions of pixels: every string is one pixel longer than
 // the one before, up to the 4096th entry; with the table kept full the
-// longest string is sent again and again, across many row ends.
+// longest string is sent again and again, across many row ends, at the end
+// with another colour after each time it is sent.
 TEST(GifDecoderPaths, LongestStringsAtTheEntryLimit)
 {
     const struct {
@@ -217,6 +218,8 @@ TEST(GifDecoderPaths, LongestStringsAtTheEntryLimit)
         const int bits = BitsFor(depth);
         const uint8_t colour = uint8_t((1 << depth) - 1);
         Bytes indices(size_t(width) * height, colour);
+        for (size_t i = 7600000 + 3839; i < indices.size(); i += 3840)
+            indices[i] = 0;
         gifwriter::LzwOptions options;
         options.DeferredClear = keepFull;
         const Decoded d = Decode(Raster(indices, width, height, std::max(depth, 2), false, options), width,
