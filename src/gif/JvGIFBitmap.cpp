@@ -74,10 +74,22 @@ std::shared_ptr<const TPalette> BitmapPalette(const std::shared_ptr<TGIFColorTab
         const TGIFColors& colors = made->Colors;
         const uint32_t count = uint32_t(std::clamp(colors.Count, 0, int32_t(entries)));
         made->Palette.Colors.SetCount(entries);
-        for (uint32_t i = 0; i < count; ++i)
-            made->Palette.Colors[i] = TripletToColor(colors.Entries[i]);
-        for (uint32_t i = count; i < entries; ++i)
-            made->Palette.Colors[i] = RGBToColor(128, 128, 128);
+        TColor* out = made->Palette.Colors.begin();
+        // A colour value is red, green, blue in its low three bytes: four
+        // entries from three words at a time.
+        const uint8_t* rgb = &colors.Entries[0][0];
+        uint32_t i = 0;
+        for (; i + 4 <= count; i += 4) {
+            uint32_t w[3];
+            std::memcpy(w, rgb + 3 * i, 12);
+            out[i] = w[0] & 0xFFFFFF;
+            out[i + 1] = (w[0] >> 24 | w[1] << 8) & 0xFFFFFF;
+            out[i + 2] = (w[1] >> 16 | w[2] << 16) & 0xFFFFFF;
+            out[i + 3] = w[2] >> 8;
+        }
+        for (; i < count; ++i)
+            out[i] = TripletToColor(colors.Entries[i]);
+        std::fill(out + count, out + entries, RGBToColor(128, 128, 128));
         made->PaletteBits = pixelBits;
     }
     return std::shared_ptr<const TPalette>(apart ? apart : from, &made->Palette);

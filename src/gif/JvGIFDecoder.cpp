@@ -480,26 +480,25 @@ int32_t InterlacedRowAt(int32_t index, int32_t rowCount) {
 
 namespace {
 
-// Exchanges two rows of count bytes that do not overlap.
+typedef uint8_t TBytes16 __attribute__((vector_size(16)));
+
+// Exchanges two rows of count bytes (a multiple of 4) that do not overlap.
 void SwapRows(uint8_t* a, uint8_t* b, size_t count) {
     size_t at = 0;
-    for (; at + 8 <= count; at += 8) {
-        uint64_t x, y;
-        std::memcpy(&x, a + at, 8);
-        std::memcpy(&y, b + at, 8);
-        std::memcpy(a + at, &y, 8);
-        std::memcpy(b + at, &x, 8);
+    for (; at + 16 <= count; at += 16) {
+        TBytes16 x, y;
+        std::memcpy(&x, a + at, 16);
+        std::memcpy(&y, b + at, 16);
+        std::memcpy(a + at, &y, 16);
+        std::memcpy(b + at, &x, 16);
     }
-    // Stored rows are a multiple of 4 bytes long.
-    for (; at + 4 <= count; at += 4) {
+    for (; at < count; at += 4) {
         uint32_t x, y;
         std::memcpy(&x, a + at, 4);
         std::memcpy(&y, b + at, 4);
         std::memcpy(a + at, &y, 4);
         std::memcpy(b + at, &x, 4);
     }
-    for (; at < count; ++at)
-        std::swap(a[at], b[at]);
 }
 
 } // namespace
@@ -575,6 +574,9 @@ void PlaceDecodedRows(uint8_t* block, int32_t width, int32_t height, int32_t bit
         } while (at != k);
     }
 }
+
+// Frames of 1 or 4 bits and up to this many pixels decode aside.
+constexpr uint64_t SmallPackedPixels = 8192;
 
 void DecodeFrameRaster(TMemoryStream& raster, const TRasterDestination& destination, bool interlaced,
                        bool acceptCorrupt, int pixelDepth, bool& corrupt, const TDecodeProgress* progress) {
@@ -668,12 +670,33 @@ void DecodeFrameRaster(TMemoryStream& raster, const TRasterDestination& destinat
                 if (linear.Written >= framePixels)
                     c.Row = c.RowCount;
             };
-            if (bits == 8)
+            if (bits == 8) {
                 run(TLinearDecoder<8>{d});
-            else if (bits == 4)
+            } else if (framePixels <= SmallPackedPixels) {
+                // Small frames of 1 or 4 bits decode a byte per pixel aside
+                // (copying whole bytes is cheaper than shifting bits), then
+                // pack into their rows.
+                uint8_t aside[SmallPackedPixels + 32];
+                TLinearDecoder<8> linear{d};
+                linear.Linear = &borrowed.Get();
+                linear.Source.Gathered = linear.Linear->Gathered;
+                linear.Block = aside;
+                linear.Capacity = sizeof aside;
+                last = linear.Run();
+                if (!linear.Abandoned) {
+                    decoded = true;
+                    d.BitsTaken = linear.BitsTaken;
+                    PackPixels(destination.Pixels, 0, bits, aside, uint32_t(linear.Written));
+                    PlaceDecodedRows(destination.Pixels, c.PixelsPerRow, c.RowCount, bits, interlaced,
+                                     linear.Written);
+                    if (linear.Written >= framePixels)
+                        c.Row = c.RowCount;
+                }
+            } else if (bits == 4) {
                 run(TLinearDecoder<4>{d});
-            else
+            } else {
                 run(TLinearDecoder<1>{d});
+            }
         }
         if (!decoded) {
             // The general loop writes only what it decodes.

@@ -27,22 +27,83 @@ int BitsForColorCount(int count) {
 }
 
 bool ColorRepeated(const TGIFColors& colors, int index) {
+    const TColor color = TripletToColor(colors.Entries[index]);
+    const int count = std::min(colors.Count, 256);
+    for (int j = 0; j < count; ++j)
+        if (j != index && TripletToColor(colors.Entries[j]) == color)
+            return true;
+    return false;
+}
+
+namespace {
+
+// The blue values of the entries other than index, below the table's count,
+// with entry index's red and green: the blues its colour may not take.
+struct TTakenBlues {
+    uint64_t Bits[4] = {};
+    bool Has(uint8_t blue) const { return (Bits[blue / 64] >> (blue % 64) & 1) != 0; }
+};
+
+TTakenBlues TakenBlues(const TGIFColors& colors, int index) {
+    TTakenBlues taken;
     const int count = std::min(colors.Count, 256);
     const uint8_t* entries = &colors.Entries[0][0];
-    auto triple = [entries](int i) {
-        return uint32_t(entries[3 * i]) | uint32_t(entries[3 * i + 1]) << 8 | uint32_t(entries[3 * i + 2]) << 16;
-    };
-    const uint32_t color = triple(index);
-    // Four bytes read at a time, the next entry's red masked off; the last
-    // entry has no next byte to read.
-    const int whole = std::min(count, 255);
-    for (int j = 0; j < whole; ++j) {
-        uint32_t four;
-        std::memcpy(&four, entries + 3 * j, 4);
-        if ((four & 0xFFFFFF) == color && j != index)
-            return true;
+    const uint32_t redGreen = uint32_t(entries[3 * index]) | uint32_t(entries[3 * index + 1]) << 8;
+    for (int j = 0; j < count; ++j) {
+        uint16_t two;
+        std::memcpy(&two, entries + 3 * j, 2);
+        if (two == redGreen && j != index) {
+            const uint8_t blue = entries[3 * j + 2];
+            taken.Bits[blue / 64] |= uint64_t(1) << (blue % 64);
+        }
     }
-    return count == 256 && index != 255 && triple(255) == color;
+    return taken;
+}
+
+void NudgeBlue(TGIFColors& colors, int index, const TTakenBlues& taken) {
+    int step = -1;
+    for (int pass = 0; pass < MaxBlueNudges && taken.Has(colors.Entries[index][2]); ++pass) {
+        const uint8_t blue = colors.Entries[index][2];
+        if (blue == 0)
+            step = 1;
+        if (blue == 255)
+            step = -1;
+        colors.Entries[index][2] = uint8_t(blue + step);
+    }
+}
+
+} // namespace
+
+void MakeColorUnique(TGIFColors& colors, int index) {
+    NudgeBlue(colors, index, TakenBlues(colors, index));
+}
+
+void TGIFReader::MakeKeyColorUnique(TGIFItem& item, int index) {
+    // The global table stays as it is: a frame changes a copy of it, and
+    // the frames that key the same entry of it share the table they key,
+    // looked at once.
+    const std::shared_ptr<TGIFColorTable>& global = Image.SharedHeader_->GlobalTable;
+    const bool fromGlobal = item.ColorTable == global;
+    if (fromGlobal) {
+        for (int i = 0; i < KeyedCount; ++i) {
+            if (KeyedGlobalTables[i].first == index) {
+                item.ColorTable = KeyedGlobalTables[i].second;
+                return;
+            }
+        }
+    }
+    const TTakenBlues taken = TakenBlues(item.ColorTable->Colors, index);
+    if (taken.Has(item.ColorTable->Colors.Entries[index][2])) {
+        // A table shared with others (the global one among them) is copied before it changes.
+        if (item.ColorTable.use_count() > 1) {
+            auto own = std::make_shared<TGIFColorTable>();
+            own->Colors = item.ColorTable->Colors;
+            item.ColorTable = std::move(own);
+        }
+        NudgeBlue(item.ColorTable->Colors, index, taken);
+    }
+    if (fromGlobal && KeyedCount < int(std::size(KeyedGlobalTables)))
+        KeyedGlobalTables[KeyedCount++] = {index, item.ColorTable};
 }
 
 size_t TGIFReader::ReadSome(uint8_t* buffer, size_t count) {
@@ -270,25 +331,7 @@ void TGIFReader::ParseFrame(TJvGIFFrame& frame) {
                 if (flags & 1) {
                     const int index = fixed[4];
                     if (index < item.FrameColors().Count) {
-                        if (ColorRepeated(item.FrameColors(), index)) {
-                            if (item.ColorTable == Image.SharedHeader_->GlobalTable) {
-                                // The global table stays as it is: the frame changes a copy.
-                                auto own = std::make_shared<TGIFColorTable>();
-                                own->Colors = item.FrameColors();
-                                item.ColorTable = std::move(own);
-                            }
-                            // Make the key colour name this entry alone.
-                            TGIFColors& colors = item.ColorTable->Colors;
-                            int step = -1;
-                            for (int pass = 0; pass < MaxBlueNudges && ColorRepeated(colors, index); ++pass) {
-                                const uint8_t blue = colors.Entries[index][2];
-                                if (blue == 0)
-                                    step = 1;
-                                if (blue == 255)
-                                    step = -1;
-                                colors.Entries[index][2] = uint8_t(blue + step);
-                            }
-                        }
+                        MakeKeyColorUnique(item, index);
                         frame.KeyColor_ = TripletToColor(item.FrameColors().Entries[index]);
                     }
                 } else {

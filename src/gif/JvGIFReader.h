@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <utility>
 
 // Resets image and reads length bytes of source as one GIF stream; with
 // buildFirstBitmap, frame 0 is decoded before the load counts as done.
@@ -17,6 +18,9 @@ void ParseGifStream(TJvGIFImage& image, int32_t length, TStream& source, bool bu
 int BitsForColorCount(int count);
 // True when another entry below colors.Count has the colour of entry index.
 bool ColorRepeated(const TGIFColors& colors, int index);
+// Moves the blue of entry index down (then up) until no other entry below
+// colors.Count has its colour, or every blue was tried.
+void MakeColorUnique(TGIFColors& colors, int index);
 
 // The steps of one load, over the bytes of the stream held in memory.
 class TGIFReader {
@@ -35,6 +39,9 @@ public:
     std::unique_ptr<TStringList> ReadSubBlocks();
     static bool IsLoopBlock(const TExtension& extension);
     void ParseFrame(TJvGIFFrame& frame);
+    // Gives the frame a colour table in which its key colour (entry index
+    // of its table) names that entry alone.
+    void MakeKeyColorUnique(TGIFItem& item, int index);
     void CopyImageBlock(TJvGIFFrame& frame);
     // The block sequence after the global colour table.
     void ReadBlocks();
@@ -53,5 +60,9 @@ private:
     size_t Size;
     size_t Position = 0;
     uint8_t BackgroundIndex = 0;
+    // The tables of frames keyed on entries of the global table, by key
+    // entry: the global table, or a copy where the key colour repeats.
+    std::pair<int, std::shared_ptr<TGIFColorTable>> KeyedGlobalTables[8];
+    int KeyedCount = 0;
     bool HasGlobalTable = false;
 };
