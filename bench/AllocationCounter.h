@@ -1,5 +1,5 @@
 #pragma once
-// Heap allocations made through operator new, counted for the whole process.
+// Heap allocations made through operator new by the calling thread.
 // An executable that links AllocationCounter.cpp gets the counting operator new.
 
 #include <cstdint>

@@ -45,6 +45,12 @@ struct TGIFColorTable {
     int PaletteBits = 0;
 };
 
+// A new table with no colours; its palette's entries are not cleared first
+// (they are made with the palette).
+inline std::shared_ptr<TGIFColorTable> NewColorTable() {
+    return std::make_shared_for_overwrite<TGIFColorTable>();
+}
+
 // A colour table entry as a colour value: red + 256 * green + 65536 * blue.
 inline TColor TripletToColor(const uint8_t* triple) {
     return RGBToColor(triple[0], triple[1], triple[2]);

@@ -57,13 +57,13 @@ void FillPaletteQuads(const TGIFColors& colors, uint8_t* quads, uint32_t entries
 }
 
 std::shared_ptr<const TPalette> BitmapPalette(const std::shared_ptr<TGIFColorTable>& table, int pixelBits) {
-    static const auto none = std::make_shared<TGIFColorTable>();
+    static const auto none = NewColorTable();
     const std::shared_ptr<TGIFColorTable>& from = table ? table : none;
     TGIFColorTable* made = from.get();
     std::shared_ptr<TGIFColorTable> apart;
     if (made->PaletteBits != 0 && made->PaletteBits != pixelBits) {
         // Made for other bitmaps already: this one gets a palette of its own.
-        apart = std::make_shared<TGIFColorTable>();
+        apart = NewColorTable();
         apart->Colors = from->Colors;
         made = apart.get();
     }

@@ -503,6 +503,36 @@ void SwapRows(uint8_t* a, uint8_t* b, size_t count) {
 
 } // namespace
 
+void StoreRows(const uint8_t* pixels, uint64_t written, uint8_t* block, int32_t width, int32_t height, int32_t bits,
+               bool interlaced) {
+    if (width <= 0 || height <= 0)
+        return;
+    const auto stride = size_t(RasterStride(uint64_t(width), uint64_t(bits)));
+    for (int32_t k = 0; k < height; ++k) {
+        const int32_t y = interlaced ? InterlacedRowAt(k, height) : k;
+        uint8_t* row = block + size_t(height - 1 - y) * stride;
+        const uint64_t first = uint64_t(k) * uint64_t(width);
+        const auto n = uint32_t(std::min<uint64_t>(width, written - std::min(written, first)));
+        size_t filled = 0;
+        if (bits == 8) {
+            std::memcpy(row, pixels + first, n);
+            filled = n;
+        } else if (bits == 1 && n % 8 == 0) {
+            for (uint32_t i = 0; i < n; i += 8) {
+                uint64_t eight;
+                std::memcpy(&eight, pixels + first + i, 8);
+                row[i / 8] = PackBits(eight);
+            }
+            filled = n / 8;
+        } else if (n != 0) {
+            PackPixels(row, 0, bits, pixels + first, n);
+            filled = (size_t(n) * size_t(bits) + 7) / 8;
+        }
+        if (filled < stride)
+            std::memset(row + filled, 0, stride - filled);
+    }
+}
+
 void PlaceDecodedRows(uint8_t* block, int32_t width, int32_t height, int32_t bits, bool interlaced,
                       uint64_t written) {
     if (width <= 0 || height <= 0)
@@ -575,8 +605,8 @@ void PlaceDecodedRows(uint8_t* block, int32_t width, int32_t height, int32_t bit
     }
 }
 
-// Frames of 1 or 4 bits and up to this many pixels decode aside.
-constexpr uint64_t SmallPackedPixels = 8192;
+// Frames of up to this many pixels decode aside.
+constexpr uint64_t SmallFramePixels = 8192;
 
 void DecodeFrameRaster(TMemoryStream& raster, const TRasterDestination& destination, bool interlaced,
                        bool acceptCorrupt, int pixelDepth, bool& corrupt, const TDecodeProgress* progress) {
@@ -670,13 +700,11 @@ void DecodeFrameRaster(TMemoryStream& raster, const TRasterDestination& destinat
                 if (linear.Written >= framePixels)
                     c.Row = c.RowCount;
             };
-            if (bits == 8) {
-                run(TLinearDecoder<8>{d});
-            } else if (framePixels <= SmallPackedPixels) {
-                // Small frames of 1 or 4 bits decode a byte per pixel aside
-                // (copying whole bytes is cheaper than shifting bits), then
-                // pack into their rows.
-                uint8_t aside[SmallPackedPixels + 32];
+            if (framePixels <= SmallFramePixels) {
+                // Small frames decode a byte per pixel aside (whole bytes
+                // copy cheaper than bits shift) and then go to their rows in
+                // one pass.
+                uint8_t aside[SmallFramePixels + 32];
                 TLinearDecoder<8> linear{d};
                 linear.Linear = &borrowed.Get();
                 linear.Source.Gathered = linear.Linear->Gathered;
@@ -686,12 +714,13 @@ void DecodeFrameRaster(TMemoryStream& raster, const TRasterDestination& destinat
                 if (!linear.Abandoned) {
                     decoded = true;
                     d.BitsTaken = linear.BitsTaken;
-                    PackPixels(destination.Pixels, 0, bits, aside, uint32_t(linear.Written));
-                    PlaceDecodedRows(destination.Pixels, c.PixelsPerRow, c.RowCount, bits, interlaced,
-                                     linear.Written);
+                    StoreRows(aside, linear.Written, destination.Pixels, c.PixelsPerRow, c.RowCount, bits,
+                              interlaced);
                     if (linear.Written >= framePixels)
                         c.Row = c.RowCount;
                 }
+            } else if (bits == 8) {
+                run(TLinearDecoder<8>{d});
             } else if (bits == 4) {
                 run(TLinearDecoder<4>{d});
             } else {

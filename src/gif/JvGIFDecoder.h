@@ -48,6 +48,10 @@ int32_t NextInterlacedRow(int32_t row, int32_t rowCount, int32_t& pass);
 
 // The image row that the frame sends as its index-th row when interlaced.
 int32_t InterlacedRowAt(int32_t index, int32_t rowCount);
+// Writes the frame's stored rows into block from pixels, a byte per pixel in
+// the order the rows were sent (written of them, the rest unreached).
+void StoreRows(const uint8_t* pixels, uint64_t written, uint8_t* block, int32_t width, int32_t height, int32_t bits,
+               bool interlaced);
 // Turns a pixel block that holds the frame's rows in the order they were
 // sent, top row first, unpadded and packed from bit 0 (written pixels of
 // them, the rest unreached) into stored rows: bottom-up, padded to 4 bytes,

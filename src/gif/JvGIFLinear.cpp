@@ -7,16 +7,19 @@ namespace {
 
 // The tail of a string past its first eight pixels: a string always ends
 // before the place it is copied to, so long ones are one memcpy.
+typedef uint8_t TBytes16 __attribute__((vector_size(16)));
+
 [[gnu::noinline]] void CopyRest(uint8_t* out, const uint8_t* from, uint32_t length) {
-    if (length > 64) {
+    if (length > 72) {
         std::memcpy(out + 8, from + 8, length - 8);
         return;
     }
-    for (uint32_t at = 8; at < length; at += 8)
-        std::memcpy(out + at, from + at, 8);
+    for (uint32_t at = 8; at < length; at += 16) {
+        TBytes16 bytes;
+        std::memcpy(&bytes, from + at, 16);
+        std::memcpy(out + at, &bytes, 16);
+    }
 }
-
-typedef uint8_t TBytes16 __attribute__((vector_size(16)));
 
 // out[i] = in[i] << shift | in[i + 1] >> (8 - shift) for i below count,
 // sixteen at a time: up to 15 bytes more are written, and 17 more read. The
@@ -142,6 +145,12 @@ struct TRootPixels {
 template <int Bits>
 constexpr TRootPixels<Bits> RootPixels{};
 
+// A length as the tables keep it: LongString for 255 and more, without a branch.
+inline uint8_t OneByteLength(uint32_t length) {
+    static_assert(LongString == 255);
+    return uint8_t(length | (0u - uint32_t(length > LongString)));
+}
+
 } // namespace
 
 // Every code's string is copied from where the dictionary says it was first
@@ -198,13 +207,13 @@ uint32_t TLinearDecoder<Bits>::Run() {
     // and the common case tests just that.
     auto add = [&] {
         if (nextFree < r.CodeMask) [[likely]] {
-            lengths[nextFree] = uint8_t(std::min(previousLength + 1, LongString));
+            lengths[nextFree] = OneByteLength(previousLength + 1);
             positions[nextFree++] = previousPos;
             return;
         }
         if (nextFree >= MaxCodes)
             return;
-        lengths[nextFree] = uint8_t(std::min(previousLength + 1, LongString));
+        lengths[nextFree] = OneByteLength(previousLength + 1);
         positions[nextFree++] = previousPos;
         if (nextFree == MaxCodes)
             lastEntryEnd = pos;

@@ -96,7 +96,7 @@ void TGIFReader::MakeKeyColorUnique(TGIFItem& item, int index) {
     if (taken.Has(item.ColorTable->Colors.Entries[index][2])) {
         // A table shared with others (the global one among them) is copied before it changes.
         if (item.ColorTable.use_count() > 1) {
-            auto own = std::make_shared<TGIFColorTable>();
+            auto own = NewColorTable();
             own->Colors = item.ColorTable->Colors;
             item.ColorTable = std::move(own);
         }
@@ -155,7 +155,7 @@ void TGIFReader::ParseScreenHeader() {
 void TGIFReader::ParseGlobalTable() {
     if (!HasGlobalTable)
         return;
-    auto table = std::make_shared<TGIFColorTable>();
+    auto table = NewColorTable();
     Image.SharedHeader_->GlobalTable = table;
     TGIFColors& colors = table->Colors;
     colors.Count = 1 << Image.SharedHeader_->ColorBits;
@@ -262,7 +262,7 @@ void TGIFReader::CopyImageBlock(TJvGIFFrame& frame) {
     if (packed & 0x80) {
         item.PixelDepth = uint8_t((packed & 7) + 1);
         frame.HasLocalTable_ = true;
-        auto table = std::make_shared<TGIFColorTable>();
+        auto table = NewColorTable();
         TGIFColors& colors = table->Colors;
         colors.Count = 1 << item.PixelDepth;
         ReadExact(&colors.Entries[0][0], 3 * size_t(colors.Count));
