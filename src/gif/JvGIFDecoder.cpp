@@ -684,47 +684,61 @@ void DecodeFrameRaster(TMemoryStream& raster, const TRasterDestination& destinat
         // Clean data goes the linear way, straight into the pixel block; a
         // progress listener, a clamped code size and whatever the linear loop
         // gives up on go the general way, from the raster's start.
-        if (!listening && !clamped && framePixels < (uint64_t(1) << 31)) {
-            TBorrowed<TLinearTables> borrowed;
-            auto run = [&](auto linear) {
-                linear.Linear = &borrowed.Get();
-                linear.Source.Gathered = linear.Linear->Gathered;
-                linear.Block = destination.Pixels;
-                linear.Capacity = blockSize;
-                last = linear.Run();
-                if (linear.Abandoned)
-                    return;
-                decoded = true;
-                d.BitsTaken = linear.BitsTaken;
-                PlaceDecodedRows(destination.Pixels, c.PixelsPerRow, c.RowCount, bits, interlaced, linear.Written);
-                if (linear.Written >= framePixels)
-                    c.Row = c.RowCount;
-            };
-            if (framePixels <= SmallFramePixels) {
-                // Small frames decode a byte per pixel aside (whole bytes
-                // copy cheaper than bits shift) and then go to their rows in
-                // one pass.
-                uint8_t aside[SmallFramePixels + 32];
-                TLinearDecoder<8> linear{d};
-                linear.Linear = &borrowed.Get();
-                linear.Source.Gathered = linear.Linear->Gathered;
-                linear.Block = aside;
-                linear.Capacity = sizeof aside;
-                last = linear.Run();
-                if (!linear.Abandoned) {
+        if (!listening && !clamped && framePixels < TLinearTables<32>::NoString) {
+            auto decode = [&](auto& tables) {
+                constexpr int Position = std::remove_reference_t<decltype(tables)>::Bits;
+                auto run = [&](auto linear) {
+                    linear.Linear = &tables;
+                    linear.Source.Gathered = tables.Gathered;
+                    linear.Block = destination.Pixels;
+                    linear.Capacity = blockSize;
+                    last = linear.Run();
+                    if (linear.Abandoned)
+                        return;
                     decoded = true;
                     d.BitsTaken = linear.BitsTaken;
-                    StoreRows(aside, linear.Written, destination.Pixels, c.PixelsPerRow, c.RowCount, bits,
-                              interlaced);
+                    PlaceDecodedRows(destination.Pixels, c.PixelsPerRow, c.RowCount, bits, interlaced,
+                                     linear.Written);
                     if (linear.Written >= framePixels)
                         c.Row = c.RowCount;
+                };
+                if (framePixels <= SmallFramePixels) {
+                    // Small frames decode a byte per pixel aside (whole bytes
+                    // copy cheaper than bits shift) and then go to their rows
+                    // in one pass.
+                    uint8_t aside[SmallFramePixels + 32];
+                    TLinearDecoder<8, Position> linear{d};
+                    linear.Linear = &tables;
+                    linear.Source.Gathered = tables.Gathered;
+                    linear.Block = aside;
+                    linear.Capacity = sizeof aside;
+                    last = linear.Run();
+                    if (!linear.Abandoned) {
+                        decoded = true;
+                        d.BitsTaken = linear.BitsTaken;
+                        StoreRows(aside, linear.Written, destination.Pixels, c.PixelsPerRow, c.RowCount, bits,
+                                  interlaced);
+                        if (linear.Written >= framePixels)
+                            c.Row = c.RowCount;
+                    }
+                } else if (bits == 8) {
+                    run(TLinearDecoder<8, Position>{d});
+                } else if (bits == 4) {
+                    run(TLinearDecoder<4, Position>{d});
+                } else {
+                    run(TLinearDecoder<1, Position>{d});
                 }
-            } else if (bits == 8) {
-                run(TLinearDecoder<8>{d});
-            } else if (bits == 4) {
-                run(TLinearDecoder<4>{d});
+            };
+            // The smallest positions that serve the frame.
+            if (framePixels < TLinearTables<16>::NoString) {
+                TBorrowed<TLinearTables<16>> borrowed;
+                decode(borrowed.Get());
+            } else if (framePixels < TLinearTables<24>::NoString) {
+                TBorrowed<TLinearTables<24>> borrowed;
+                decode(borrowed.Get());
             } else {
-                run(TLinearDecoder<1>{d});
+                TBorrowed<TLinearTables<32>> borrowed;
+                decode(borrowed.Get());
             }
         }
         if (!decoded) {

@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
 
 constexpr uint32_t MaxCodes = 4096;
 constexpr uint32_t MaxCodeWidth = 12;
@@ -69,26 +70,47 @@ struct TChunkTables {
     uint32_t RootsLimit = 0;
 };
 
-// Work space of the linear loop (about 21 KB, small because a decoder's
-// tables count against the memory a load takes): per entry, where its
+// Work space of the linear loop, small because a decoder's tables count
+// against the memory a load takes (about 13 KB for frames of fewer than
+// 65535 pixels, 17 KB up to 16 million, 21 KB beyond): per entry, where its
 // string was first written (in pixels from the start of the frame; a root's,
-// in a table of root pixels) and its length, LongString for 255 and more.
-// The length of a long one is where the next entry's string starts less
-// where its own does, plus one: each entry is the string written before plus
-// the first pixel of the string written right after it.
+// in a table of root pixels), in PositionBits bits, and its length,
+// LongString for 255 and more. The length of a long one is where the next
+// entry's string starts less where its own does, plus one: each entry is the
+// string written before plus the first pixel of the string written right
+// after it.
+template <int PositionBits>
 struct TLinearTables {
-    uint32_t Positions[MaxCodes];
+    static constexpr int Bits = PositionBits;
+    using Low = std::conditional_t<PositionBits == 32, uint32_t, uint16_t>;
+    Low Positions[MaxCodes];
+    // The bits of a position above 16, for 24-bit positions.
+    uint8_t High[PositionBits == 24 ? MaxCodes : 1];
     uint8_t Lengths[MaxCodes];
     uint8_t Gathered[GatherSize];
     // What the entries below the first free code were set up for; later
     // codes never write there. 0 when not set up.
     uint32_t RootsClearCode = 0;
     uint32_t RootsLimit = 0;
+
+    // The position of the codes below the clear code that are no root (and
+    // of the clear and end codes), which have no string of their own: beyond
+    // every frame these tables serve.
+    static constexpr uint32_t NoString = PositionBits == 32 ? 0xFFFFFFFF : (1u << PositionBits) - 1;
+
+    uint32_t Position(uint32_t code) const {
+        if constexpr (PositionBits == 24)
+            return Positions[code] | uint32_t(High[code]) << 16;
+        else
+            return Positions[code];
+    }
+    void SetPosition(uint32_t code, uint32_t at) {
+        Positions[code] = Low(at);
+        if constexpr (PositionBits == 24)
+            High[code] = uint8_t(at >> 16);
+    }
 };
 constexpr uint32_t LongString = 255;
-// The position of the codes below the clear code that are no root (and of
-// the clear and end codes), which have no string of their own.
-constexpr uint32_t NoString = 0xFFFFFFFF;
 
 // Walks the raster's sub-blocks once, handing out their data.
 struct TSubBlocks {
@@ -235,13 +257,13 @@ struct TDecodeJob {
 };
 
 // The linear loop over data that needs no step-by-step expansion, for frames
-// of Bits bits per pixel (fewer than 2^31 pixels): every string is written once into the pixel block
+// of Bits bits per pixel and fewer pixels than NoString: every string is written once into the pixel block
 // itself, top row first in decode order, rows unpadded and packed; an entry
 // is where its string was first written. Answers the last code taken, or
 // sets Abandoned and stops where the data needs the general loop.
-template <int Bits>
+template <int Bits, int PositionBits>
 struct TLinearDecoder : TDecodeJob {
-    TLinearTables* Linear = nullptr;
+    TLinearTables<PositionBits>* Linear = nullptr;
     // The pixel block: Capacity bytes from Block.
     uint8_t* Block = nullptr;
     size_t Capacity = 0;

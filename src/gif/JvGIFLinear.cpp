@@ -161,11 +161,12 @@ inline uint8_t OneByteLength(uint32_t length) {
 // the general loop decodes the frame from its start. Everything the common
 // case changes lives in locals, and its two branches end alike on purpose,
 // as in the general loop.
-template <int Bits>
-uint32_t TLinearDecoder<Bits>::Run() {
+template <int Bits, int PositionBits>
+uint32_t TLinearDecoder<Bits, PositionBits>::Run() {
     using Pixels = TPacked<Bits>;
-    uint32_t* const positions = Linear->Positions;
-    uint8_t* const lengths = Linear->Lengths;
+    // Both arrays through the one pointer to the tables: a register fewer.
+    TLinearTables<PositionBits>& t = *Linear;
+    constexpr uint32_t NoString = TLinearTables<PositionBits>::NoString;
     uint8_t* const block = Block;
     const uint8_t* const roots = RootPixels<Bits>.Bytes;
     TCodeReader r;
@@ -187,8 +188,8 @@ uint32_t TLinearDecoder<Bits>::Run() {
     const auto fastEnd = uint32_t(std::min<uint64_t>(room, total == 0 ? 0 : total - 1));
     if (Linear->RootsClearCode != clearCode || Linear->RootsLimit != rootLimit) {
         for (uint32_t i = 0; i < clearCode + 2; ++i) {
-            positions[i] = i <= rootLimit ? i : NoString;
-            lengths[i] = 1;
+            t.SetPosition(i, i <= rootLimit ? i : NoString);
+            t.Lengths[i] = 1;
         }
         Linear->RootsClearCode = clearCode;
         Linear->RootsLimit = rootLimit;
@@ -207,14 +208,14 @@ uint32_t TLinearDecoder<Bits>::Run() {
     // and the common case tests just that.
     auto add = [&] {
         if (nextFree < r.CodeMask) [[likely]] {
-            lengths[nextFree] = OneByteLength(previousLength + 1);
-            positions[nextFree++] = previousPos;
+            t.Lengths[nextFree] = OneByteLength(previousLength + 1);
+            t.SetPosition(nextFree++, previousPos);
             return;
         }
         if (nextFree >= MaxCodes)
             return;
-        lengths[nextFree] = OneByteLength(previousLength + 1);
-        positions[nextFree++] = previousPos;
+        t.Lengths[nextFree] = OneByteLength(previousLength + 1);
+        t.SetPosition(nextFree++, previousPos);
         if (nextFree == MaxCodes)
             lastEntryEnd = pos;
         if (nextFree > r.CodeMask && r.CodeWidth < MaxCodeWidth) {
@@ -226,13 +227,13 @@ uint32_t TLinearDecoder<Bits>::Run() {
     // newest, where the string after it was written: the last string, or
     // once the table is full the one written when it filled).
     auto lengthOf = [&](uint32_t code) {
-        const uint32_t length = lengths[code];
+        const uint32_t length = t.Lengths[code];
         if (length != LongString) [[likely]]
             return length;
-        const uint32_t next = code + 1 < nextFree   ? positions[code + 1]
+        const uint32_t next = code + 1 < nextFree   ? t.Position(code + 1)
                               : nextFree == MaxCodes ? lastEntryEnd
                                                      : previousPos;
-        return next - positions[code] + 1;
+        return next - t.Position(code) + 1;
     };
     // The first string after a clear code, or of the raster: one pixel.
     auto first = [&](uint32_t code) {
@@ -257,7 +258,7 @@ uint32_t TLinearDecoder<Bits>::Run() {
     for (;;) {
         if (code < nextFree) {
             // Roots and entries come mixed: their source is selected, not branched on.
-            const uint32_t at = positions[code];
+            const uint32_t at = t.Position(code);
             const uint32_t length = lengthOf(code);
             const uint8_t* const from = code >= firstFree ? block : roots;
             if (at != NoString && pos + length <= fastEnd) {
@@ -296,13 +297,13 @@ uint32_t TLinearDecoder<Bits>::Run() {
             if (code > rootLimit)
                 return abandon();
             first(code);
-        } else if ((code < nextFree && positions[code] != NoString) || (code == nextFree && previousLength != 0)) {
+        } else if ((code < nextFree && t.Position(code) != NoString) || (code == nextFree && previousLength != 0)) {
             // Near the block's end or the frame's last pixel: exactly, and no
             // further than the frame.
             const uint32_t length = code < nextFree ? lengthOf(code) : previousLength + 1;
             const uint32_t n = std::min(length, total - pos);
             if (code < nextFree) {
-                Pixels::CopyExactly(block, pos, code < firstFree ? roots : block, positions[code], n);
+                Pixels::CopyExactly(block, pos, code < firstFree ? roots : block, t.Position(code), n);
             } else {
                 Pixels::CopyExactly(block, pos, block, previousPos, std::min(n, previousLength));
                 if (n > previousLength)
@@ -322,6 +323,12 @@ uint32_t TLinearDecoder<Bits>::Run() {
     return code;
 }
 
-template uint32_t TLinearDecoder<1>::Run();
-template uint32_t TLinearDecoder<4>::Run();
-template uint32_t TLinearDecoder<8>::Run();
+template uint32_t TLinearDecoder<1, 16>::Run();
+template uint32_t TLinearDecoder<4, 16>::Run();
+template uint32_t TLinearDecoder<8, 16>::Run();
+template uint32_t TLinearDecoder<1, 24>::Run();
+template uint32_t TLinearDecoder<4, 24>::Run();
+template uint32_t TLinearDecoder<8, 24>::Run();
+template uint32_t TLinearDecoder<1, 32>::Run();
+template uint32_t TLinearDecoder<4, 32>::Run();
+template uint32_t TLinearDecoder<8, 32>::Run();
