@@ -75,17 +75,16 @@ std::shared_ptr<const TPalette> BitmapPalette(const std::shared_ptr<TGIFColorTab
         const uint32_t count = uint32_t(std::clamp(colors.Count, 0, int32_t(entries)));
         made->Palette.Colors.SetCount(entries);
         TColor* out = made->Palette.Colors.begin();
-        // A colour value is red, green, blue in its low three bytes: four
-        // entries from three words at a time.
+        // A colour value is red, green, blue in its low three bytes: two
+        // entries from one eight-byte read at a time (the last two entries
+        // have no eight bytes left to read).
         const uint8_t* rgb = &colors.Entries[0][0];
         uint32_t i = 0;
-        for (; i + 4 <= count; i += 4) {
-            uint32_t w[3];
-            std::memcpy(w, rgb + 3 * i, 12);
-            out[i] = w[0] & 0xFFFFFF;
-            out[i + 1] = (w[0] >> 24 | w[1] << 8) & 0xFFFFFF;
-            out[i + 2] = (w[1] >> 16 | w[2] << 16) & 0xFFFFFF;
-            out[i + 3] = w[2] >> 8;
+        for (; i + 2 <= count && i + 2 < 256; i += 2) {
+            uint64_t eight;
+            std::memcpy(&eight, rgb + 3 * i, 8);
+            const uint64_t two = (eight & 0xFFFFFF) | (eight >> 24 & 0xFFFFFF) << 32;
+            std::memcpy(out + i, &two, 8);
         }
         for (; i < count; ++i)
             out[i] = TripletToColor(colors.Entries[i]);
