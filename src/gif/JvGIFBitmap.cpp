@@ -200,6 +200,9 @@ constexpr uint64_t MaxFrameBlockBytes = uint64_t(64) << 20;
 void TJvGIFImage::LayOutFrameBlock() {
     FrameBlockLaidOut_ = true;
     uint64_t total = 0;
+    // What the frames with a place would hold against the budget, GDI
+    // copies included: a frame beyond it gets no place it could not use.
+    uint64_t held = DecodedPixelBytes_;
     for (int i = 0; i < FrameCount(); ++i) {
         TJvGIFFrame& frame = *FrameAt(i);
         frame.BlockBytes_ = 0;
@@ -208,11 +211,14 @@ void TJvGIFImage::LayOutFrameBlock() {
         const TGIFItem& item = *frame.SharedData_;
         if (item.PixelDepth < 1 || item.PixelDepth > 8 || item.RasterSize.X < 0 || item.RasterSize.Y < 0)
             continue;
-        const uint64_t bytes = RasterStride(uint64_t(item.RasterSize.X), uint64_t(PixelBitsForDepth(item.PixelDepth))) *
-                               uint64_t(item.RasterSize.Y);
-        const uint64_t limit = std::min(PixelBudget_, MaxFrameBlockBytes);
-        if (bytes == 0 || bytes > limit - std::min(total, limit))
+        const int bits = PixelBitsForDepth(item.PixelDepth);
+        const uint64_t bytes = RasterStride(uint64_t(item.RasterSize.X), uint64_t(bits)) * uint64_t(item.RasterSize.Y);
+        if (bytes == 0 || bytes > MaxFrameBlockBytes - std::min(total, MaxFrameBlockBytes))
             continue;
+        const uint64_t frameHeld = TJvGIFFrame::HeldPixelBytes(item.RasterSize.X, item.RasterSize.Y, bits);
+        if (frameHeld > PixelBudget_ - std::min(held, PixelBudget_))
+            continue;
+        held += frameHeld;
         frame.BlockOffset_ = total;
         frame.BlockBytes_ = bytes;
         total += (bytes + FrameBlockAlignment - 1) / FrameBlockAlignment * FrameBlockAlignment;
