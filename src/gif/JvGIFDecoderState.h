@@ -86,7 +86,11 @@ struct TLinearTables {
     Low Positions[MaxCodes];
     // The bits of a position above 16, for 24-bit positions.
     uint8_t High[PositionBits == 24 ? MaxCodes : 1];
-    uint8_t Lengths[MaxCodes];
+    // Whole lengths where the positions take 16 bits (the tables stay
+    // small), LongString for long ones where they take more.
+    using Length = std::conditional_t<PositionBits == 16, uint16_t, uint8_t>;
+    Length Lengths[MaxCodes];
+    static constexpr bool WholeLengths = PositionBits == 16;
     uint8_t Gathered[GatherSize];
     // What the entries below the first free code were set up for; later
     // codes never write there. 0 when not set up.

@@ -145,10 +145,16 @@ struct TRootPixels {
 template <int Bits>
 constexpr TRootPixels<Bits> RootPixels{};
 
-// A length as the tables keep it: LongString for 255 and more, without a branch.
-inline uint8_t OneByteLength(uint32_t length) {
-    static_assert(LongString == 255);
-    return uint8_t(length | (0u - uint32_t(length > LongString)));
+// A length as the tables keep it: whole, or LongString for 255 and more,
+// without a branch.
+template <typename Tables>
+inline typename Tables::Length KeptLength(uint32_t length) {
+    if constexpr (Tables::WholeLengths) {
+        return typename Tables::Length(length);
+    } else {
+        static_assert(LongString == 255);
+        return uint8_t(length | (0u - uint32_t(length > LongString)));
+    }
 }
 
 } // namespace
@@ -208,13 +214,13 @@ uint32_t TLinearDecoder<Bits, PositionBits>::Run() {
     // and the common case tests just that.
     auto add = [&] {
         if (nextFree < r.CodeMask) [[likely]] {
-            t.Lengths[nextFree] = OneByteLength(previousLength + 1);
+            t.Lengths[nextFree] = KeptLength<TLinearTables<PositionBits>>(previousLength + 1);
             t.SetPosition(nextFree++, previousPos);
             return;
         }
         if (nextFree >= MaxCodes)
             return;
-        t.Lengths[nextFree] = OneByteLength(previousLength + 1);
+        t.Lengths[nextFree] = KeptLength<TLinearTables<PositionBits>>(previousLength + 1);
         t.SetPosition(nextFree++, previousPos);
         if (nextFree == MaxCodes)
             lastEntryEnd = pos;
@@ -228,7 +234,7 @@ uint32_t TLinearDecoder<Bits, PositionBits>::Run() {
     // once the table is full the one written when it filled).
     auto lengthOf = [&](uint32_t code) {
         const uint32_t length = t.Lengths[code];
-        if (length != LongString) [[likely]]
+        if (TLinearTables<PositionBits>::WholeLengths || length != LongString) [[likely]]
             return length;
         const uint32_t next = code + 1 < nextFree   ? t.Position(code + 1)
                               : nextFree == MaxCodes ? lastEntryEnd
