@@ -5,16 +5,16 @@
 
 namespace {
 
-// The tail of a string past its first eight pixels: a string always ends
+// The tail of a string past its first sixteen pixels: a string always ends
 // before the place it is copied to, so long ones are one memcpy.
 typedef uint8_t TBytes16 __attribute__((vector_size(16)));
 
 [[gnu::noinline]] void CopyRest(uint8_t* out, const uint8_t* from, uint32_t length) {
-    if (length > 72) {
-        std::memcpy(out + 8, from + 8, length - 8);
+    if (length > 80) {
+        std::memcpy(out + 16, from + 16, length - 16);
         return;
     }
-    for (uint32_t at = 8; at < length; at += 16) {
+    for (uint32_t at = 16; at < length; at += 16) {
         TBytes16 bytes;
         std::memcpy(&bytes, from + at, 16);
         std::memcpy(out + at, &bytes, 16);
@@ -119,10 +119,10 @@ struct TPacked<8> {
     // Long strings are rare in most pictures: their loop stays out of the
     // way of the common case's registers.
     static void Copy(uint8_t* block, uint64_t to, const uint8_t* base, uint64_t from, uint32_t count) {
-        uint64_t head;
-        std::memcpy(&head, base + from, 8);
-        std::memcpy(block + to, &head, 8);
-        if (count > 8) [[unlikely]]
+        TBytes16 head;
+        std::memcpy(&head, base + from, 16);
+        std::memcpy(block + to, &head, 16);
+        if (count > 16) [[unlikely]]
             CopyRest(block + to, base + from, count);
     }
     static void CopyExactly(uint8_t* block, uint64_t to, const uint8_t* base, uint64_t from, uint32_t count) {
@@ -131,10 +131,10 @@ struct TPacked<8> {
 };
 
 // Every root pixel at its own position, Bits bits each, and room for a
-// whole word read past the last.
+// whole copy read past the last.
 template <int Bits>
 struct TRootPixels {
-    uint8_t Bytes[256 * Bits / 8 + 8] = {};
+    uint8_t Bytes[256 * Bits / 8 + 16] = {};
     constexpr TRootPixels() {
         for (uint32_t i = 0; i < 256; ++i) {
             const uint32_t bit = i * Bits;
