@@ -43,7 +43,7 @@ bool CoversScreen(TJvGIFFrame& frame, TJvGIFImage& image) {
 template <class Visit>
 void ForEachOpaqueColor(const TJvGIFFrame& frame, Visit visit) {
     const TGIFItem& item = *frame.SharedData();
-    const TGIFColors& table = item.FrameColors;
+    const TGIFColors& table = item.FrameColors();
     const int count = std::clamp(table.Count, 0, 256);
     for (int i = 0; i < count; ++i) {
         const TColor color = TripletToColor(table.Entries[i]);
