@@ -8,6 +8,8 @@
 #include <atomic>
 #include <bit>
 #include <cstring>
+#include <memory>
+#include <new>
 #include <vector>
 
 namespace {
@@ -128,6 +130,14 @@ inline void PackPixels(uint8_t* row, int32_t column, int32_t bits, const uint8_t
 }
 
 } // namespace
+
+void PackRun(uint8_t* row, uint64_t column, int32_t bits, const uint8_t* pixels, uint32_t count) {
+    if (count == 0)
+        return;
+    // Whole bytes before the column are left alone.
+    const uint64_t skip = column * uint64_t(bits) / 8;
+    PackPixels(row + skip, int32_t(column - skip * 8 / uint64_t(bits)), bits, pixels, count);
+}
 
 // Writes a run of pixels in order, across row ends, until the frame is complete.
 RasterCursor EmitRun(RasterCursor c, const uint8_t* pixels, uint32_t count) {
@@ -607,6 +617,9 @@ void PlaceDecodedRows(uint8_t* block, int32_t width, int32_t height, int32_t bit
 
 // Frames of up to this many pixels decode aside.
 constexpr uint64_t SmallFramePixels = 8192;
+// The block for one segment of a larger frame of 4 bits, in pixels.
+constexpr uint64_t MinSegmentPixels = 32768;
+constexpr uint64_t MaxSegmentPixels = 262144;
 
 void DecodeFrameRaster(TMemoryStream& raster, const TRasterDestination& destination, bool interlaced,
                        bool acceptCorrupt, int pixelDepth, bool& corrupt, const TDecodeProgress* progress) {
@@ -723,10 +736,46 @@ void DecodeFrameRaster(TMemoryStream& raster, const TRasterDestination& destinat
                     }
                 } else if (bits == 8) {
                     run(TLinearDecoder<8, Position>{d});
-                } else if (bits == 4) {
-                    run(TLinearDecoder<4, Position>{d});
                 } else {
-                    run(TLinearDecoder<1, Position>{d});
+                    // Larger frames of 4 bits decode a byte per pixel too, a
+                    // segment (between clear codes) at a time, where a block
+                    // for a segment fits the memory their packed pixels save
+                    // against 8-bit ones and their segments look short
+                    // enough for it: a full table's 4096 codes take about 6
+                    // KB of data, which holds this many pixels on average.
+                    // Others decode packed (a segment too long for the block
+                    // starts the frame over, packed), as do frames of 1 bit,
+                    // whose strings are long and whose packed rows are an
+                    // eighth of a byte per pixel.
+                    const uint64_t segment = framePixels * 6144 / std::max<uint64_t>(length, 1);
+                    const uint64_t aside = bits == 4 ? std::min<uint64_t>(framePixels / 4, MaxSegmentPixels) : 0;
+                    if (aside >= MinSegmentPixels && 2 * segment <= aside) {
+                        std::unique_ptr<uint8_t[]> segment(new (std::nothrow) uint8_t[aside + 32]);
+                        if (segment) {
+                            TLinearDecoder<8, Position> linear{d};
+                            linear.Linear = &tables;
+                            linear.Source.Gathered = tables.Gathered;
+                            linear.Block = segment.get();
+                            linear.Capacity = aside + 32;
+                            linear.PackInto = destination.Pixels;
+                            linear.PackBits = bits;
+                            last = linear.Run();
+                            if (!linear.Abandoned) {
+                                decoded = true;
+                                d.BitsTaken = linear.BitsTaken;
+                                PlaceDecodedRows(destination.Pixels, c.PixelsPerRow, c.RowCount, bits, interlaced,
+                                                 linear.Written);
+                                if (linear.Written >= framePixels)
+                                    c.Row = c.RowCount;
+                            }
+                        }
+                    }
+                    if (!decoded) {
+                        if (bits == 4)
+                            run(TLinearDecoder<4, Position>{d});
+                        else
+                            run(TLinearDecoder<1, Position>{d});
+                    }
                 }
             };
             // The smallest positions that serve the frame.

@@ -238,6 +238,9 @@ struct TBlockPosition {
 
 // Writes a run of pixels in order, across row ends, until the frame is complete.
 RasterCursor EmitRun(RasterCursor c, const uint8_t* pixels, uint32_t count);
+// Packs count pixels of 1 or 4 bits into row from pixel column on, as
+// EmitPixel would one by one.
+void PackRun(uint8_t* row, uint64_t column, int32_t bits, const uint8_t* pixels, uint32_t count);
 
 // What a decoding loop works from, and what it reports back.
 struct TDecodeJob {
@@ -271,6 +274,10 @@ struct TLinearDecoder : TDecodeJob {
     // The pixel block: Capacity bytes from Block.
     uint8_t* Block = nullptr;
     size_t Capacity = 0;
+    // When set, the frame's pixels go here, PackBits bits each, and Block
+    // holds one segment of them (between clear codes) at a time.
+    uint8_t* PackInto = nullptr;
+    int32_t PackBits = 8;
     // Pixels written, from the start of the block.
     uint64_t Written = 0;
     bool Abandoned = false;

@@ -186,12 +186,15 @@ uint32_t TLinearDecoder<Bits, PositionBits>::Run() {
     const uint32_t firstFree = FirstFree;
     const uint32_t initialWidth = InitialWidth;
     const RasterCursor& c = Cursor;
-    const auto total = uint32_t(c.Row < c.RowCount ? uint64_t(c.PixelsPerRow) * uint64_t(c.RowCount) : 0);
+    // The frame's pixels from where the block starts (packed ones go before
+    // it, a whole segment at a time).
+    auto total = uint32_t(c.Row < c.RowCount ? uint64_t(c.PixelsPerRow) * uint64_t(c.RowCount) : 0);
     // The common case writes whole words past a string's end: it stops 32
     // bytes short of the block's end, and short of the frame's last pixel,
     // which the careful path writes.
     const uint64_t room = Capacity > 32 ? (Capacity - 32) * 8 / Bits : 0;
-    const auto fastEnd = uint32_t(std::min<uint64_t>(room, total == 0 ? 0 : total - 1));
+    const auto capacity = uint32_t(std::min<uint64_t>(Capacity * 8 / Bits, 0xFFFFFFFF));
+    auto fastEnd = uint32_t(std::min<uint64_t>(room, total == 0 ? 0 : total - 1));
     if (Linear->RootsClearCode != clearCode || Linear->RootsLimit != rootLimit) {
         for (uint32_t i = 0; i < clearCode + 2; ++i) {
             t.SetPosition(i, i <= rootLimit ? i : NoString);
@@ -207,6 +210,16 @@ uint32_t TLinearDecoder<Bits, PositionBits>::Run() {
     uint32_t previousLength = 0;
     // Where the string after the last entry went, once the table is full.
     uint32_t lastEntryEnd = 0;
+    // Pixels packed out of the block so far.
+    uint64_t packed = 0;
+    // Packs the pixels of the block, all of a segment's, and starts the block anew.
+    auto pack = [&] {
+        PackRun(PackInto, packed, PackBits, block, pos);
+        packed += pos;
+        total -= pos;
+        pos = 0;
+        fastEnd = uint32_t(std::min<uint64_t>(room, total == 0 ? 0 : total - 1));
+    };
 
     // The entry nextFree is the previous string and the first pixel of the
     // string at pos. The mask is never above the last code, so a next free
@@ -290,6 +303,9 @@ uint32_t TLinearDecoder<Bits, PositionBits>::Run() {
         if (code == endCode || code == NoMoreCodes || pos >= total)
             break;
         if (code == clearCode) {
+            // No entry reaches back past a clear code.
+            if (PackInto)
+                pack();
             r.CodeWidth = initialWidth;
             r.CodeMask = (1u << r.CodeWidth) - 1;
             nextFree = firstFree;
@@ -308,6 +324,9 @@ uint32_t TLinearDecoder<Bits, PositionBits>::Run() {
             // further than the frame.
             const uint32_t length = code < nextFree ? lengthOf(code) : previousLength + 1;
             const uint32_t n = std::min(length, total - pos);
+            // A segment larger than the block: the frame goes another way.
+            if (n > capacity - pos)
+                return abandon();
             if (code < nextFree) {
                 Pixels::CopyExactly(block, pos, code < firstFree ? roots : block, t.Position(code), n);
             } else {
@@ -324,7 +343,9 @@ uint32_t TLinearDecoder<Bits, PositionBits>::Run() {
         }
         code = TakeCode(r, source);
     }
-    Written = pos;
+    if (PackInto)
+        pack();
+    Written = packed + pos;
     BitsTaken = r.BitsTaken(source);
     return code;
 }

@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -111,7 +112,9 @@ int RowsFor(Lcg& random, int width, uint32_t fewRows)
 }  // namespace
 
 // Strings that fit their row, strings that cross one or many row ends, rows
-// of odd widths packed 1 and 4 bits per pixel, straight and interlaced.
+// of odd widths packed 1 and 4 bits per pixel, straight and interlaced; in
+// small frames, and in larger ones that decode in place or (1 and 4 bits) a
+// segment at a time, or packed where a segment is too long for that.
 TEST(GifDecoderPaths, StringsAcrossRowEndsAndPackedRows)
 {
     Lcg random{12345};
@@ -119,22 +122,24 @@ TEST(GifDecoderPaths, StringsAcrossRowEndsAndPackedRows)
         const int bits = BitsFor(depth);
         const int colours = 1 << depth;
         const int m = std::max(depth, 2);
-        for (int width : {1, 3, 7, 9, 13, 17, 64, 301}) {
-            const int height = 23;
-            for (const char* kind : {"runs", "one colour", "noise", "stripes"}) {
+        for (auto [width, height] : {std::pair{1, 23}, {3, 23}, {7, 23}, {9, 23}, {13, 23}, {17, 23}, {64, 23},
+                                     {301, 23}, {13, 6000}, {64, 600}, {301, 600}}) {
+            for (const char* kind : {"runs", "one colour", "noise", "stripes", "noise, then one colour"}) {
                 Bytes indices(size_t(width) * height);
                 for (size_t i = 0; i < indices.size(); ++i) {
                     const std::string k = kind;
-                    indices[i] = k == "runs"         ? uint8_t(i / 37 % colours)
-                                 : k == "one colour" ? uint8_t(colours - 1)
-                                 : k == "noise"      ? uint8_t(random.Next(colours))
-                                                     : uint8_t(i % width % 5 % colours);
+                    const bool noise = k == "noise" || (k == "noise, then one colour" && i < indices.size() / 2);
+                    indices[i] = noise               ? uint8_t(random.Next(colours))
+                                 : k == "runs"       ? uint8_t(i / 37 % colours)
+                                 : k == "stripes"    ? uint8_t(i % width % 5 % colours)
+                                                     : uint8_t(colours - 1);
                 }
                 for (bool interlaced : {false, true}) {
                     const Decoded d = Decode(Raster(indices, width, height, m, interlaced), width, height, bits,
                                              interlaced, depth);
-                    const std::string what = std::string(kind) + ", depth " + std::to_string(depth) + ", width " +
-                                             std::to_string(width) + (interlaced ? ", interlaced" : "");
+                    const std::string what = std::string(kind) + ", depth " + std::to_string(depth) + ", " +
+                                             std::to_string(width) + "x" + std::to_string(height) +
+                                             (interlaced ? ", interlaced" : "");
                     EXPECT_EQ(d.error, "") << what;
                     EXPECT_FALSE(d.corrupt) << what;
                     EXPECT_TRUE(d.pixels == StoredRows(indices, width, height, bits)) << what;
