@@ -97,9 +97,8 @@ inline void PackPixels(uint8_t* row, int32_t column, int32_t bits, const uint8_t
     uint8_t* out = row + column / 8;
     uint32_t shift = 7 - uint32_t(column % 8);
     uint32_t byte = shift == 7 ? 0 : *out;
-    // Up to the next whole byte, then eight at a time.
-    for (; i < n && shift != 7; ++i) {
-        byte |= (pixels[i] & 1u) << shift;
+    auto put = [&](uint8_t pixel) {
+        byte |= (pixel & 1u) << shift;
         if (shift == 0) {
             *out++ = uint8_t(byte);
             byte = 0;
@@ -107,7 +106,10 @@ inline void PackPixels(uint8_t* row, int32_t column, int32_t bits, const uint8_t
         } else {
             --shift;
         }
-    }
+    };
+    // Up to the next whole byte, then eight at a time.
+    for (; i < n && shift != 7; ++i)
+        put(pixels[i]);
     if constexpr (std::endian::native == std::endian::little) {
         for (; i + 8 <= n; i += 8) {
             uint64_t eight;
@@ -115,16 +117,8 @@ inline void PackPixels(uint8_t* row, int32_t column, int32_t bits, const uint8_t
             *out++ = PackBits(eight);
         }
     }
-    for (; i < n; ++i) {
-        byte |= (pixels[i] & 1u) << shift;
-        if (shift == 0) {
-            *out++ = uint8_t(byte);
-            byte = 0;
-            shift = 7;
-        } else {
-            --shift;
-        }
-    }
+    for (; i < n; ++i)
+        put(pixels[i]);
     if (shift != 7)
         *out = uint8_t(byte);
 }
@@ -700,83 +694,64 @@ void DecodeFrameRaster(TMemoryStream& raster, const TRasterDestination& destinat
         if (!listening && !clamped && framePixels < TLinearTables<32>::NoString) {
             auto decode = [&](auto& tables) {
                 constexpr int Position = std::remove_reference_t<decltype(tables)>::Bits;
-                auto run = [&](auto linear) {
+                // Runs a linear loop over block; where it decodes the frame,
+                // store turns what it wrote into stored rows.
+                auto run = [&](auto linear, uint8_t* block, size_t capacity, auto store) {
                     linear.Linear = &tables;
                     linear.Source.Gathered = tables.Gathered;
-                    linear.Block = destination.Pixels;
-                    linear.Capacity = blockSize;
+                    linear.Block = block;
+                    linear.Capacity = capacity;
                     last = linear.Run();
                     if (linear.Abandoned)
                         return;
                     decoded = true;
                     d.BitsTaken = linear.BitsTaken;
-                    PlaceDecodedRows(destination.Pixels, c.PixelsPerRow, c.RowCount, bits, interlaced,
-                                     linear.Written);
+                    store(linear.Written);
                     if (linear.Written >= framePixels)
                         c.Row = c.RowCount;
+                };
+                auto place = [&](uint64_t written) {
+                    PlaceDecodedRows(destination.Pixels, c.PixelsPerRow, c.RowCount, bits, interlaced, written);
                 };
                 if (framePixels <= SmallFramePixels) {
                     // Small frames decode a byte per pixel aside (whole bytes
                     // copy cheaper than bits shift) and then go to their rows
                     // in one pass.
                     uint8_t aside[SmallFramePixels + 32];
-                    TLinearDecoder<8, Position> linear{d};
-                    linear.Linear = &tables;
-                    linear.Source.Gathered = tables.Gathered;
-                    linear.Block = aside;
-                    linear.Capacity = sizeof aside;
-                    last = linear.Run();
-                    if (!linear.Abandoned) {
-                        decoded = true;
-                        d.BitsTaken = linear.BitsTaken;
-                        StoreRows(aside, linear.Written, destination.Pixels, c.PixelsPerRow, c.RowCount, bits,
-                                  interlaced);
-                        if (linear.Written >= framePixels)
-                            c.Row = c.RowCount;
-                    }
-                } else if (bits == 8) {
-                    run(TLinearDecoder<8, Position>{d});
-                } else {
-                    // Larger frames of 4 bits decode a byte per pixel too, a
-                    // segment (between clear codes) at a time, where a block
-                    // for a segment fits the memory their packed pixels save
-                    // against 8-bit ones and their segments look short
-                    // enough for it: a full table's 4096 codes take about 6
-                    // KB of data, which holds this many pixels on average.
-                    // Others decode packed (a segment too long for the block
-                    // starts the frame over, packed), as do frames of 1 bit,
-                    // whose strings are long and whose packed rows are an
-                    // eighth of a byte per pixel.
-                    const uint64_t segment = framePixels * 6144 / std::max<uint64_t>(length, 1);
-                    const uint64_t aside = bits == 4 ? std::min<uint64_t>(framePixels / 4, MaxSegmentPixels) : 0;
-                    if (aside >= MinSegmentPixels && 2 * segment <= aside) {
-                        std::unique_ptr<uint8_t[]> segment(new (std::nothrow) uint8_t[aside + 32]);
-                        if (segment) {
-                            TLinearDecoder<8, Position> linear{d};
-                            linear.Linear = &tables;
-                            linear.Source.Gathered = tables.Gathered;
-                            linear.Block = segment.get();
-                            linear.Capacity = aside + 32;
-                            linear.PackInto = destination.Pixels;
-                            linear.PackBits = bits;
-                            last = linear.Run();
-                            if (!linear.Abandoned) {
-                                decoded = true;
-                                d.BitsTaken = linear.BitsTaken;
-                                PlaceDecodedRows(destination.Pixels, c.PixelsPerRow, c.RowCount, bits, interlaced,
-                                                 linear.Written);
-                                if (linear.Written >= framePixels)
-                                    c.Row = c.RowCount;
-                            }
-                        }
-                    }
-                    if (!decoded) {
-                        if (bits == 4)
-                            run(TLinearDecoder<4, Position>{d});
-                        else
-                            run(TLinearDecoder<1, Position>{d});
+                    run(TLinearDecoder<8, Position>{d}, aside, sizeof aside, [&](uint64_t written) {
+                        StoreRows(aside, written, destination.Pixels, c.PixelsPerRow, c.RowCount, bits, interlaced);
+                    });
+                    return;
+                }
+                if (bits == 8) {
+                    run(TLinearDecoder<8, Position>{d}, destination.Pixels, blockSize, place);
+                    return;
+                }
+                // Larger frames of 4 bits decode a byte per pixel too, a
+                // segment (between clear codes) at a time, where a block for
+                // a segment fits the memory their packed pixels save against
+                // 8-bit ones and their segments look short enough for it: a
+                // full table's 4096 codes take about 6 KB of data, which
+                // holds this many pixels on average. Others decode packed (a
+                // segment too long for the block starts the frame over,
+                // packed), as do frames of 1 bit, whose strings are long and
+                // whose packed rows are an eighth of a byte per pixel.
+                const uint64_t segment = framePixels * 6144 / std::max<uint64_t>(length, 1);
+                const uint64_t aside = bits == 4 ? std::min<uint64_t>(framePixels / 4, MaxSegmentPixels) : 0;
+                if (aside >= MinSegmentPixels && 2 * segment <= aside) {
+                    if (std::unique_ptr<uint8_t[]> block{new (std::nothrow) uint8_t[aside + 32]}) {
+                        TLinearDecoder<8, Position> linear{d};
+                        linear.PackInto = destination.Pixels;
+                        linear.PackBits = bits;
+                        run(linear, block.get(), aside + 32, place);
                     }
                 }
+                if (decoded)
+                    return;
+                if (bits == 4)
+                    run(TLinearDecoder<4, Position>{d}, destination.Pixels, blockSize, place);
+                else
+                    run(TLinearDecoder<1, Position>{d}, destination.Pixels, blockSize, place);
             };
             // The smallest positions that serve the frame.
             if (framePixels < TLinearTables<16>::NoString) {
