@@ -130,6 +130,31 @@ struct TPacked<8> {
     }
 };
 
+// Masks[n]: the first n bytes set.
+struct TKeepBelow {
+    alignas(16) uint8_t Masks[17][16] = {};
+    constexpr TKeepBelow() {
+        for (int length = 0; length <= 16; ++length)
+            for (int i = 0; i < length; ++i)
+                Masks[length][i] = 0xFF;
+    }
+};
+constexpr TKeepBelow KeepBelow{};
+
+// The first sixteen pixels of the string that the code for "not yet defined"
+// means, the last string and its own first pixel, from the last string's
+// first sixteen (of which length are its own) as a register holds them: a
+// run of one colour, such strings only, then never reads back what it has
+// just written (a read that straddles the latest writes waits for them to
+// reach the cache). The bytes past the new string's end are its first pixel
+// too; what follows overwrites them.
+inline TBytes16 AppendFirst(TBytes16 head, uint32_t length) {
+    const TBytes16 first = TBytes16{} + head[0];
+    TBytes16 keep;
+    std::memcpy(&keep, KeepBelow.Masks[length], 16);
+    return (head & keep) | (first & ~keep);
+}
+
 // Every root pixel at its own position, Bits bits each, and room for a
 // whole copy read past the last.
 template <int Bits>
@@ -255,8 +280,15 @@ uint32_t TLinearDecoder<Bits, PositionBits>::Run() {
         return next - t.Position(code) + 1;
     };
     // The first string after a clear code, or of the raster: one pixel.
+    // Eight-bit pixels: the first sixteen bytes of the string at previousPos
+    // as written. The careful path below leaves it stale, but after that
+    // path the common case comes back only after a clear code, whose first
+    // string sets it.
+    [[maybe_unused]] TBytes16 head{};
     auto first = [&](uint32_t code) {
         Pixels::Put(block, pos, code);
+        if constexpr (Bits == 8)
+            std::memcpy(&head, roots + code, 16);
         previousPos = pos++;
         previousLength = 1;
     };
@@ -281,7 +313,14 @@ uint32_t TLinearDecoder<Bits, PositionBits>::Run() {
             const uint32_t length = lengthOf(code);
             const uint8_t* const from = code >= firstFree ? block : roots;
             if (at != NoString && pos + length <= fastEnd) {
-                Pixels::Copy(block, pos, from, at, length);
+                if constexpr (Bits == 8) {
+                    std::memcpy(&head, from + at, 16);
+                    std::memcpy(block + pos, &head, 16);
+                    if (length > 16) [[unlikely]]
+                        CopyRest(block + pos, from + at, length);
+                } else {
+                    Pixels::Copy(block, pos, from, at, length);
+                }
                 add();
                 previousPos = pos;
                 previousLength = length;
@@ -291,8 +330,20 @@ uint32_t TLinearDecoder<Bits, PositionBits>::Run() {
             }
         } else if (code == nextFree && pos + previousLength + 1 <= fastEnd) {
             // Not yet defined: the previous string and its own first pixel.
-            Pixels::Copy(block, pos, block, previousPos, previousLength);
-            Pixels::Put(block, pos + previousLength, Pixels::Get(block, previousPos));
+            if constexpr (Bits == 8) {
+                if (previousLength < 16) [[likely]] {
+                    head = AppendFirst(head, previousLength);
+                    std::memcpy(block + pos, &head, 16);
+                } else {
+                    std::memcpy(block + pos, &head, 16);
+                    if (previousLength > 16)
+                        CopyRest(block + pos, block + previousPos, previousLength);
+                    block[pos + previousLength] = head[0];
+                }
+            } else {
+                Pixels::Copy(block, pos, block, previousPos, previousLength);
+                Pixels::Put(block, pos + previousLength, Pixels::Get(block, previousPos));
+            }
             add();
             previousPos = pos;
             previousLength += 1;
