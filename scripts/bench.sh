@@ -94,9 +94,10 @@ fi
 # KANTREL_BENCH_INSTRUCTIONS=1, one decode per file and decoder under
 # cachegrind, less the count of a process that only reads the file.
 if [ -n "${KANTREL_BENCH_INSTRUCTIONS:-}" ]; then
+  # A decoder that fails on a file still has its instructions counted.
   instructions() {
-    valgrind --tool=cachegrind --cache-sim=no --cachegrind-out-file=/dev/null "$bench" --peak "$1" "$2" 2>&1 |
-      sed -n 's/.*I *refs: *//p' | tr -d ,
+    { valgrind --tool=cachegrind --cache-sim=no --cachegrind-out-file=/dev/null "$bench" --peak "$1" "$2" 2>&1 ||
+      true; } | sed -n 's/.*I *refs: *//p' | tr -d ,
   }
   echo
   echo "Instructions of one decode (millions)"
@@ -111,7 +112,7 @@ if [ -n "${KANTREL_BENCH_INSTRUCTIONS:-}" ]; then
       awk -v n="${count[$d]}" 'BEGIN { printf " %8.1f", n / 1e6 }'
     done
     for d in "${peers[@]}"; do
-      awk -v g="${count[$d]}" -v o="${count[ours]}" 'BEGIN { printf " %9.2f", g / o }'
+      awk -v g="${count[$d]}" -v o="${count[ours]}" 'BEGIN { if (o > 0) printf " %9.2f", g / o; else printf " %9s", "-" }'
     done
     echo
   done
