@@ -517,6 +517,10 @@ void StoreRows(const uint8_t* pixels, uint64_t written, uint8_t* block, int32_t 
         uint8_t* row = block + size_t(height - 1 - y) * stride;
         const uint64_t first = uint64_t(k) * uint64_t(width);
         const auto n = uint32_t(std::min<uint64_t>(width, written - std::min(written, first)));
+        // The row's last four bytes first, its fill bytes among them (a
+        // stride is a multiple of four), then its pixels over them.
+        const uint32_t zero = 0;
+        std::memcpy(row + stride - 4, &zero, 4);
         size_t filled = 0;
         if (bits == 8) {
             std::memcpy(row, pixels + first, n);
@@ -532,8 +536,8 @@ void StoreRows(const uint8_t* pixels, uint64_t written, uint8_t* block, int32_t 
             PackPixels(row, 0, bits, pixels + first, n);
             filled = (size_t(n) * size_t(bits) + 7) / 8;
         }
-        if (filled < stride)
-            std::memset(row + filled, 0, stride - filled);
+        if (filled + 4 < stride)
+            std::memset(row + filled, 0, stride - 4 - filled);
     }
 }
 
