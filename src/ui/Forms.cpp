@@ -1,5 +1,7 @@
 #include "ui/Forms.h"
 
+#include <atomic>
+
 #include "ui/Application.h"
 #include "ui/Reader.h"
 
@@ -117,13 +119,29 @@ void TForm::HandleCreated() {
     }
 }
 
+namespace {
+
+// Changes whenever the system's window metrics may have changed.
+std::atomic<unsigned> FrameMetrics{0};
+
+}  // namespace
+
 // The border and title bar around the client area, for the form's styles.
+// Kept until the styles or the system's metrics change: Wine measures the
+// caption and menu fonts on every AdjustWindowRectEx, and each paint of a
+// control that copies the form's background asks for the client size.
 RECT TForm::FrameExtent() const {
-    RECT frame{0, 0, 0, 0};
     TCreateParams params;
     CreateParams(params);
-    AdjustWindowRectEx(&frame, params.Style, FALSE, params.ExStyle);
-    return frame;
+    const unsigned metrics = FrameMetrics.load();
+    TScopedLock<TCriticalSection> lock(FrameCacheLock_);
+    TFrameCache& cache = FrameCache_;
+    if (!cache.Valid || cache.Style != params.Style || cache.ExStyle != params.ExStyle || cache.Metrics != metrics) {
+        RECT frame{0, 0, 0, 0};
+        AdjustWindowRectEx(&frame, params.Style, FALSE, params.ExStyle);
+        cache = TFrameCache{true, params.Style, params.ExStyle, metrics, frame};
+    }
+    return cache.Frame;
 }
 
 int TForm::ClientWidth() const {
@@ -211,6 +229,12 @@ LRESULT TForm::WndProc(UINT message, WPARAM wParam, LPARAM lParam) {
         return 0;
     case WM_QUERYNEWPALETTE:
         return RealizeControlPalettes(false) ? TRUE : FALSE;
+    case WM_SETTINGCHANGE:
+    case WM_DPICHANGED:
+    case WM_THEMECHANGED:
+        // Border and caption sizes may have changed for every form.
+        FrameMetrics.fetch_add(1);
+        return TWinControl::WndProc(message, wParam, lParam);
     case WM_PALETTECHANGED:
         // Another window realised its palette: ours go to the background.
         if (reinterpret_cast<HWND>(wParam) != Handle())

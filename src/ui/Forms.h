@@ -12,6 +12,7 @@
 #include <string>
 
 #include "ui/WinControl.h"
+#include "win/CriticalSection.h"
 
 enum TFormBorderStyle { bsNone, bsSingle, bsSizeable, bsDialog, bsToolWindow, bsSizeToolWin };
 enum TBorderIcon : unsigned { biSystemMenu = 1, biMinimize = 2, biMaximize = 4, biHelp = 8 };
@@ -75,6 +76,18 @@ private:
     HWND FocusTarget();
     void PlaceForShow();
     RECT FrameExtent() const;
+
+    // FrameExtent's last answer and the styles and system metrics it was
+    // for; read by a worker that paints a control's background too.
+    struct TFrameCache {
+        bool Valid = false;
+        DWORD Style = 0;
+        DWORD ExStyle = 0;
+        unsigned Metrics = 0;
+        RECT Frame{};
+    };
+    mutable TFrameCache FrameCache_;
+    mutable TCriticalSection FrameCacheLock_;
 
     TFormBorderStyle BorderStyle_ = bsSizeable;
     unsigned BorderIcons_ = biSystemMenu | biMinimize | biMaximize;

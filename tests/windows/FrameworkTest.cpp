@@ -234,6 +234,32 @@ TEST(Form, BorderlessWithoutOwnerCentredOverAnotherForm) {
     EXPECT_TRUE(IsWindow(main.Handle()));
 }
 
+// The frame around the client area is kept between calls: it must follow a
+// change of the border style, before and after the window exists.
+TEST(Form, ClientSizeFollowsTheBorderStyle) {
+    TApplication application;
+    application.Initialize();
+    TForm form(nullptr);
+    form.SetBounds(0, 0, 300, 200);
+    const int framedWidth = form.ClientWidth();
+    const int framedHeight = form.ClientHeight();
+    ASSERT_LT(framedHeight, 200) << "a sizeable form has a title bar";
+    form.SetBorderStyle(bsNone);
+    EXPECT_EQ(form.ClientWidth(), 300);
+    EXPECT_EQ(form.ClientHeight(), 200);
+    form.SetBorderStyle(bsSizeable);
+    EXPECT_EQ(form.ClientWidth(), framedWidth);
+    EXPECT_EQ(form.ClientHeight(), framedHeight);
+    form.Show();
+    Pump();
+    EXPECT_EQ(form.ClientHeight(), framedHeight) << "with its window";
+    form.SetBorderStyle(bsNone);
+    Pump();
+    RECT client;
+    GetClientRect(form.Handle(), &client);
+    EXPECT_EQ(form.ClientHeight(), client.bottom) << "borderless, with its window";
+}
+
 // A definition stored at half the screen's density comes out twice as big.
 class THalfDensityForm : public TForm {
 public:
