@@ -46,8 +46,11 @@ void TJvImageControl::Paint(HDC) {
     // and map a bitmap each time. A kept one is cleared to black, as a new
     // one is: nothing of the last paint survives where a descendant draws
     // nothing.
-    if (!Buffer_)
+    if (!Buffer_) {
         Buffer_ = std::make_unique<TJvLockedBitmap>();
+        // The screen's usual format: the copy to it converts no pixels.
+        Buffer_->SetPixelBits(32);
+    }
     TJvLockedBitmap& buffer = *Buffer_;
     const bool kept = buffer.Width() == ClientWidth() && buffer.Height() == ClientHeight();
     if (!kept) {

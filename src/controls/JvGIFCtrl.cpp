@@ -18,7 +18,13 @@ constexpr unsigned MaxFrameInterval = 10000;
 TJvGIFAnimator::TJvGIFAnimator(TComponent* owner)
     : TJvImageControl(owner),
       AnimTimer_(new TJvTimer(this)),
-      Composition_([] { return std::make_unique<TJvLockedBitmap>(); }) {
+      Composition_([] {
+          // As the paint's buffer: drawn into it and read by keyed draws
+          // without converting pixels.
+          auto picture = std::make_unique<TJvLockedBitmap>();
+          picture->SetPixelBits(32);
+          return picture;
+      }) {
     AnimTimer_->SetThreaded(true);
     SetAutoSize(true);
     Image_ = std::make_unique<TJvGIFImage>();

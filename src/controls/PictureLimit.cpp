@@ -5,9 +5,9 @@
 #include "rtl/Errors.h"
 
 void CheckPictureSize(int width, int height) {
-    // 24 bits per pixel in rows padded to 4 bytes, twice: the pixels and
+    // 32 bits per pixel, the format of both pictures, twice: the pixels and
     // the DIB section that the canvas draws on.
-    const uint64_t stride = (uint64_t(std::max(width, 0)) * 24 + 31) / 32 * 4;
+    const uint64_t stride = uint64_t(std::max(width, 0)) * 4;
     if (2 * stride * uint64_t(std::max(height, 0)) > MaxPictureBytes)
         throw EOutOfMemory(Format("Not enough memory for a picture of %d x %d pixels: an animated image's "
                                   "pictures are limited to %llu MiB",

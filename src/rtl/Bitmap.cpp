@@ -80,6 +80,22 @@ void TBitmap::SetSize(int width, int height) {
     Changed(this);
 }
 
+void TBitmap::SetPixelBits(int value) {
+    if (value != 24 && value != 32)
+        throw EInvalidGraphicOperation("Bitmap pixel format not supported");
+    if (value == PixelBits_)
+        return;
+    const int oldBits = PixelBits_;
+    PixelBits_ = value;
+    try {
+        SetSize(Width_, Height_);
+    } catch (...) {
+        PixelBits_ = oldBits;
+        throw;
+    }
+    Palette_.reset();
+}
+
 #ifndef _WIN32
 void TBitmap::SetHandleType(TBitmapHandleType value) { HandleType_ = value; }
 #endif

@@ -48,6 +48,9 @@ public:
 
     // Bits per pixel of the stored pixels: 1, 4, 8, 24 or 32 (24 for a new bitmap).
     int PixelBits() const { return PixelBits_; }
+    // True colour of 24 or 32 bits per pixel (other values raise
+    // EInvalidGraphicOperation); a change clears the pixels, as a resize does.
+    void SetPixelBits(int value);
     // One plane of 1 bit per pixel.
     bool Monochrome() const { return PixelBits_ == 1; }
     TBitmapHandleType HandleType() const { return HandleType_; }

@@ -158,6 +158,22 @@ TEST(RtlBitmap, LoadsBmpStreams) {
     EXPECT_TRUE(copy.Empty());
 }
 
+// A true-colour format set on a bitmap holds through resizes; other formats
+// are refused without changing the bitmap.
+TEST(RtlBitmap, KeepsTheTrueColourFormatItIsGiven) {
+    TBitmap bitmap;
+    bitmap.SetPixelBits(32);
+    bitmap.SetSize(3, 2);
+    EXPECT_EQ(bitmap.PixelBits(), 32);
+    EXPECT_EQ(bitmap.Stride(), 12);
+    EXPECT_EQ(bitmap.PixelColor(2, 1), clBlack) << "a new size is cleared";
+    bitmap.SetPixelBits(24);
+    EXPECT_EQ(bitmap.Stride(), 12) << "3 x 3 bytes, padded to 4";
+    EXPECT_EQ(bitmap.Width(), 3);
+    EXPECT_THROW(bitmap.SetPixelBits(8), EInvalidGraphicOperation);
+    EXPECT_EQ(bitmap.PixelBits(), 24);
+}
+
 TEST(RtlBitmap, RejectsInvalidStreams) {
     const Bytes good = Bmp(2, 2, 8, {0, 0}, {0, 1, 0, 0, 1, 0, 0, 0});
     auto broken = [&](size_t at, uint32_t v, int size) {
