@@ -37,6 +37,7 @@ std::deque<TSyncRequest*>& Queue() {
     return queue;
 }
 uint64_t NextSequence = 0;  // under QueueLock
+int EventWaits = 0;         // under QueueLock: registered TSynchronizeWaits
 std::atomic<HWND> WakeWindow{nullptr};
 
 class TExclusive {
@@ -60,18 +61,31 @@ HANDLE SynchronizeEvent() {
 
 void SetSynchronizeWindow(HWND window) { WakeWindow.store(window); }
 
+TSynchronizeWait::TSynchronizeWait() {
+    TExclusive lock;
+    ++EventWaits;
+}
+
+TSynchronizeWait::~TSynchronizeWait() {
+    TExclusive lock;
+    --EventWaits;
+}
+
 void Synchronize(const std::function<void()>& method) {
     if (InMainThread()) {
         method();
         return;
     }
     TSyncRequest request{&method, GetCurrentThreadId(), 0, nullptr};
+    bool signal;
     {
         TExclusive lock;
         request.Sequence = NextSequence++;
         Queue().push_back(&request);
+        signal = EventWaits > 0;
     }
-    SetEvent(SynchronizeEvent());
+    if (signal)
+        SetEvent(SynchronizeEvent());
     if (HWND window = WakeWindow.load())
         PostMessageW(window, WM_NULL, 0, 0);
     {
@@ -88,6 +102,7 @@ void AcquireServingSynchronize(const std::function<bool()>& tryAcquire, const st
         acquire();
         return;
     }
+    const TSynchronizeWait waiting;
     while (!tryAcquire()) {
         CheckSynchronize();
         // Woken at once by a queued call; the lock itself is polled.

@@ -38,9 +38,22 @@ int QueuedCalls();
 // is then served only by CheckSynchronize and thread waits).
 void SetSynchronizeWindow(HWND window);
 
-// An auto-reset event set whenever a call is queued, for waits that must
-// keep serving the queue.
+// An auto-reset event for waits of the window thread that must keep serving
+// the queue: set when a call is queued while such a wait is registered
+// (TSynchronizeWait), not otherwise, since setting it is a call into the
+// system (a server round trip under Wine) on every synchronised call.
 HANDLE SynchronizeEvent();
+
+// Registers a wait on SynchronizeEvent for one scope. Calls queued before it
+// was made did not set the event: serve the queue (CheckSynchronize) after
+// making it and before waiting.
+class TSynchronizeWait {
+public:
+    TSynchronizeWait();
+    ~TSynchronizeWait();
+    TSynchronizeWait(const TSynchronizeWait&) = delete;
+    TSynchronizeWait& operator=(const TSynchronizeWait&) = delete;
+};
 
 // Takes a lock. On the window thread, while another thread holds it, queued
 // calls keep being served (the holder may be waiting for one of them) and

@@ -68,8 +68,9 @@ DWORD WaitServingWindowThread(HANDLE object, DWORD milliseconds) {
         return WaitForSingleObject(object, milliseconds);
     const DWORD start = GetTickCount();
     HANDLE handles[] = {object, SynchronizeEvent()};
+    const TSynchronizeWait waiting;
     for (;;) {
-        // Calls queued before the wait began have already used up the event.
+        // Calls queued before the wait began did not set the event.
         CheckSynchronize();
         DWORD left = INFINITE;
         if (milliseconds != INFINITE) {

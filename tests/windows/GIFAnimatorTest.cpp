@@ -95,7 +95,8 @@ TEST(JvGIFAnimator, HiddenKeepsFrameDestroyWithPendingTick) {
         int stops = 0;
         shown.Animator->OnStop = [&](TComponent*) { ++stops; };
         shown.Animator->SetAnimate(true);
-        WaitForSingleObject(SynchronizeEvent(), 1000);
+        for (int i = 0; i < 1000 && QueuedCalls() == 0; ++i)
+            Sleep(1);
         delete shown.Animator;
         EXPECT_EQ(stops, 0) << "cycle " << i;
     }

@@ -276,7 +276,8 @@ TEST(JvTimerStress, ThousandCyclesDestroyWithPendingSynchronisedTick) {
         timer.SetInterval(1);
         timer.SetOnTimer([&ticks](TComponent*) { ++ticks; });
         // tetPre: the worker queues its first tick at once; wait until it has.
-        WaitForSingleObject(SynchronizeEvent(), 1000);
+        for (int i = 0; i < 1000 && QueuedCalls() == 0; ++i)
+            Sleep(1);
     };
     int ticks = 0;
     cycle(ticks);  // creates what lives for the whole process
