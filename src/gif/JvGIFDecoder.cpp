@@ -512,6 +512,27 @@ void StoreRows(const uint8_t* pixels, uint64_t written, uint8_t* block, int32_t 
     if (width <= 0 || height <= 0)
         return;
     const auto stride = size_t(RasterStride(uint64_t(width), uint64_t(bits)));
+    if (bits == 1 && !interlaced && written >= uint64_t(width) * uint64_t(height)) {
+        // Every row whole and in order: stepped through without the per-row
+        // bookkeeping below, which cost small 1-bit frames as much again as
+        // packing their pixels.
+        uint8_t* row = block + size_t(height - 1) * stride;
+        const size_t whole = size_t(width) / 8;
+        const auto rest = uint32_t(width % 8);
+        const size_t filled = whole + (rest != 0 ? 1 : 0);
+        for (int32_t k = 0; k < height; ++k, row -= stride, pixels += width) {
+            for (size_t j = 0; j < whole; ++j) {
+                uint64_t eight;
+                std::memcpy(&eight, pixels + 8 * j, 8);
+                row[j] = PackBits(eight);
+            }
+            if (rest != 0)
+                PackPixels(row + whole, 0, 1, pixels + 8 * whole, rest);
+            if (filled < stride)
+                std::memset(row + filled, 0, stride - filled);
+        }
+        return;
+    }
     for (int32_t k = 0; k < height; ++k) {
         const int32_t y = interlaced ? InterlacedRowAt(k, height) : k;
         uint8_t* row = block + size_t(height - 1 - y) * stride;
