@@ -7,10 +7,8 @@
 # (for instance --benchmark_filter=photo). Not part of the test command:
 # timings on a shared machine are noisy.
 set -euo pipefail
-here=$(cd "$(dirname "$0")" && pwd)
-bash "$here/deps.sh"
-source "$here/env.sh"
-cd "$KANTREL_ROOT"
+source "$(dirname "$0")/env.sh"
+kantrel_start
 
 kantrel_configure native -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build/native -j2 --target gifbench >build/bench-build.log 2>&1 ||

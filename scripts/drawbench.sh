@@ -3,13 +3,11 @@
 # Wine on a virtual display. Arguments: runs and draws per run (default 9 300).
 # Not part of the test command: timings on a shared machine are noisy.
 set -euo pipefail
-here=$(cd "$(dirname "$0")" && pwd)
-bash "$here/deps.sh"
-source "$here/env.sh"
+source "$(dirname "$0")/env.sh"
+kantrel_start
 trap kantrel_cleanup EXIT
-cd "$KANTREL_ROOT"
 
-kantrel_configure win32 -DCMAKE_TOOLCHAIN_FILE="$KANTREL_ROOT/cmake/toolchain-mingw-i686.cmake" -DCMAKE_BUILD_TYPE=Release
+kantrel_configure_windows win32
 cmake --build build/win32 -j2 --target drawbench >build/drawbench-build.log 2>&1 ||
   { tail -30 build/drawbench-build.log; exit 1; }
 kantrel_display

@@ -83,6 +83,20 @@ kantrel_wine_prefix() {
   fi
 }
 
+# The start of every script: the packages it needs and the project's root as
+# the current directory.
+kantrel_start() {
+  bash "$KANTREL_ROOT/scripts/deps.sh"
+  cd "$KANTREL_ROOT"
+}
+
+# kantrel_configure_windows win32|win64: the release build of that target.
+kantrel_configure_windows() {
+  local arch=i686
+  [ "$1" = win64 ] && arch=x86_64
+  kantrel_configure "$1" -DCMAKE_TOOLCHAIN_FILE="$KANTREL_ROOT/cmake/toolchain-mingw-$arch.cmake" -DCMAKE_BUILD_TYPE=Release
+}
+
 kantrel_configure() {
   # kantrel_configure NAME [cmake args...]
   local name=$1

@@ -6,10 +6,8 @@
 set -euo pipefail
 seconds=${1:-60}
 jobs=${2:-1}
-here=$(cd "$(dirname "$0")" && pwd)
-bash "$here/deps.sh"
-source "$here/env.sh"
-cd "$KANTREL_ROOT"
+source "$(dirname "$0")/env.sh"
+kantrel_start
 
 kantrel_configure fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
   -DKANTREL_SANITIZE=ON -DKANTREL_FUZZ=ON

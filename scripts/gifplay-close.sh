@@ -5,17 +5,15 @@
 # with exit status 0. Argument: the GIF (default: the wuffs collection's
 # gifplayer-muybridge.gif); RUNS in the environment changes the count.
 set -euo pipefail
-here=$(cd "$(dirname "$0")" && pwd)
-bash "$here/deps.sh"
-source "$here/env.sh"
+source "$(dirname "$0")/env.sh"
+kantrel_start
 trap kantrel_cleanup EXIT
-cd "$KANTREL_ROOT"
 
 gif=${1:-$KANTREL_ROOT/../shared/testdata/gif/wuffs/gifplayer-muybridge.gif}
 [ -f "$gif" ] || { echo "no such file: $gif" >&2; exit 2; }
 gif=$(cd "$(dirname "$gif")" && pwd)/$(basename "$gif")
 
-kantrel_configure win32 -DCMAKE_TOOLCHAIN_FILE="$KANTREL_ROOT/cmake/toolchain-mingw-i686.cmake" -DCMAKE_BUILD_TYPE=Release
+kantrel_configure_windows win32
 cmake --build build/win32 -j2 --target gifplay gifplay-close >build/gifplay-close-build.log 2>&1 ||
   { tail -30 build/gifplay-close-build.log; exit 1; }
 kantrel_display

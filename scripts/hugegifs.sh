@@ -5,15 +5,13 @@
 # each run's exit status, time, peak resident memory and message. Not part of
 # the test command (the tests check the messages and exit statuses).
 set -euo pipefail
-here=$(cd "$(dirname "$0")" && pwd)
-bash "$here/deps.sh"
-source "$here/env.sh"
+source "$(dirname "$0")/env.sh"
+kantrel_start
 trap kantrel_cleanup EXIT
-cd "$KANTREL_ROOT"
 
 kantrel_configure native -DCMAKE_BUILD_TYPE=RelWithDebInfo
-kantrel_configure win32 -DCMAKE_TOOLCHAIN_FILE="$KANTREL_ROOT/cmake/toolchain-mingw-i686.cmake" -DCMAKE_BUILD_TYPE=Release
-kantrel_configure win64 -DCMAKE_TOOLCHAIN_FILE="$KANTREL_ROOT/cmake/toolchain-mingw-x86_64.cmake" -DCMAKE_BUILD_TYPE=Release
+kantrel_configure_windows win32
+kantrel_configure_windows win64
 cmake --build build/native -j2 --target hugegifs >build/hugegifs-build.log 2>&1 || { tail -30 build/hugegifs-build.log; exit 1; }
 for b in win32 win64; do
   cmake --build "build/$b" -j2 --target gifdump gifplay >>build/hugegifs-build.log 2>&1 ||

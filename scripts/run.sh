@@ -11,13 +11,11 @@
 # started, into demo-output/, and ends by itself. KANTREL_DEMO_CPU_SECONDS=N
 # also measures the CPU time kantrel.exe uses over 2 x N seconds of the wait.
 set -euo pipefail
-here=$(cd "$(dirname "$0")" && pwd)
-bash "$here/deps.sh"
-source "$here/env.sh"
+source "$(dirname "$0")/env.sh"
+kantrel_start
 trap kantrel_cleanup EXIT
-cd "$KANTREL_ROOT"
 
-kantrel_configure win32 -DCMAKE_TOOLCHAIN_FILE="$KANTREL_ROOT/cmake/toolchain-mingw-i686.cmake" -DCMAKE_BUILD_TYPE=Release
+kantrel_configure_windows win32
 echo "Building kantrel.exe"
 if ! cmake --build build/win32 -j "$(nproc)" --target kantrel setup-standin demo-driver >build/win32-run.log 2>&1; then
   grep -E -A5 'error|Error' build/win32-run.log | head -40

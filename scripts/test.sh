@@ -3,18 +3,16 @@
 # x86_64) and runs every test through one ctest run; Windows tests run under
 # Wine on a virtual display.
 set -euo pipefail
-here=$(cd "$(dirname "$0")" && pwd)
-bash "$here/deps.sh"
-source "$here/env.sh"
+source "$(dirname "$0")/env.sh"
+kantrel_start
 trap kantrel_cleanup EXIT
-cd "$KANTREL_ROOT"
 
 jobs=$(nproc)
 kantrel_configure native -DCMAKE_BUILD_TYPE=RelWithDebInfo
 kantrel_configure sanitize -DCMAKE_BUILD_TYPE=Debug -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
   -DKANTREL_SANITIZE=ON -DKANTREL_FUZZ=ON
-kantrel_configure win32 -DCMAKE_TOOLCHAIN_FILE="$KANTREL_ROOT/cmake/toolchain-mingw-i686.cmake" -DCMAKE_BUILD_TYPE=Release
-kantrel_configure win64 -DCMAKE_TOOLCHAIN_FILE="$KANTREL_ROOT/cmake/toolchain-mingw-x86_64.cmake" -DCMAKE_BUILD_TYPE=Release
+kantrel_configure_windows win32
+kantrel_configure_windows win64
 for b in native sanitize win32 win64; do
   echo "Building $b"
   if ! cmake --build "build/$b" -j "$jobs" >"build/$b.log" 2>&1; then
