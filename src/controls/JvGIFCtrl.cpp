@@ -179,7 +179,7 @@ void TJvGIFAnimator::ChangeImage(const std::function<void()>& change) {
         // The image's own notification waits until the locks are released.
         struct TMuted {
             TJvGIFImage& Image;
-            std::function<void(TObject*)> Saved;
+            decltype(TJvGIFImage::OnChange) Saved;
             ~TMuted() { Image.OnChange = std::move(Saved); }
         } muted{*Image_, std::exchange(Image_->OnChange, [&changed](TObject*) { changed = true; })};
         change();

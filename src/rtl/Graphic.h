@@ -9,7 +9,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 class TStream;
@@ -75,6 +78,46 @@ enum TProgressStage { psStarting, psRunning, psEnding };
 using TProgressEvent = std::function<void(TObject* sender, TProgressStage stage, uint8_t percentDone,
                                           bool redrawNow, const TRect& rect, const std::string& message)>;
 
+// An event handler that takes room only once it is set: a graphic's
+// handlers are rarely set (never on a frame's bitmap), and a std::function
+// held in place is 32 bytes of every graphic.
+template <typename Function>
+class TEventSlot {
+public:
+    TEventSlot() = default;
+    TEventSlot(TEventSlot&&) noexcept = default;
+    TEventSlot& operator=(TEventSlot&&) noexcept = default;
+    template <typename F>
+        requires(!std::is_same_v<std::remove_cvref_t<F>, TEventSlot>)
+    TEventSlot(F&& handler) {
+        *this = std::forward<F>(handler);
+    }
+    template <typename F>
+        requires(!std::is_same_v<std::remove_cvref_t<F>, TEventSlot>)
+    TEventSlot& operator=(F&& handler) {
+        Function function(std::forward<F>(handler));
+        if (!function)
+            Handler_.reset();
+        else if (Handler_)
+            *Handler_ = std::move(function);
+        else
+            Handler_ = std::make_unique<Function>(std::move(function));
+        return *this;
+    }
+
+    explicit operator bool() const { return Handler_ != nullptr; }
+    // Calling an unset slot raises std::bad_function_call, as an empty function does.
+    template <typename... Args>
+    void operator()(Args&&... args) const {
+        if (!Handler_)
+            throw std::bad_function_call();
+        (*Handler_)(std::forward<Args>(args)...);
+    }
+
+private:
+    std::unique_ptr<Function> Handler_;
+};
+
 class TGraphic : public TPersistent {
 public:
     TGraphic() = default;
@@ -82,8 +125,8 @@ public:
     TGraphic& operator=(const TGraphic&) = delete;
     const char* ClassName() const override { return "TGraphic"; }
 
-    TObjectEvent OnChange;
-    TProgressEvent OnProgress;
+    TEventSlot<TObjectEvent> OnChange;
+    TEventSlot<TProgressEvent> OnProgress;
 
     bool Modified() const { return Modified_; }
     void SetModified(bool value) { Modified_ = value; }

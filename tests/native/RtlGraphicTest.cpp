@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -106,6 +107,31 @@ TEST(RtlBases, AssignFallbacksAndGraphicNotifications) {
     bitmap.SetTransparent(true);
     EXPECT_EQ(changes, 1) << "only a real change notifies";
     EXPECT_TRUE(bitmap.Modified());
+}
+
+// A handler is replaced, taken out and put back (as the animator mutes its
+// image), and cleared by nullptr or an empty function: a cleared one is
+// never called.
+TEST(RtlBases, ChangeHandlersAreReplacedMovedAndCleared) {
+    TBitmap bitmap;
+    std::string log;
+    bitmap.OnChange = [&](TObject*) { log += "a"; };
+    bitmap.OnChange = [&](TObject*) { log += "b"; };
+    bitmap.SetTransparent(true);
+    {
+        auto saved = std::exchange(bitmap.OnChange, [&](TObject*) { log += "m"; });
+        bitmap.SetTransparent(false);
+        bitmap.OnChange = std::move(saved);
+    }
+    bitmap.SetTransparent(true);
+    EXPECT_EQ(log, "bmb");
+    bitmap.OnChange = nullptr;
+    EXPECT_FALSE(bitmap.OnChange);
+    bitmap.SetTransparent(false);
+    bitmap.OnChange = TObjectEvent();
+    EXPECT_FALSE(bitmap.OnChange) << "an empty function sets no handler";
+    bitmap.SetTransparent(true);
+    EXPECT_EQ(log, "bmb");
 }
 
 TEST(RtlBitmap, LoadsBmpStreams) {
