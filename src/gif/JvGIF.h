@@ -109,12 +109,13 @@ protected:
 // A frame's encoded raster and colour table, shared by frames assigned from one another.
 class TGIFItem : public TSharedImage {
 public:
-    // LZW minimum code size, then the data sub-blocks as the stream carried them.
-    std::optional<TMemoryStream> EncodedData;
-    TPoint RasterSize;
+    // First, beside the reference count: one item per frame.
     uint8_t DescriptorFlags = 0;
     // Bits per pixel of FrameColors, 1..8; 0 without a colour table.
     uint8_t PixelDepth = 0;
+    // LZW minimum code size, then the data sub-blocks as the stream carried them.
+    std::optional<TMemoryStream> EncodedData;
+    TPoint RasterSize;
     // The frame's colour table: its local one, or the global one shared with
     // the header; absent (Count 0) without either.
     std::shared_ptr<TGIFColorTable> ColorTable;
@@ -162,8 +163,8 @@ public:
     TJvGIFImage* OwnerImage() const { return OwnerImage_; }
     TBitmap* CachedBitmap() { return CachedBitmap_ ? &*CachedBitmap_ : nullptr; }
     TGIFItem* SharedData() const { return SharedData_.Get(); }
-    TExtensionList* ExtensionList() { return ExtensionList_ ? &*ExtensionList_ : nullptr; }
-    const TPoint& Origin() const { return Origin_; }
+    TExtensionList* ExtensionList() { return HasExtensionList_ ? &ExtensionList_ : nullptr; }
+    TPoint Origin() const { return TPoint{Left_, Top_}; }
     bool IsInterlaced() const { return IsInterlaced_; }
     bool IsCorrupted() const { return IsCorrupted_; }
     TColor KeyColor() const { return KeyColor_; }
@@ -210,23 +211,33 @@ private:
     // colour.
     TColor CopyGraphicToBitmap(TGraphic& graphic);
 
+    // Takes list as the frame's extensions; none leaves the frame without a list.
+    void SetExtensionList(std::optional<TExtensionList>&& list);
+
     TJvGIFImage* OwnerImage_;
+    TSharedRef<TGIFItem> SharedData_;
+    uint64_t PixelBytes_ = 0;
     // In place, as the list: a frame is then fewer allocations.
     std::optional<TBitmap> CachedBitmap_;
-    TSharedRef<TGIFItem> SharedData_;
-    std::optional<TExtensionList> ExtensionList_;
-    TPoint Origin_;
+    // The frame's extensions while HasExtensionList_; the flag among the
+    // small fields below instead of an optional's word of its own (an
+    // animation holds hundreds of frames).
+    TExtensionList ExtensionList_;
+    bool HasExtensionList_ = false;
     bool IsInterlaced_ = false;
     bool IsCorrupted_ = false;
-    TColor KeyColor_ = clNone;
-    uint16_t DelayMs_ = 0;
     uint8_t DisposalMode_ = dpUnspecified;
     bool HasLocalTable_ = false;
-    uint64_t PixelBytes_ = 0;
+    uint16_t DelayMs_ = 0;
+    TColor KeyColor_ = clNone;
+    // The origin as the image descriptor gives it.
+    uint16_t Left_ = 0;
+    uint16_t Top_ = 0;
     // Where the frame's pixels go in the owner's block of frame pixels, and
-    // how many bytes are there for them; none without a place there.
-    uint64_t BlockOffset_ = 0;
-    uint64_t BlockBytes_ = 0;
+    // how many bytes are there for them; none without a place there. The
+    // block is at most 64 MiB.
+    uint32_t BlockOffset_ = 0;
+    uint32_t BlockBytes_ = 0;
 };
 
 class TJvGIFImage : public TGraphic {

@@ -219,8 +219,8 @@ void TJvGIFImage::LayOutFrameBlock() {
         if (frameHeld > PixelBudget_ - std::min(held, PixelBudget_))
             continue;
         held += frameHeld;
-        frame.BlockOffset_ = total;
-        frame.BlockBytes_ = bytes;
+        frame.BlockOffset_ = uint32_t(total);
+        frame.BlockBytes_ = uint32_t(bytes);
         total += (bytes + FrameBlockAlignment - 1) / FrameBlockAlignment * FrameBlockAlignment;
     }
     if (total == 0)

@@ -67,14 +67,21 @@ TJvGIFFrame::TJvGIFFrame(TJvGIFImage* owner) : OwnerImage_(owner) {
 TJvGIFFrame::~TJvGIFFrame() {
     CachedBitmap_.reset();
     ClaimPixelBytes(0);
-    DisposeExtensionList(ExtensionList_);
+}
+
+void TJvGIFFrame::SetExtensionList(std::optional<TExtensionList>&& list) {
+    ExtensionList_.Clear();
+    HasExtensionList_ = list.has_value();
+    if (list)
+        ExtensionList_ = std::move(*list);
+    list.reset();
 }
 
 void TJvGIFFrame::ResetFrame() {
     SharedData_.Reset(new TGIFItem);
     IsCorrupted_ = false;
     KeyColor_ = clNone;
-    Origin_ = TPoint{};
+    Left_ = Top_ = 0;
     IsInterlaced_ = false;
     HasLocalTable_ = false;
     DelayMs_ = 0;
@@ -110,10 +117,9 @@ TStringList* TJvGIFFrame::LookupComment(bool create) {
     if (!comment && create) {
         auto made = std::make_unique<TExtension>();
         made->Kind = ekComment;
-        if (!ExtensionList_)
-            ExtensionList_.emplace();
+        HasExtensionList_ = true;
         comment = made.get();
-        ExtensionList_->Add(std::move(made));
+        ExtensionList_.Add(std::move(made));
     }
     if (comment && !comment->SubBlocks && create)
         comment->SubBlocks = std::make_unique<TStringList>();
@@ -133,7 +139,8 @@ void TJvGIFFrame::AssignNone() {
 void TJvGIFFrame::CopyFrame(TJvGIFFrame& frame) {
     SharedData_.Reset(frame.SharedData_.Get());
     HasLocalTable_ = frame.OwnerImage_ == OwnerImage_ ? frame.HasLocalTable_ : true;
-    Origin_ = frame.Origin_;
+    Left_ = frame.Left_;
+    Top_ = frame.Top_;
     IsInterlaced_ = frame.IsInterlaced_;
     if (frame.CachedBitmap_) {
         FreshBitmap();

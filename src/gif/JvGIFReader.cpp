@@ -317,13 +317,14 @@ void TGIFReader::ParseFrame(TJvGIFFrame& frame) {
             width = Image.LogicalWidth_;
         if (height == 0)
             height = Image.LogicalHeight_;
-        frame.Origin_ = TPoint{left, top};
+        frame.Left_ = left;
+        frame.Top_ = top;
         item.RasterSize = TPoint{width, height};
         item.DescriptorFlags = d[8];
 
         frame.DelayMs_ = 0;
-        if (frame.ExtensionList_) {
-            for (const auto& extension : *frame.ExtensionList_) {
+        if (TExtensionList* extensions = frame.ExtensionList()) {
+            for (const auto& extension : *extensions) {
                 if (extension->Kind != ekGraphicControl)
                     continue;
                 const uint8_t* fixed = extension->FixedPart;
@@ -358,7 +359,7 @@ void TGIFReader::ReadBlocks() {
             const TGIFColors& global = Image.SharedHeader_->GlobalColors();
             if (global.Count > 0)
                 frame->SharedData_->PixelDepth = uint8_t(BitsForColorCount(global.Count));
-            frame->ExtensionList_ = std::move(list);
+            frame->SetExtensionList(std::move(list));
             ParseFrame(*frame);
             Image.FrameList_.Add(std::move(frame));
             ch = AtEnd() ? Trailer : NextSeparator();

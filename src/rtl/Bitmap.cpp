@@ -85,8 +85,8 @@ void TBitmap::SetPixelBits(int value) {
         throw EInvalidGraphicOperation("Bitmap pixel format not supported");
     if (value == PixelBits_)
         return;
-    const int oldBits = PixelBits_;
-    PixelBits_ = value;
+    const uint8_t oldBits = PixelBits_;
+    PixelBits_ = uint8_t(value);
     try {
         SetSize(Width_, Height_);
     } catch (...) {
@@ -232,7 +232,7 @@ void TBitmap::Adopt(std::vector<uint8_t> bytes, size_t start, const TBmpLayout& 
     PixelsChanging();
     Width_ = layout.Width;
     Height_ = layout.Height;
-    PixelBits_ = int(layout.Bits);
+    PixelBits_ = uint8_t(layout.Bits);
     Stride_ = int(layout.Stride);
     Palette_ = std::move(palette);
     Pixels_ = std::shared_ptr<const uint8_t[]>(held, held->data() + offset);
@@ -245,7 +245,7 @@ void TBitmap::AdoptPixels(int width, int height, int pixelBits, std::shared_ptr<
     PixelsChanging();
     Width_ = width;
     Height_ = height;
-    PixelBits_ = pixelBits;
+    PixelBits_ = uint8_t(pixelBits);
     Stride_ = int(StrideFor(uint64_t(width), uint64_t(pixelBits)));
     Palette_ = std::move(palette);
     Pixels_ = std::move(pixels);

@@ -12,7 +12,7 @@
 #include <memory>
 #include <vector>
 
-enum TBitmapHandleType { bmDIB, bmDDB };
+enum TBitmapHandleType : uint8_t { bmDIB, bmDDB };
 
 struct TBmpLayout;
 #ifdef _WIN32
@@ -127,14 +127,16 @@ private:
     // Stride_ * Height_ bytes.
     size_t PixelBytes() const { return size_t(Stride_) * size_t(Height_); }
 
+    // The byte-sized fields first, in what the graphic's flags leave of its
+    // last word: every frame of an animation holds a bitmap.
+    uint8_t PixelBits_ = 24;
+    TBitmapHandleType HandleType_ = bmDIB;
     int Width_ = 0;
     int Height_ = 0;
-    int PixelBits_ = 24;
     int Stride_ = 0;
+    TColor TransparentColor_ = clDefault;
     // Shared with other bitmaps and their owners, never changed: a change
     // puts new ones in place.
     std::shared_ptr<const TPalette> Palette_;
     std::shared_ptr<const uint8_t[]> Pixels_; // bottom-up rows, as in a BMP stream
-    TBitmapHandleType HandleType_ = bmDIB;
-    TColor TransparentColor_ = clDefault;
 };
