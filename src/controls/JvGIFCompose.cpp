@@ -23,6 +23,7 @@ void TGIFComposition::Discard() {
     ComposedFrame_.reset();
     ComposedIndex_ = -1;
     ComposedTransparentColor_ = clNone;
+    Opaque_.Forget();
 }
 
 namespace {
@@ -30,6 +31,18 @@ namespace {
 TRect FrameRect(TJvGIFFrame& frame) {
     const TPoint origin = frame.Origin();
     return TRect{origin.X, origin.Y, origin.X + frame.FrameWidth(), origin.Y + frame.FrameHeight()};
+}
+
+// Draws the frame where it lies in the picture, keyed on its key colour,
+// and follows what it drew in the picture's opaque area.
+void DrawFrameFollowed(TJvGIFFrame& frame, TCanvas& canvas, TOpaqueArea& opaque) {
+    const TRect rect = FrameRect(frame);
+    frame.DrawFrame(canvas, rect, true);
+    TBitmap& bitmap = *frame.FrameBitmap();
+    if (frame.KeyColor() != clNone)
+        opaque.AddKeyed(bitmap, frame.KeyColor(), rect.Left, rect.Top);
+    else
+        opaque.AddOpaque(bitmap, rect);
 }
 
 // Every pixel of the logical screen: its size, at the origin.
@@ -57,8 +70,9 @@ void ForEachOpaqueColor(const TJvGIFFrame& frame, Visit visit) {
 // The colour the composed picture is keyed on: the preferred one (the
 // active frame's key) unless some frame draws it as an ordinary colour,
 // else the next colour above it that no frame draws, so that no opaque
-// pixel is shown as the parent.
-TColor UndrawnColor(TJvGIFImage& image, TColor preferred) {
+// pixel is shown as the parent. everyColorDrawn tells when there is none.
+TColor UndrawnColor(TJvGIFImage& image, TColor preferred, bool& everyColorDrawn) {
+    everyColorDrawn = false;
     preferred &= 0xFFFFFF;
     bool drawn = false;
     for (int i = 0; i < image.FrameCount() && !drawn; ++i)
@@ -70,8 +84,10 @@ TColor UndrawnColor(TJvGIFImage& image, TColor preferred) {
         ForEachOpaqueColor(*image.FrameAt(i), [&](TColor color) { colors.push_back(color); });
     std::sort(colors.begin(), colors.end());
     colors.erase(std::unique(colors.begin(), colors.end()), colors.end());
-    if (colors.size() > 0xFFFFFF)
-        return preferred;  // every colour is drawn somewhere
+    if (colors.size() > 0xFFFFFF) {
+        everyColorDrawn = true;
+        return preferred;
+    }
     TColor color = preferred;
     while (std::binary_search(colors.begin(), colors.end(), color))
         color = (color + 1) & 0xFFFFFF;
@@ -112,14 +128,18 @@ TBitmap* TGIFComposition::ComposeFrame(TJvGIFImage& image, int index, TColor& tr
     }
     if (extend) {
         TJvGIFFrame& previous = *image.FrameAt(ComposedIndex_);
-        if (EffectiveDisposal(previous.DisposalMode()) == dpRestoreBackground)
+        if (EffectiveDisposal(previous.DisposalMode()) == dpRestoreBackground) {
             canvas.FillRect(FrameRect(previous));
+            Opaque_.Remove(FrameRect(previous));
+        }
     } else {
         const int active = image.ActiveFrameIndex();
         const TColor activeKey =
             active >= 0 && active < image.FrameCount() ? image.FrameAt(active)->KeyColor() : clNone;
+        // Followed only while the fills are the key and no frame draws it.
+        bool everyColorDrawn = true;
         if (activeKey != clNone) {
-            transparentColor = picture->NearestColor(UndrawnColor(image, ColorToRGB(activeKey)));
+            transparentColor = picture->NearestColor(UndrawnColor(image, ColorToRGB(activeKey), everyColorDrawn));
             canvas.Brush().SetColor(PaletteRelative(transparentColor));
         } else if (image.BackdropColor() != clNone && image.Transparent()) {
             canvas.Brush().SetColor(PaletteRelative(image.BackdropColor()));
@@ -127,6 +147,10 @@ TBitmap* TGIFComposition::ComposeFrame(TJvGIFImage& image, int index, TColor& tr
             canvas.Brush().SetColor(PaletteRelative(clWindow));
         }
         canvas.FillRect(TRect{0, 0, picture->Width(), picture->Height()});
+        if (!everyColorDrawn)
+            Opaque_.Clear(*picture);
+        else
+            Opaque_.Forget();
         // Start at the latest frame that leaves the whole screen known: one
         // that covers it opaquely (and is not restored afterwards, unless it
         // is the target), or one cleared after it was shown.
@@ -144,23 +168,25 @@ TBitmap* TGIFComposition::ComposeFrame(TJvGIFImage& image, int index, TColor& tr
             switch (EffectiveDisposal(frame.DisposalMode())) {
             case dpUnspecified:
             case dpKeep:
-                frame.DrawFrame(canvas, FrameRect(frame), true);
+                DrawFrameFollowed(frame, canvas, Opaque_);
                 break;
             case dpRestoreBackground:
-                if (j > first)
+                if (j > first) {
                     canvas.FillRect(FrameRect(frame));
+                    Opaque_.Remove(FrameRect(frame));
+                }
                 break;
             default:
                 break;
             }
         }
     }
-    TJvGIFFrame& target = *image.FrameAt(last);
-    target.DrawFrame(canvas, FrameRect(target), true);
+    DrawFrameFollowed(*image.FrameAt(last), canvas, Opaque_);
     if (!extend && transparentColor != clNone && transparent) {
         picture->SetTransparentColor(PaletteRelative(transparentColor));
         picture->SetTransparent(true);
     }
+    Opaque_.KeepIn(*picture, transparentColor);
     palette.reset();
     if (!extend)
         ComposedFrame_ = std::move(rebuilt);

@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "gif/JvGIF.h"
+#include "graphics/KeyedDraw.h"
 #include "rtl/Bitmap.h"
 
 class TCanvas;
@@ -45,6 +46,8 @@ private:
     std::unique_ptr<TBitmap> ComposedFrame_;
     int ComposedIndex_ = -1;
     TColor ComposedTransparentColor_ = clNone;
+    // The picture's pixels that are not its transparent colour.
+    TOpaqueArea Opaque_;
 };
 
 // Where a picture of pictureWidth x pictureHeight lands in a client area:

@@ -124,6 +124,7 @@ struct TBitmapGdi {
     std::unique_ptr<TBitmapCanvas> Canvas;
     // The canvas drew: the GDI bitmap holds newer pixels than the portable ones.
     bool BitsStale = false;
+    std::unique_ptr<TOpaqueRuns> OpaqueRuns;
 };
 
 TBitmap::~TBitmap() { delete Gdi_; }
@@ -164,6 +165,7 @@ HBITMAP TBitmap::Handle() {
         throw EOutOfResources("Out of system resources");
     Gdi_->Handle.Reset(made);
     Gdi_->BitsStale = false;
+    Gdi_->OpaqueRuns.reset();
     return made;
 }
 
@@ -173,6 +175,7 @@ TCanvas& TBitmap::Canvas() {
     if (!Gdi_->Canvas) {
         Gdi_->Canvas = std::make_unique<TBitmapCanvas>(*this);
         Gdi_->Canvas->OnChanging = [this] {
+            Gdi_->OpaqueRuns.reset();
             if (Handle())
                 Gdi_->BitsStale = true;
         };
@@ -233,6 +236,15 @@ void TBitmap::PixelsChanging() {
     Gdi_->Palette.Reset();
     Gdi_->Handle.Reset();
     Gdi_->BitsStale = false;
+    Gdi_->OpaqueRuns.reset();
+}
+
+TOpaqueRuns* TBitmap::KeptOpaqueRuns() { return Gdi_ ? Gdi_->OpaqueRuns.get() : nullptr; }
+
+void TBitmap::KeepOpaqueRuns(std::unique_ptr<TOpaqueRuns> runs) {
+    if (!Gdi_)
+        Gdi_ = new TBitmapGdi;
+    Gdi_->OpaqueRuns = std::move(runs);
 }
 
 void TBitmap::Draw(TCanvas& canvas, const TRect& rect) {

@@ -1,6 +1,7 @@
 #include "graphics/KeyedDraw.h"
 
 #include <algorithm>
+#include <memory>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -59,11 +60,17 @@ bool IsRgb888(HBITMAP bitmap) {
     return size >= int(sizeof(BITMAP)) && (section.dsBm.bmBitsPixel == 24 || section.dsBm.bmBitsPixel == 32);
 }
 
-// The source rectangle's pixels that are not the key, as a clipping region
-// placed with the rectangle's corner at (left, top) in device units; null
-// when there are so many runs that the masks cost less.
-HRGN OpaqueRegion(HDC sourceDC, HBITMAP source, int sourceX, int sourceY, int width, int height, COLORREF key,
-                  int left, int top) {
+// Making a region costs more than linear time in its rectangles (Wine: 0.6
+// us for 12, 8 ms for 1,200); past this many the masks cost less.
+constexpr size_t RegionLimit = 256;
+
+// The source rectangle's pixels that are not the key, read from the bitmap.
+std::unique_ptr<TOpaqueRuns> FindOpaqueRuns(HDC sourceDC, HBITMAP source, int sourceX, int sourceY, int width,
+                                            int height, COLORREF key) {
+    auto runs = std::make_unique<TOpaqueRuns>();
+    runs->Key = key;
+    runs->Source = RECT{sourceX, sourceY, sourceX + width, sourceY + height};
+    runs->TooMany = true;
     BITMAP info{};
     GetObjectW(source, sizeof info, &info);
     BITMAPINFO header{};
@@ -78,14 +85,10 @@ HRGN OpaqueRegion(HDC sourceDC, HBITMAP source, int sourceX, int sourceY, int wi
     GdiFlush();
     if (GetDIBits(sourceDC, source, 0, UINT(info.bmHeight), pixels.data(), &header, DIB_RGB_COLORS) !=
         info.bmHeight)
-        return nullptr;
+        return runs;
     // A 32-bit DIB holds 0x00RRGGBB; a COLORREF is 0x00BBGGRR.
     const uint32_t keyPixel = (key & 0xFF) << 16 | (key & 0xFF00) | (key >> 16 & 0xFF);
-    // Making a region costs more than linear time in its rectangles (Wine:
-    // 0.6 us for 12, 8 ms for 1,200); past this many the masks cost less.
-    constexpr size_t limit = 256;
-    thread_local std::vector<RECT> rects;
-    rects.clear();
+    std::vector<RECT>& rects = runs->Rects;
     // Runs of opaque pixels, row by row; a row whose runs repeat the row
     // above extends that row's rectangles downwards.
     size_t band = 0;
@@ -100,9 +103,11 @@ HRGN OpaqueRegion(HDC sourceDC, HBITMAP source, int sourceX, int sourceY, int wi
             const int runStart = x;
             while (x < width && (row[x] & 0xFFFFFF) != keyPixel)
                 ++x;
-            rects.push_back(RECT{left + runStart, top + y, left + x, top + y + 1});
-            if (rects.size() > limit + width)
-                return nullptr;
+            rects.push_back(RECT{runStart, y, x, y + 1});
+            if (rects.size() > RegionLimit + width) {
+                rects = {};
+                return runs;
+            }
         }
         const size_t count = rects.size() - start;
         bool same = y > 0 && count == start - band && count > 0;
@@ -116,16 +121,41 @@ HRGN OpaqueRegion(HDC sourceDC, HBITMAP source, int sourceX, int sourceY, int wi
             band = start;
         }
     }
-    if (rects.size() > limit)
-        return nullptr;
-    std::vector<uint8_t> data(sizeof(RGNDATAHEADER) + rects.size() * sizeof(RECT));
+    runs->TooMany = rects.size() > RegionLimit;
+    if (runs->TooMany)
+        rects = {};
+    else
+        rects.shrink_to_fit();
+    return runs;
+}
+
+// The bitmap's runs for the source rectangle and key: the kept ones while
+// the pixels stay, else found and kept.
+const TOpaqueRuns& OpaqueRuns(TBitmap& bitmap, HDC sourceDC, int sourceX, int sourceY, int width, int height,
+                              COLORREF key) {
+    const RECT source{sourceX, sourceY, sourceX + width, sourceY + height};
+    const TOpaqueRuns* kept = bitmap.KeptOpaqueRuns();
+    if (kept && kept->Key == key && EqualRect(&kept->Source, &source))
+        return *kept;
+    bitmap.KeepOpaqueRuns(FindOpaqueRuns(sourceDC, bitmap.Handle(), sourceX, sourceY, width, height, key));
+    return *bitmap.KeptOpaqueRuns();
+}
+
+// The runs as a clipping region with the source rectangle's corner at
+// (left, top) in device units.
+HRGN OpaqueRegion(const TOpaqueRuns& runs, int left, int top) {
+    thread_local std::vector<uint8_t> data;
+    data.resize(sizeof(RGNDATAHEADER) + runs.Rects.size() * sizeof(RECT));
     auto* region = reinterpret_cast<RGNDATA*>(data.data());
     region->rdh.dwSize = sizeof(RGNDATAHEADER);
     region->rdh.iType = RDH_RECTANGLES;
-    region->rdh.nCount = DWORD(rects.size());
-    region->rdh.nRgnSize = DWORD(rects.size() * sizeof(RECT));
-    region->rdh.rcBound = RECT{left, top, left + width, top + height};
-    std::copy(rects.begin(), rects.end(), reinterpret_cast<RECT*>(region->Buffer));
+    region->rdh.nCount = DWORD(runs.Rects.size());
+    region->rdh.nRgnSize = DWORD(runs.Rects.size() * sizeof(RECT));
+    region->rdh.rcBound = RECT{left, top, left + runs.Source.right - runs.Source.left,
+                               top + runs.Source.bottom - runs.Source.top};
+    auto* placed = reinterpret_cast<RECT*>(region->Buffer);
+    for (const RECT& rect : runs.Rects)
+        *placed++ = RECT{rect.left + left, rect.top + top, rect.right + left, rect.bottom + top};
     return ExtCreateRegion(nullptr, DWORD(data.size()), region);
 }
 
@@ -133,8 +163,9 @@ HRGN OpaqueRegion(HDC sourceDC, HBITMAP source, int sourceX, int sourceY, int wi
 // an unstretched draw between true-colour bitmaps, the source's opaque
 // pixels are copied through a clipping region made of them. False when the
 // draw is not such a one (nothing drawn then).
-bool KeyedCopy(HDC target, int x, int y, int width, int height, HDC source, HBITMAP sourceBitmap, int sourceX,
+bool KeyedCopy(HDC target, int x, int y, int width, int height, HDC source, TBitmap& bitmap, int sourceX,
                int sourceY, int sourceWidth, int sourceHeight, COLORREF key) {
+    HBITMAP sourceBitmap = bitmap.Handle();
     if (width != sourceWidth || height != sourceHeight || width <= 0 || height <= 0 || !sourceBitmap)
         return false;
     if (GetObjectType(target) != OBJ_MEMDC || GetMapMode(target) != MM_TEXT ||
@@ -148,10 +179,12 @@ bool KeyedCopy(HDC target, int x, int y, int width, int height, HDC source, HBIT
     // KeyedBlit would copy what lies outside the source as opaque pixels.
     if (sourceX < 0 || sourceY < 0 || sourceX + sourceWidth > info.bmWidth || sourceY + sourceHeight > info.bmHeight)
         return false;
+    const TOpaqueRuns& runs = OpaqueRuns(bitmap, source, sourceX, sourceY, width, height, key);
+    if (runs.TooMany)
+        return false;
     POINT corner{x, y};
     LPtoDP(target, &corner, 1);
-    TScopedGdiObject<HRGN> opaque(
-        OpaqueRegion(source, sourceBitmap, sourceX, sourceY, width, height, key, corner.x, corner.y));
+    TScopedGdiObject<HRGN> opaque(OpaqueRegion(runs, corner.x, corner.y));
     if (!opaque)
         return false;
     SetMapMode(source, MM_TEXT);
@@ -191,13 +224,80 @@ void KeyedDrawBitmap(TCanvas& canvas, TBitmap& bitmap, TColor keyColor, int x, i
     } else {
         if (keyColor == clDefault)
             keyColor = source.Pixel(0, bitmap.Height() - 1);
-        const COLORREF key = KeyedOnWhite(bitmap) ? RGB(255, 255, 255) : ColorToRGB(keyColor);
-        if (!KeyedCopy(target, x, y, width, height, sourceDC, bitmap.Handle(), sourceX, sourceY, sourceWidth,
-                       sourceHeight, key))
+        const COLORREF key = DrawnKey(bitmap, keyColor);
+        if (!KeyedCopy(target, x, y, width, height, sourceDC, bitmap, sourceX, sourceY, sourceWidth, sourceHeight,
+                       key))
                 KeyedBlit(target, x, y, width, height, sourceDC, sourceX, sourceY, sourceWidth, sourceHeight,
                       bitmap.PaletteHandle(), key);
     }
     canvas.Changed();
+}
+
+COLORREF DrawnKey(TBitmap& bitmap, TColor keyColor) {
+    return KeyedOnWhite(bitmap) ? RGB(255, 255, 255) : ColorToRGB(keyColor);
+}
+
+void TOpaqueArea::Clear(TBitmap& picture) {
+    Region_.Reset(IsRgb888(picture.Handle()) ? CreateRectRgn(0, 0, 0, 0) : nullptr);
+}
+
+void TOpaqueArea::Remove(const TRect& rect) {
+    if (!Region_)
+        return;
+    TScopedGdiObject<HRGN> removed(CreateRectRgn(rect.Left, rect.Top, rect.Right, rect.Bottom));
+    if (!removed || CombineRgn(Region_.Get(), Region_.Get(), removed.Get(), RGN_DIFF) == ERROR)
+        Forget();
+}
+
+void TOpaqueArea::AddOpaque(TBitmap& bitmap, const TRect& rect) {
+    if (!Region_)
+        return;
+    // Other formats may turn a colour into the key on the way; a transparent
+    // bitmap leaves out its own key.
+    if (bitmap.Transparent() || !IsRgb888(bitmap.Handle())) {
+        Forget();
+        return;
+    }
+    TScopedGdiObject<HRGN> added(CreateRectRgn(rect.Left, rect.Top, rect.Right, rect.Bottom));
+    if (!added || CombineRgn(Region_.Get(), Region_.Get(), added.Get(), RGN_OR) == ERROR)
+        Forget();
+}
+
+void TOpaqueArea::AddKeyed(TBitmap& bitmap, TColor keyColor, int x, int y) {
+    if (!Region_)
+        return;
+    // Kept by the draw only when it found them for this key and the whole bitmap.
+    const TOpaqueRuns* runs = bitmap.KeptOpaqueRuns();
+    const RECT whole{0, 0, bitmap.Width(), bitmap.Height()};
+    if (!runs || runs->TooMany || runs->Key != DrawnKey(bitmap, keyColor) || !EqualRect(&runs->Source, &whole)) {
+        Forget();
+        return;
+    }
+    TScopedGdiObject<HRGN> added(OpaqueRegion(*runs, x, y));
+    if (!added || CombineRgn(Region_.Get(), Region_.Get(), added.Get(), RGN_OR) == ERROR)
+        Forget();
+}
+
+void TOpaqueArea::KeepIn(TBitmap& picture, TColor keyColor) {
+    if (!Region_)
+        return;
+    TScopedGdiObject<HRGN> inside(CreateRectRgn(0, 0, picture.Width(), picture.Height()));
+    if (!inside || CombineRgn(inside.Get(), inside.Get(), Region_.Get(), RGN_AND) == ERROR)
+        return;
+    const DWORD size = GetRegionData(inside.Get(), 0, nullptr);
+    std::vector<uint8_t> data(size);
+    if (size < sizeof(RGNDATAHEADER) || GetRegionData(inside.Get(), size, reinterpret_cast<RGNDATA*>(data.data())) != size)
+        return;
+    const auto* region = reinterpret_cast<const RGNDATA*>(data.data());
+    // A region of that many rectangles costs more than the masks; a scan decides.
+    if (region->rdh.nCount > RegionLimit)
+        return;
+    auto runs = std::make_unique<TOpaqueRuns>();
+    runs->Key = DrawnKey(picture, keyColor);
+    runs->Source = RECT{0, 0, picture.Width(), picture.Height()};
+    const auto* rects = reinterpret_cast<const RECT*>(region->Buffer);
+    runs->Rects.assign(rects, rects + region->rdh.nCount);
+    picture.KeepOpaqueRuns(std::move(runs));
 }
 
 void KeyedBlit(HDC target, int x, int y, int width, int height, HDC source, int sourceX, int sourceY,

@@ -7,8 +7,23 @@
 #include "rtl/Bitmap.h"
 #include "rtl/Colors.h"
 #include "rtl/Graphic.h"
+#include "win/ScopedWin.h"
+
+#include <vector>
 
 class TCanvas;
+
+// The pixels of a source rectangle that are not the key colour, as runs
+// placed relative to the rectangle's corner. A bitmap keeps the last ones
+// found until its pixels change, so that drawing an unchanging bitmap does
+// not read and scan it again.
+struct TOpaqueRuns {
+    COLORREF Key = 0;
+    RECT Source{};
+    // So many runs that the masks cost less than a region made of them.
+    bool TooMany = false;
+    std::vector<RECT> Rects;
+};
 
 // The colour as RGB (system colours resolved) in the palette-relative form:
 // with a palette selected, GDI matches it to the nearest entry.
@@ -34,3 +49,33 @@ void KeyedDrawBitmap(TCanvas& canvas, TBitmap& bitmap, TColor keyColor, int x, i
 // target's mapping mode.
 void KeyedBlit(HDC target, int x, int y, int width, int height, HDC source, int sourceX, int sourceY,
                int sourceWidth, int sourceHeight, HPALETTE palette, COLORREF key);
+
+// The colour a keyed draw of the bitmap leaves out for keyColor (not
+// clNone or clDefault), as plain RGB.
+COLORREF DrawnKey(TBitmap& bitmap, TColor keyColor);
+
+// The pixels of a picture that are not its key colour, followed while the
+// picture is drawn, so that a keyed draw of the picture takes them instead
+// of reading and scanning it. Unknown until cleared, and after a draw whose
+// pixels it cannot follow. The colours drawn must never be the key.
+class TOpaqueArea {
+public:
+    // The picture was filled with the key. Followed only in a true-colour
+    // picture: other formats may turn a drawn colour into the key.
+    void Clear(TBitmap& picture);
+    // Not followed any more, until the next Clear.
+    void Forget() { Region_.Reset(); }
+    // The rectangle was filled with the key.
+    void Remove(const TRect& rect);
+    // The bitmap was just drawn into the rectangle with no key.
+    void AddOpaque(TBitmap& bitmap, const TRect& rect);
+    // The whole bitmap was just drawn unstretched with its corner at (x, y),
+    // keyed on keyColor: its opaque pixels, as the draw found them.
+    void AddKeyed(TBitmap& bitmap, TColor keyColor, int x, int y);
+    // Gives the area to the picture as its opaque pixels when keyed on
+    // keyColor, kept until the picture changes.
+    void KeepIn(TBitmap& picture, TColor keyColor);
+
+private:
+    TScopedGdiObject<HRGN> Region_;
+};

@@ -18,6 +18,7 @@ struct TBmpLayout;
 #ifdef _WIN32
 struct HBITMAP__;
 struct TBitmapGdi;
+struct TOpaqueRuns;
 #endif
 
 // Writes the 14-byte file header and the 40-byte info header of an
@@ -106,6 +107,11 @@ public:
     void Draw(TCanvas& canvas, const TRect& rect) override;
     // The colour nearest to color that the bitmap's DC can show.
     TColor NearestColor(TColor color);
+    // What keyed drawing last found in the pixels, or null; dropped when the
+    // pixels change. Drawing on the canvas's DC directly must therefore call
+    // the canvas's Changing first, as its own drawing methods do.
+    TOpaqueRuns* KeptOpaqueRuns();
+    void KeepOpaqueRuns(std::unique_ptr<TOpaqueRuns> runs);
 #else
     static uint64_t DeviceCopyBytes(int, int, int) { return 0; }
     TColor NearestColor(TColor color) { return color; }

@@ -252,6 +252,32 @@ std::vector<TAnimation> Animations() {
     return ::testing::AssertionSuccess();
 }
 
+// The picture drawn as the animator paints it, over a colour: what no frame
+// drew shows that colour when the picture is keyed; the rest is the model's.
+::testing::AssertionResult DrawnOverMatches(TBitmap& picture, const std::vector<TColor>& expected,
+                                            const TModel& model, TColor transparent) {
+    constexpr TColor Under = RGBColor(3, 251, 7);
+    TBitmap target;
+    target.SetPixelBits(32);
+    target.SetSize(picture.Width(), picture.Height());
+    target.Canvas().Brush().SetColor(Under);
+    target.Canvas().FillRect(TRect{0, 0, picture.Width(), picture.Height()});
+    DrawComposedPicture(target.Canvas(), TRect{0, 0, picture.Width(), picture.Height()}, picture, transparent, true);
+    for (int y = 0; y < picture.Height(); ++y)
+        for (int x = 0; x < picture.Width(); ++x) {
+            const TColor drawn = expected[size_t(y * picture.Width() + x)];
+            const TColor want = (drawn != Clear ? drawn : model.Keyed ? Under : model.Background) & 0xFFFFFF;
+            const TColor got = target.PixelColor(x, y);
+            if (got != want) {
+                char text[128];
+                snprintf(text, sizeof text, "drawn pixel (%d, %d) is %06X, the model says %06X", x, y, unsigned(got),
+                         unsigned(want));
+                return ::testing::AssertionFailure() << text;
+            }
+        }
+    return ::testing::AssertionSuccess();
+}
+
 std::unique_ptr<TBitmap> NewPicture() { return std::make_unique<TBitmap>(); }
 
 }  // namespace
@@ -268,6 +294,7 @@ TEST(Composition, PlayedAndJumpedFramesAreTheModelsPicture) {
             TColor transparent = clNone;
             TBitmap* picture = played.ComposeFrame(*image, n, transparent, true);
             EXPECT_TRUE(Matches(*picture, expected, model, transparent, a.Width, a.Height)) << "played to frame " << n;
+            EXPECT_TRUE(DrawnOverMatches(*picture, expected, model, transparent)) << "played to frame " << n;
             EXPECT_EQ(GetCurrentObject(picture->Canvas().Handle(), OBJ_PAL), GetStockObject(DEFAULT_PALETTE))
                 << "the image's palette is selected back out of the picture, frame " << n;
 
@@ -276,6 +303,7 @@ TEST(Composition, PlayedAndJumpedFramesAreTheModelsPicture) {
             picture = jumped.ComposeFrame(*image, n, jumpedTransparent, true);
             EXPECT_TRUE(Matches(*picture, expected, model, jumpedTransparent, a.Width, a.Height))
                 << "jumped to frame " << n;
+            EXPECT_TRUE(DrawnOverMatches(*picture, expected, model, jumpedTransparent)) << "jumped to frame " << n;
             EXPECT_EQ(jumpedTransparent, transparent) << "transparent colour on both paths, frame " << n;
             EXPECT_EQ(picture->Transparent(), model.Keyed) << "own transparent mode, frame " << n;
         }
@@ -284,6 +312,8 @@ TEST(Composition, PlayedAndJumpedFramesAreTheModelsPicture) {
             TColor transparent = clNone;
             TBitmap* picture = played.ComposeFrame(*image, n, transparent, true);
             EXPECT_TRUE(Matches(*picture, model.Picture(n), model, transparent, a.Width, a.Height))
+                << "stepped back to frame " << n;
+            EXPECT_TRUE(DrawnOverMatches(*picture, model.Picture(n), model, transparent))
                 << "stepped back to frame " << n;
         }
     }

@@ -416,6 +416,54 @@ TEST(KeyedDrawing, ClippedCopyLeavesWhatTheMasksLeave) {
     }
 }
 
+// A bitmap keeps what a keyed draw found in its pixels; every way of
+// changing them must drop it, or the next draw shows the old pixels' shape.
+TEST(KeyedDrawing, ADrawAfterTheSourceChangesShowsTheChange) {
+    const TPixelFn striped = [](int x, int y) { return x % 5 < 2 ? Key : RGBColor(30, 8 * y, 9 * x); };
+    const TPixelFn other = [](int x, int y) { return (x + 2 * y) % 7 < 3 ? Key : RGBColor(250 - 9 * x, 40, 6 * y); };
+    struct Case {
+        const char* Name;
+        std::function<void(TBitmap&)> Change;
+    } cases[] = {
+        {"filled through the canvas", [](TBitmap& b) { b.Canvas().Brush().SetColor(RGBColor(1, 2, 3)); b.Canvas().FillRect(TRect{3, 2, 17, 9}); }},
+        {"drawn on through the canvas", [&](TBitmap& b) { b.Canvas().Draw(0, 0, TrueColour(24, 12, other).get()); }},
+        {"assigned another bitmap", [&](TBitmap& b) { b.Assign(TrueColour(24, 12, other).get()); }},
+        {"resized and filled", [](TBitmap& b) { b.SetSize(24, 12); b.Canvas().Brush().SetColor(RGBColor(9, 9, 9)); b.Canvas().FillRect(TRect{0, 0, 5, 12}); }},
+        {"cleared by a change of format", [](TBitmap& b) { b.SetPixelBits(32); }},
+        {"switched to the display's format after a draw", [](TBitmap& b) { b.Canvas().FillRect(TRect{0, 0, 24, 3}); b.SetHandleType(bmDDB); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        auto source = TrueColour(24, 12, striped);
+        auto first = TrueColour(30, 20, Backdrop);
+        KeyedDrawRect(first->Canvas(), 2, 3, 0, 0, TRect{0, 0, 0, 0}, *source, Key);
+        c.Change(*source);
+        auto drawn = TrueColour(30, 20, Backdrop);
+        auto masked = TrueColour(30, 20, Backdrop);
+        KeyedDrawRect(drawn->Canvas(), 2, 3, 0, 0, TRect{0, 0, 0, 0}, *source, Key);
+        {
+            TCanvasLock lock(masked->Canvas()), sourceLock(source->Canvas());
+            masked->Canvas().Changing();
+            KeyedBlit(masked->Canvas().Handle(), 2, 3, source->Width(), source->Height(), source->Canvas().Handle(), 0,
+                      0, source->Width(), source->Height(), nullptr, ColorToRGB(Key));
+        }
+        EXPECT_TRUE(PixelsAre(*drawn, [&](int x, int y) { return masked->PixelColor(x, y); }));
+    }
+    // The same pixels drawn with another key or from another part are found again.
+    auto source = TrueColour(24, 12, striped);
+    auto drawn = TrueColour(30, 20, Backdrop);
+    KeyedDrawRect(drawn->Canvas(), 0, 0, 0, 0, TRect{0, 0, 0, 0}, *source, Key);
+    KeyedDrawRect(drawn->Canvas(), 0, 0, 0, 0, TRect{0, 0, 0, 0}, *source, RGBColor(30, 0, 18));
+    EXPECT_TRUE(PixelsAre(*drawn, [&](int x, int y) { return x < 24 && y < 12 ? striped(x, y) : Backdrop(x, y); }))
+        << "keyed on a colour only one pixel has";
+    KeyedDrawRect(drawn->Canvas(), 0, 14, 10, 5, TRect{10, 0, 20, 5}, *source, Key);
+    EXPECT_TRUE(PixelsAre(*drawn, [&](int x, int y) {
+        if (y >= 14 && y < 19 && x < 10)
+            return striped(x + 10, y - 14) == Key ? Backdrop(x, y) : striped(x + 10, y - 14);
+        return x < 24 && y < 12 ? striped(x, y) : Backdrop(x, y);
+    })) << "a part of the source";
+}
+
 TEST(GdiLeaks, KeyedDrawsAndFrameBitmapsLeaveTheGdiObjectCountAsItWas) {
     auto source = TrueColour(40, 20, Pattern);
     auto target = TrueColour(60, 30, Backdrop);
