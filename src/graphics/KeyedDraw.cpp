@@ -266,7 +266,9 @@ void TOpaqueArea::AddOpaque(TBitmap& bitmap, const TRect& rect) {
 void TOpaqueArea::AddKeyed(TBitmap& bitmap, TColor keyColor, int x, int y) {
     if (!Region_)
         return;
-    // Kept by the draw only when it found them for this key and the whole bitmap.
+    // Kept by the draw only when it found them for this key and the whole
+    // bitmap; read under the lock that draws take to keep them.
+    TCanvasLock lock(bitmap.Canvas());
     const TOpaqueRuns* runs = bitmap.KeptOpaqueRuns();
     const RECT whole{0, 0, bitmap.Width(), bitmap.Height()};
     if (!runs || runs->TooMany || runs->Key != DrawnKey(bitmap, keyColor) || !EqualRect(&runs->Source, &whole)) {
