@@ -58,7 +58,7 @@ void TJvImageControl::Paint(HDC) {
         buffer.SetHeight(ClientHeight());
     }
     TCanvasLock bufferLock(buffer.Canvas());
-    if (kept && !buffer.Empty())
+    if (kept && !buffer.Empty() && !RenderFillsClientArea())
         PatBlt(buffer.Canvas().Handle(), 0, 0, buffer.Width(), buffer.Height(), BLACKNESS);
     TCanvas& canvas = Canvas();
     HDC target = canvas.Handle();

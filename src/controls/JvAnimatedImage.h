@@ -44,6 +44,10 @@ protected:
     // Draws the content into the off-screen bitmap through Canvas(); the
     // base draws nothing.
     virtual void RenderContent() {}
+    // RenderContent fills the whole client area before it draws anything
+    // else (it starts with PaintBackgroundAndImage), so a kept buffer need
+    // not be cleared first.
+    virtual bool RenderFillsClientArea() const { return false; }
     // Draws the picture on Canvas(); called from PaintBackgroundAndImage.
     virtual void RenderImage() = 0;
 

@@ -103,6 +103,7 @@ protected:
 
     void AdjustSize() override;
     void RenderContent() override;
+    bool RenderFillsClientArea() const override { return true; }
     void RenderImage() override;
 
 private:
