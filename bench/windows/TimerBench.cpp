@@ -15,6 +15,7 @@
 #include <functional>
 #include <vector>
 
+#include "ProcessCpu.h"
 #include "controls/JvTimer.h"
 #include "ui/Application.h"
 #include "ui/Synchronize.h"
@@ -60,15 +61,6 @@ TLatency TimeCalls(const std::function<void()>& call) {
     worker.WaitFor();
     std::sort(times.begin(), times.end());
     return {Microseconds(times[Calls / 2]), Microseconds(times[Calls * 99 / 100])};
-}
-
-double ProcessCpuSeconds() {
-    FILETIME creation, exit, kernel, user;
-    GetProcessTimes(GetCurrentProcess(), &creation, &exit, &kernel, &user);
-    auto seconds = [](const FILETIME& time) {
-        return static_cast<double>((static_cast<ULONGLONG>(time.dwHighDateTime) << 32) | time.dwLowDateTime) / 1e7;
-    };
-    return seconds(kernel) + seconds(user);
 }
 
 }  // namespace

@@ -15,18 +15,10 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "ProcessCpu.h"
 #include "win/ScopedWin.h"
 
 namespace {
-
-double ProcessCpuSeconds() {
-    FILETIME creation, exit, kernel, user;
-    GetProcessTimes(GetCurrentProcess(), &creation, &exit, &kernel, &user);
-    auto seconds = [](const FILETIME& time) {
-        return static_cast<double>((static_cast<ULONGLONG>(time.dwHighDateTime) << 32) | time.dwLowDateTime) / 1e7;
-    };
-    return seconds(kernel) + seconds(user);
-}
 
 std::atomic<bool> Stopping{false};
 
