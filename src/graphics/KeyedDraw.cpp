@@ -64,7 +64,8 @@ bool IsRgb888(HBITMAP bitmap) {
 // us for 12, 8 ms for 1,200); past this many the masks cost less.
 constexpr size_t RegionLimit = 256;
 
-// The source rectangle's pixels that are not the key, read from the bitmap.
+// The source rectangle's pixels that are not the key, read from the bitmap;
+// null when the bitmap cannot be read.
 std::unique_ptr<TOpaqueRuns> FindOpaqueRuns(HDC sourceDC, HBITMAP source, int sourceX, int sourceY, int width,
                                             int height, COLORREF key) {
     auto runs = std::make_unique<TOpaqueRuns>();
@@ -85,7 +86,7 @@ std::unique_ptr<TOpaqueRuns> FindOpaqueRuns(HDC sourceDC, HBITMAP source, int so
     GdiFlush();
     if (GetDIBits(sourceDC, source, 0, UINT(info.bmHeight), pixels.data(), &header, DIB_RGB_COLORS) !=
         info.bmHeight)
-        return runs;
+        return nullptr;
     // A 32-bit DIB holds 0x00RRGGBB; a COLORREF is 0x00BBGGRR.
     const uint32_t keyPixel = (key & 0xFF) << 16 | (key & 0xFF00) | (key >> 16 & 0xFF);
     std::vector<RECT>& rects = runs->Rects;
@@ -130,15 +131,20 @@ std::unique_ptr<TOpaqueRuns> FindOpaqueRuns(HDC sourceDC, HBITMAP source, int so
 }
 
 // The bitmap's runs for the source rectangle and key: the kept ones while
-// the pixels stay, else found and kept.
-const TOpaqueRuns& OpaqueRuns(TBitmap& bitmap, HDC sourceDC, int sourceX, int sourceY, int width, int height,
+// the pixels stay, else found and kept; null when they cannot be read, which
+// is not kept, so that the next draw tries again.
+const TOpaqueRuns* OpaqueRuns(TBitmap& bitmap, HDC sourceDC, int sourceX, int sourceY, int width, int height,
                               COLORREF key) {
     const RECT source{sourceX, sourceY, sourceX + width, sourceY + height};
     const TOpaqueRuns* kept = bitmap.KeptOpaqueRuns();
     if (kept && kept->Key == key && EqualRect(&kept->Source, &source))
-        return *kept;
-    bitmap.KeepOpaqueRuns(FindOpaqueRuns(sourceDC, bitmap.Handle(), sourceX, sourceY, width, height, key));
-    return *bitmap.KeptOpaqueRuns();
+        return kept;
+    std::unique_ptr<TOpaqueRuns> found =
+        FindOpaqueRuns(sourceDC, bitmap.Handle(), sourceX, sourceY, width, height, key);
+    if (!found)
+        return nullptr;
+    bitmap.KeepOpaqueRuns(std::move(found));
+    return bitmap.KeptOpaqueRuns();
 }
 
 // The runs as a clipping region with the source rectangle's corner at
@@ -179,12 +185,12 @@ bool KeyedCopy(HDC target, int x, int y, int width, int height, HDC source, TBit
     // KeyedBlit would copy what lies outside the source as opaque pixels.
     if (sourceX < 0 || sourceY < 0 || sourceX + sourceWidth > info.bmWidth || sourceY + sourceHeight > info.bmHeight)
         return false;
-    const TOpaqueRuns& runs = OpaqueRuns(bitmap, source, sourceX, sourceY, width, height, key);
-    if (runs.TooMany)
+    const TOpaqueRuns* runs = OpaqueRuns(bitmap, source, sourceX, sourceY, width, height, key);
+    if (!runs || runs->TooMany)
         return false;
     POINT corner{x, y};
     LPtoDP(target, &corner, 1);
-    TScopedGdiObject<HRGN> opaque(OpaqueRegion(runs, corner.x, corner.y));
+    TScopedGdiObject<HRGN> opaque(OpaqueRegion(*runs, corner.x, corner.y));
     if (!opaque)
         return false;
     SetMapMode(source, MM_TEXT);
@@ -227,7 +233,7 @@ void KeyedDrawBitmap(TCanvas& canvas, TBitmap& bitmap, TColor keyColor, int x, i
         const COLORREF key = DrawnKey(bitmap, keyColor);
         if (!KeyedCopy(target, x, y, width, height, sourceDC, bitmap, sourceX, sourceY, sourceWidth, sourceHeight,
                        key))
-                KeyedBlit(target, x, y, width, height, sourceDC, sourceX, sourceY, sourceWidth, sourceHeight,
+            KeyedBlit(target, x, y, width, height, sourceDC, sourceX, sourceY, sourceWidth, sourceHeight,
                       bitmap.PaletteHandle(), key);
     }
     canvas.Changed();
@@ -241,12 +247,15 @@ void TOpaqueArea::Clear(TBitmap& picture) {
     Region_.Reset(IsRgb888(picture.Handle()) ? CreateRectRgn(0, 0, 0, 0) : nullptr);
 }
 
-void TOpaqueArea::Remove(const TRect& rect) {
-    if (!Region_)
-        return;
-    TScopedGdiObject<HRGN> removed(CreateRectRgn(rect.Left, rect.Top, rect.Right, rect.Bottom));
-    if (!removed || CombineRgn(Region_.Get(), Region_.Get(), removed.Get(), RGN_DIFF) == ERROR)
+void TOpaqueArea::Combine(HRGN other, int mode) {
+    TScopedGdiObject<HRGN> owned(other);
+    if (Region_ && (!owned || CombineRgn(Region_.Get(), Region_.Get(), owned.Get(), mode) == ERROR))
         Forget();
+}
+
+void TOpaqueArea::Remove(const TRect& rect) {
+    if (Region_)
+        Combine(CreateRectRgn(rect.Left, rect.Top, rect.Right, rect.Bottom), RGN_DIFF);
 }
 
 void TOpaqueArea::AddOpaque(TBitmap& bitmap, const TRect& rect) {
@@ -258,9 +267,7 @@ void TOpaqueArea::AddOpaque(TBitmap& bitmap, const TRect& rect) {
         Forget();
         return;
     }
-    TScopedGdiObject<HRGN> added(CreateRectRgn(rect.Left, rect.Top, rect.Right, rect.Bottom));
-    if (!added || CombineRgn(Region_.Get(), Region_.Get(), added.Get(), RGN_OR) == ERROR)
-        Forget();
+    Combine(CreateRectRgn(rect.Left, rect.Top, rect.Right, rect.Bottom), RGN_OR);
 }
 
 void TOpaqueArea::AddKeyed(TBitmap& bitmap, TColor keyColor, int x, int y) {
@@ -275,9 +282,7 @@ void TOpaqueArea::AddKeyed(TBitmap& bitmap, TColor keyColor, int x, int y) {
         Forget();
         return;
     }
-    TScopedGdiObject<HRGN> added(OpaqueRegion(*runs, x, y));
-    if (!added || CombineRgn(Region_.Get(), Region_.Get(), added.Get(), RGN_OR) == ERROR)
-        Forget();
+    Combine(OpaqueRegion(*runs, x, y), RGN_OR);
 }
 
 void TOpaqueArea::KeepIn(TBitmap& picture, TColor keyColor) {

@@ -77,5 +77,8 @@ public:
     void KeepIn(TBitmap& picture, TColor keyColor);
 
 private:
+    // Combines the area with other (taken and freed); forgets it on failure.
+    void Combine(HRGN other, int mode);
+
     TScopedGdiObject<HRGN> Region_;
 };
