@@ -3,6 +3,9 @@
 // whose frames after the first are small and kept, so that a rebuild of frame
 // N draws N + 1 frames while the step from N - 1 draws one. Peer: one BitBlt
 // of a picture of the client's size to the window, the least a paint costs.
+// Ticks and copies come back to back, with caches warm, and also one per
+// 50 ms wait with the messages pumped after it, as the program's wait runs
+// them: there the code and data a tick touches have gone cold.
 // Prints medians; not a test.
 
 #include <windows.h>
@@ -117,16 +120,24 @@ struct TBench {
     double Playing(int calls) {
         return MedianMicroseconds([] {}, [&] { Tick(); }, calls);
     }
-    // The peer: one copy of a client-sized picture to the window.
-    double Blit(int calls) {
+    // As the program plays it: each tick after a 50 ms wait and a pump.
+    double PlayingPaced(int calls) { return MedianMicroseconds(PacedWait, [&] { Tick(); }, calls); }
+    static void PacedWait() {
+        Sleep(50);
+        Application->ProcessMessages();
+    }
+    // The peer: one copy of a client-sized picture to the window, back to
+    // back or paced as the program's ticks are.
+    double Blit(int calls, bool paced = false) {
         // The size is read before timing: asking a form for it is not the copy.
         const int width = Form.ClientWidth(), height = Form.ClientHeight();
         TScopedGetDC window(Form.Handle());
         TScopedMemoryDC memory(window.Get());
         TScopedBitmap bitmap(CreateCompatibleBitmap(window.Get(), width, height));
         TScopedSelect selected(memory.Get(), bitmap.Get());
+        const std::function<void()> prepare = paced ? std::function<void()>(PacedWait) : [] {};
         return MedianMicroseconds(
-            [] {}, [&] { BitBlt(window.Get(), 0, 0, width, height, memory.Get(), 0, 0, SRCCOPY); }, calls);
+            prepare, [&] { BitBlt(window.Get(), 0, 0, width, height, memory.Get(), 0, 0, SRCCOPY); }, calls);
     }
 };
 
@@ -148,6 +159,9 @@ int main(int argc, char** argv) {
         Row("splash: rebuilding, frame 6", splash.Rebuilding(6, calls), peer);
         Row("splash: rebuilding, the wrap to frame 0", splash.Rebuilding(0, calls), peer);
         Row("splash: playing, successive ticks", splash.Playing(calls), peer);
+        const double pacedPeer = splash.Blit(calls, true);
+        Row("splash: BitBlt, one per 50 ms wait (peer)", pacedPeer, pacedPeer);
+        Row("splash: playing, one tick per 50 ms wait", splash.PlayingPaced(calls), pacedPeer);
     }
     {
         const auto gif = LongAnimation(250);
