@@ -147,12 +147,14 @@ constexpr TKeepBelow KeepBelow{};
 // run of one colour, such strings only, then never reads back what it has
 // just written (a read that straddles the latest writes waits for them to
 // reach the cache). The bytes past the new string's end are its first pixel
-// too; what follows overwrites them.
-inline TBytes16 AppendFirst(TBytes16 head, uint32_t length) {
+// too; what follows overwrites them. In place, because a vector passed or
+// returned by value has another calling convention where the target has no
+// SSE (i686), which the compiler warns of.
+inline void AppendFirst(TBytes16& head, uint32_t length) {
     const TBytes16 first = TBytes16{} + head[0];
     TBytes16 keep;
     std::memcpy(&keep, KeepBelow.Masks[length], 16);
-    return (head & keep) | (first & ~keep);
+    head = (head & keep) | (first & ~keep);
 }
 
 // Every root pixel at its own position, Bits bits each, and room for a
@@ -332,7 +334,7 @@ uint32_t TLinearDecoder<Bits, PositionBits>::Run() {
             // Not yet defined: the previous string and its own first pixel.
             if constexpr (Bits == 8) {
                 if (previousLength < 16) [[likely]] {
-                    head = AppendFirst(head, previousLength);
+                    AppendFirst(head, previousLength);
                     std::memcpy(block + pos, &head, 16);
                 } else {
                     std::memcpy(block + pos, &head, 16);
