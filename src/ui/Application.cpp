@@ -166,9 +166,16 @@ void TApplication::HandleException(TComponent*) {
     } catch (const EAbort&) {
         // The silent abort is never shown.
     } catch (const std::exception& error) {
-        ShowException(error);
+        if (OnException)
+            OnException(error);
+        else
+            ShowException(error);
     } catch (...) {
-        ShowException(Exception("Unknown error"));
+        const Exception unknown("Unknown error");
+        if (OnException)
+            OnException(unknown);
+        else
+            ShowException(unknown);
     }
 }
 

@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <exception>
+#include <functional>
 #include <string>
 
 #include "ui/Component.h"
@@ -55,6 +56,9 @@ public:
     // The central error reporting: called inside a catch block, shows the
     // current error unless it is a silent abort.
     void HandleException(TComponent* sender);
+    // When set, takes the errors that HandleException would show, inside its
+    // catch block; a tool without a user to press OK sets it.
+    std::function<void(const std::exception&)> OnException;
     void ShowException(const std::exception& error);
 
     // A message box owned by the hidden main window: every other window of

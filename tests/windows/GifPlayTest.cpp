@@ -335,6 +335,29 @@ TEST(GifPlay, ExitCodes) {
     const TRun bad = RunGifPlay(L"--dump " + dumpDir + L" " + Quoted(folder.Path() / L"bad.gif"), folder);
     EXPECT_EQ(bad.ExitCode, 1u) << bad.Output;
     EXPECT_EQ(bad.Output.rfind("EInvalidGraphicOperation: ", 0), 0u) << bad.Output;
+
+    // A frame that loads but cannot be drawn (no colour table of its own and
+    // no global one): the dump ends with the paint's error, waits for no one
+    // to close a message box, and saves no picture of the undrawn frame.
+    gifwriter::GifWriter undrawable;
+    undrawable.Header().Screen(4, 4);
+    for (int frame = 0; frame < 3; ++frame) {
+        gifwriter::ImageSpec spec;
+        spec.Width = spec.Height = 4;
+        spec.Indices.assign(16, 1);
+        if (frame != 1)
+            spec.LocalTable = Table(2, frame);
+        undrawable.Image(spec);
+    }
+    const auto undrawableGif = undrawable.Trailer().Finish();
+    WriteFileBytes(folder.Path() / L"undrawable.gif", std::string(undrawableGif.begin(), undrawableGif.end()));
+    const auto undrawnDir = folder.Path() / L"undrawn";
+    const TRun undrawn =
+        RunGifPlay(L"--dump " + Quoted(undrawnDir) + L" " + Quoted(folder.Path() / L"undrawable.gif"), folder);
+    EXPECT_EQ(undrawn.ExitCode, 1u) << undrawn.Output;
+    EXPECT_EQ(undrawn.Output.rfind("EInvalidGraphicOperation: ", 0), 0u) << undrawn.Output;
+    EXPECT_TRUE(std::filesystem::exists(undrawnDir / L"play-000.png"));
+    EXPECT_FALSE(std::filesystem::exists(undrawnDir / L"play-001.png"));
 }
 
 // Sizes that a few bytes declare fail with the limit's message before the

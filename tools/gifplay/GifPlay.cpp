@@ -160,8 +160,31 @@ std::string FrameFileName(const char* pass, int frame) {
     return std::string(pass) + "-" + number + ".png";
 }
 
+// An error while painting reaches the window's message handling, which would
+// show it in a box and paint on; the dump ends with it instead, before the
+// picture of a frame that was not drawn is saved.
+class TPaintFailure {
+public:
+    TPaintFailure() {
+        Application->OnException = [this](const std::exception&) {
+            if (!Failure_)
+                Failure_ = std::current_exception();
+        };
+    }
+    ~TPaintFailure() { Application->OnException = nullptr; }
+    TPaintFailure(const TPaintFailure&) = delete;
+    TPaintFailure& operator=(const TPaintFailure&) = delete;
+    void ThrowIfFailed() const {
+        if (Failure_)
+            std::rethrow_exception(Failure_);
+    }
+
+private:
+    std::exception_ptr Failure_;
+};
+
 // Sets the frame, paints the control once and saves what the screen shows of it.
-void DumpFrame(TFoGifPlay& form, int frame, const std::filesystem::path& file) {
+void DumpFrame(TFoGifPlay& form, int frame, const std::filesystem::path& file, const TPaintFailure& failure) {
     TJvGIFAnimator& animator = *form.Animator;
     animator.SetFrameIndex(frame);
     // One paint per step: painting a composed frame again would rebuild it,
@@ -169,6 +192,7 @@ void DumpFrame(TFoGifPlay& form, int frame, const std::filesystem::path& file) {
     animator.Invalidate();
     UpdateWindow(form.Handle());
     Application->ProcessMessages();
+    failure.ThrowIfFailed();
     POINT origin{animator.Left(), animator.Top()};
     ClientToScreen(form.Handle(), &origin);
     const RECT area{origin.x, origin.y, origin.x + animator.Width(), origin.y + animator.Height()};
@@ -180,6 +204,7 @@ void DumpFrame(TFoGifPlay& form, int frame, const std::filesystem::path& file) {
 }
 
 int Dump(const TOptions& options) {
+    const TPaintFailure failure;
     TFoGifPlay form(options);
     TJvGIFAnimator& animator = *form.Animator;
     LoadImage(animator, options.File);
@@ -201,14 +226,15 @@ int Dump(const TOptions& options) {
     SetForegroundWindow(form.Handle());
     UpdateWindow(form.Handle());
     Application->ProcessMessages();
+    failure.ThrowIfFailed();
 
     std::error_code ignored;
     std::filesystem::create_directories(*options.DumpDir, ignored);
     const int count = animator.Image().FrameCount();
     for (int n = 0; n < count; ++n)
-        DumpFrame(form, n, *options.DumpDir / FrameFileName("play", n));
+        DumpFrame(form, n, *options.DumpDir / FrameFileName("play", n), failure);
     for (int n = count - 1; n >= 0; --n)
-        DumpFrame(form, n, *options.DumpDir / FrameFileName("jump", n));
+        DumpFrame(form, n, *options.DumpDir / FrameFileName("jump", n), failure);
     std::cout << count << "\n";
     return 0;
 }
