@@ -54,7 +54,25 @@ std::string LaunchPath(const std::string& programFolder) {
 
 std::string SetupWorkingDirectory(const std::string& exePath) {
     const size_t delimiter = LastPathDelimiter(exePath);
-    return delimiter == std::string::npos ? std::string() : exePath.substr(0, delimiter + 1);
+    if (delimiter == std::string::npos)
+        return std::string();
+    const std::string parent = exePath.substr(0, delimiter + 1);
+    // Beside a program in a share's root the cut leaves "\\server\", which
+    // names no folder: setup could not start there. The share's root serves,
+    // as a drive's root does.
+    for (const std::string prefix : {"\\\\?\\UNC\\", "\\\\"}) {
+        if (parent.compare(0, prefix.size(), prefix) != 0)
+            continue;
+        const size_t serverEnd = parent.find('\\', prefix.size());
+        const bool serverOnly = serverEnd == parent.size() - 1 && serverEnd > prefix.size() &&
+                                parent.compare(prefix.size(), serverEnd - prefix.size(), "?") != 0 &&
+                                parent.compare(prefix.size(), serverEnd - prefix.size(), ".") != 0;
+        const size_t shareEnd = exePath.find('/', parent.size());
+        if (serverOnly && shareEnd != std::string::npos && shareEnd > parent.size())
+            return exePath.substr(0, shareEnd) + "\\";
+        break;
+    }
+    return parent;
 }
 
 namespace {

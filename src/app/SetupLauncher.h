@@ -87,7 +87,8 @@ std::string ProgramFolder(const std::string& programPath);
 // The program folder and "/SQLEXPR_x86_ENU.exe", forward slash and all.
 std::string LaunchPath(const std::string& programFolder);
 // The path cut after its last backslash or colon, keeping it; a forward slash
-// does not count, so the launch path gives the program folder's parent.
+// does not count, so the launch path gives the program folder's parent. Where
+// that would leave only a server's name, the share's root (\\server\share\).
 std::string SetupWorkingDirectory(const std::string& exePath);
 // SQL Server's limit for a login's password, in characters.
 inline constexpr size_t SaPasswordMaxLength = 128;

@@ -245,7 +245,12 @@ TEST(SetupLauncher, ProgramFolderLaunchPathAndWorkingDirectory) {
         {"C:\\prog.exe", "C:\\", "C:\\/SQLEXPR_x86_ENU.exe", "C:\\"},
         {"\\\\server\\share\\kit\\prog.exe", "\\\\server\\share\\kit", "\\\\server\\share\\kit/SQLEXPR_x86_ENU.exe",
          "\\\\server\\share\\"},
-        {"\\\\server\\share\\prog.exe", "\\\\server\\share", "\\\\server\\share/SQLEXPR_x86_ENU.exe", "\\\\server\\"},
+        // A share's root is the working directory beside a program in it, as a drive's root is.
+        {"\\\\server\\share\\prog.exe", "\\\\server\\share", "\\\\server\\share/SQLEXPR_x86_ENU.exe",
+         "\\\\server\\share\\"},
+        {"\\\\?\\UNC\\server\\share\\prog.exe", "\\\\?\\UNC\\server\\share",
+         "\\\\?\\UNC\\server\\share/SQLEXPR_x86_ENU.exe", "\\\\?\\UNC\\server\\share\\"},
+        {"\\\\?\\C:\\prog.exe", "\\\\?\\C:\\", "\\\\?\\C:\\/SQLEXPR_x86_ENU.exe", "\\\\?\\C:\\"},
         {"C:prog.exe", "C:", "C:/SQLEXPR_x86_ENU.exe", "C:"},
         {"C:\\a\\\\prog.exe", "C:\\a\\\\", "C:\\a\\\\/SQLEXPR_x86_ENU.exe", "C:\\a\\\\"},
         {"prog.exe", "", "/SQLEXPR_x86_ENU.exe", ""},
