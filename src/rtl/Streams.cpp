@@ -161,6 +161,8 @@ void TMemoryStream::SaveToFile(const std::string& path) {
     if (!file)
         throw EStreamError(Format("Cannot create file \"%s\"", path.c_str()));
     file.write(reinterpret_cast<const char*>(Data_.data()), static_cast<std::streamsize>(Data_.size()));
+    // A small file is only written when it is closed: a full disk shows there.
+    file.close();
     if (!file)
         throw EWriteError(SWriteError);
 }

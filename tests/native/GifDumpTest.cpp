@@ -398,7 +398,7 @@ TEST(GifDumpErrors, LoadFailuresAndUsage) {
         std::vector<std::string> Args;
         const char* Message;  // first line on stderr, empty for the bare usage text
     };
-    const std::vector<Usage> usages = {
+    std::vector<Usage> usages = {
         {{}, ""},
         {{"info"}, ""},
         {{"info", good, "extra"}, ""},
@@ -412,6 +412,8 @@ TEST(GifDumpErrors, LoadFailuresAndUsage) {
         {{"frame", good, "99999999999", dir.Path("y.bmp")}, "frame index"},
         {{"frame", good, "1", dir.Path("no/such/folder/y.bmp")}, "cannot write"},
     };
+    // A full disk: a BMP this small only reaches it when the file is closed.
+    if (fs::exists("/dev/full")) usages.push_back({{"frame", good, "1", "/dev/full"}, "cannot write"});
     for (const Usage& u : usages) {
         std::string joined;
         for (const auto& a : u.Args) joined += a + " ";
@@ -424,6 +426,11 @@ TEST(GifDumpErrors, LoadFailuresAndUsage) {
         EXPECT_EQ(r.Out, "");
     }
     EXPECT_FALSE(fs::exists(dir.Path("y.bmp")));
+    // Standard output that cannot be written is no success either.
+    std::ostringstream closedOut, infoErr;
+    closedOut.setstate(std::ios::badbit);
+    EXPECT_EQ(gifdump::Run({"info", good}, closedOut, infoErr), 2);
+    EXPECT_NE(infoErr.str().find("gifdump: cannot write the output"), std::string::npos) << infoErr.str();
     EXPECT_EQ(Dump({"frame", good, "1", dir.Path("ok.bmp")}).Status, 0);
     EXPECT_EQ(ParseBmp(ReadFile(dir.Path("ok.bmp"))).Width, 1);
 }

@@ -18,7 +18,8 @@ const char* const UsageText =
     "  info   prints the image and its frames as one JSON object\n"
     "  frame  writes frame N (0 is the first) as a BMP file\n"
     "exit status: 0 done, 1 the GIF failed to load (the error on standard error),\n"
-    "             2 usage error (arguments, N out of range, FILE unreadable, OUT not writable)\n";
+    "             2 usage error (arguments, N out of range, FILE unreadable, OUT or the output\n"
+    "             not writable)\n";
 
 constexpr int ExitLoadFailed = 1;
 constexpr int ExitUsage = 2;
@@ -168,6 +169,7 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         LoadImage(args[1], image);
         if (info) {
             out << InfoJson(image);
+            if (!out.flush()) throw UsageError{"cannot write the output"};
             return 0;
         }
         if (index >= image.FrameCount())
