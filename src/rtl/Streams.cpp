@@ -149,7 +149,14 @@ void TMemoryStream::LoadFromFile(const std::string& path) {
     std::ifstream file(NativePath(path), std::ios::binary);
     if (!file)
         throw EStreamError(Format("Cannot open file \"%s\"", path.c_str()));
-    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    std::vector<uint8_t> bytes;
+    try {
+        bytes.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+    } catch (const std::ios_base::failure&) {
+        // A read the system refuses (a folder opened as a file, an I/O error)
+        // throws from the stream buffer instead of setting badbit.
+        throw EReadError(SReadError);
+    }
     if (file.bad())
         throw EReadError(SReadError);
     Data_ = std::move(bytes);

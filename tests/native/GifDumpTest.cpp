@@ -405,6 +405,7 @@ TEST(GifDumpErrors, LoadFailuresAndUsage) {
         {{"dump", good}, ""},
         {{"frame", good, "0"}, ""},
         {{"info", dir.Path("missing.gif")}, "cannot read"},
+        {{"info", dir.Path(".")}, "cannot read"},
         {{"frame", dir.Path("missing.gif"), "0", dir.Path("y.bmp")}, "cannot read"},
         {{"frame", good, "2", dir.Path("y.bmp")}, "frame 2 out of range"},
         {{"frame", good, "-1", dir.Path("y.bmp")}, "frame index"},

@@ -79,6 +79,9 @@ TEST(MemoryStream, CopyFromAndFiles) {
     EXPECT_EQ(c.Bytes(), a.Bytes());
     std::remove(path.c_str());
     EXPECT_THROW(c.LoadFromFile(path), EStreamError);
+    // A folder opens as a file on some systems and fails only when read.
+    EXPECT_THROW(c.LoadFromFile(std::filesystem::temp_directory_path().string()), EStreamError);
+    EXPECT_EQ(c.Bytes(), a.Bytes()) << "a failed load keeps the stream";
 }
 
 TEST(Lists, StringListAndObjectListIndexChecks) {
