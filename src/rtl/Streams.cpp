@@ -3,6 +3,7 @@
 #include "rtl/Errors.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <fstream>
 #include <new>
@@ -10,6 +11,14 @@
 #ifdef _WIN32
 #include <filesystem>
 #endif
+
+namespace {
+
+[[noreturn]] void StreamTooLarge(int64_t newSize) {
+    throw EOutOfMemory(Format("Out of memory while growing a stream to %lld bytes", static_cast<long long>(newSize)));
+}
+
+}  // namespace
 
 int64_t TStream::Size() {
     const int64_t position = Seek(0, soCurrent);
@@ -57,6 +66,10 @@ int64_t TMemoryStream::Read(void* buffer, int64_t count) {
 int64_t TMemoryStream::Write(const void* buffer, int64_t count) {
     if (count <= 0)
         return 0;
+    // A position sought far past the end: the sum would overflow.
+    if (count > INT64_MAX - Position_)
+        throw EOutOfMemory(Format("Out of memory while growing a stream beyond %lld bytes",
+                                  static_cast<long long>(Position_)));
     const int64_t end = Position_ + count;
     const int64_t size = Size();
     if (Position_ == size) {
@@ -75,8 +88,15 @@ int64_t TMemoryStream::Write(const void* buffer, int64_t count) {
 int64_t TMemoryStream::Seek(int64_t offset, TSeekOrigin origin) {
     switch (origin) {
     case soBeginning: Position_ = offset; break;
-    case soCurrent: Position_ += offset; break;
-    case soEnd: Position_ = Size() + offset; break;
+    // Far offsets stay far instead of wrapping round to a small position.
+    case soCurrent:
+        if (__builtin_add_overflow(Position_, offset, &Position_))
+            Position_ = INT64_MAX;
+        break;
+    case soEnd:
+        if (__builtin_add_overflow(Size(), offset, &Position_))
+            Position_ = INT64_MAX;
+        break;
     }
     if (Position_ < 0)
         Position_ = 0;
@@ -85,14 +105,16 @@ int64_t TMemoryStream::Seek(int64_t offset, TSeekOrigin origin) {
 
 template <typename Growth>
 void TMemoryStream::Grow(Growth growth, int64_t newSize) {
+    // Checked before the cast to size_t, which would cut a size above 4 GiB
+    // on 32-bit systems down to a small one.
+    if (static_cast<uint64_t>(newSize) > Data_.max_size())
+        StreamTooLarge(newSize);
     try {
         growth();
     } catch (const std::bad_alloc&) {
-        throw EOutOfMemory(Format("Out of memory while growing a stream to %lld bytes",
-                                  static_cast<long long>(newSize)));
+        StreamTooLarge(newSize);
     } catch (const std::length_error&) {
-        throw EOutOfMemory(Format("Out of memory while growing a stream to %lld bytes",
-                                  static_cast<long long>(newSize)));
+        StreamTooLarge(newSize);
     }
 }
 

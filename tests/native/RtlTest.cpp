@@ -60,6 +60,38 @@ TEST(MemoryStream, ReadWriteSeekAndShortReads) {
     EXPECT_EQ(s.Seek(-1, soEnd), 1);
 }
 
+TEST(MemoryStream, FarPositionsAndSizesMemoryCannotHold) {
+    const uint8_t bytes[] = {1, 2, 3, 4};
+    const std::vector<uint8_t> kept(bytes, bytes + 4);
+    TMemoryStream s;
+    s.WriteBuffer(bytes, 4);
+    // Far offsets saturate instead of wrapping round to the start.
+    s.SetPosition(INT64_MAX);
+    EXPECT_EQ(s.Seek(10, soCurrent), INT64_MAX);
+    EXPECT_EQ(s.Seek(INT64_MAX, soEnd), INT64_MAX);
+    EXPECT_EQ(s.Seek(-INT64_MAX, soCurrent), 0);
+    uint8_t one = 9;
+    s.SetPosition(INT64_MAX);
+    EXPECT_EQ(s.Read(&one, 1), 0);
+    for (const int64_t at : {INT64_MAX, INT64_MAX - 2}) {
+        SCOPED_TRACE(at);
+        s.SetPosition(at);
+        EXPECT_THROW(s.Write(bytes, 4), EOutOfMemory) << "the end would pass the largest position";
+        EXPECT_EQ(s.Bytes(), kept);
+    }
+    // On 32-bit systems sizes above 4 GiB are refused, not cut down to a
+    // small size. (A 64-bit size_t holds them all: there they would be a real
+    // allocation, which the sanitizers stop at.)
+    if (sizeof(size_t) < 8) {
+        const int64_t tooLarge = (int64_t(1) << 32) + 16;
+        EXPECT_THROW(s.SetSize(tooLarge), EOutOfMemory);
+        EXPECT_THROW(s.SetCapacity(tooLarge), EOutOfMemory);
+        s.SetPosition(tooLarge - 8);
+        EXPECT_THROW(s.WriteBuffer(bytes, 4), EOutOfMemory);
+        EXPECT_EQ(s.Bytes(), kept) << "a refused size leaves the stream as it was";
+    }
+}
+
 TEST(MemoryStream, CopyFromAndFiles) {
     TMemoryStream a, b;
     const char text[] = "abcdef";
