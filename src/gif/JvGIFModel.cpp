@@ -146,6 +146,10 @@ void TJvGIFFrame::CopyFrame(TJvGIFFrame& frame) {
         FreshBitmap();
         CachedBitmap_->Assign(frame.CachedBitmap());
         ClaimPixelBytes(HeldPixelBytes(CachedBitmap_->Width(), CachedBitmap_->Height(), CachedBitmap_->PixelBits()));
+    } else if (CachedBitmap_) {
+        // A picture decoded from the data given up would stand for the new data.
+        CachedBitmap_.reset();
+        ClaimPixelBytes(0);
     }
     KeyColor_ = frame.KeyColor_;
     DelayMs_ = frame.DelayMs_;

@@ -236,6 +236,25 @@ TEST(GifModel, FrameCopiesAndLocalTables) {
     EXPECT_FALSE(sibling.HasLocalTable());
     EXPECT_NE(sibling.CachedBitmap(), nullptr) << "frame 0 had a bitmap: it is copied";
     EXPECT_EQ(sibling.DelayMs(), 50);
+    // Copying an undecoded frame over a decoded one: the bitmap follows the
+    // new data, not the picture decoded before.
+    auto fresh = Load(Animation(2));
+    ASSERT_EQ(fresh->FrameAt(1)->CachedBitmap(), nullptr) << "only frame 0 is decoded by the load";
+    TJvGIFFrame loose(nullptr);
+    loose.Assign(image->FrameAt(0));
+    ASSERT_EQ(loose.FrameWidth(), 8);
+    loose.Assign(fresh->FrameAt(1));
+    EXPECT_EQ(loose.FrameWidth(), 9);
+    TMemoryStream fromCopy, fromSource;
+    loose.BuildBitmapStream(fromCopy);
+    fresh->FrameAt(1)->BuildBitmapStream(fromSource);
+    EXPECT_EQ(fromCopy.Bytes(), fromSource.Bytes());
+    TBitmap& copied = *loose.FrameBitmap();
+    TBitmap& source = *fresh->FrameAt(1)->FrameBitmap();
+    ASSERT_EQ(copied.Width(), source.Width());
+    for (int y = 0; y < 5; ++y)
+        for (int x = 0; x < 9; ++x)
+            ASSERT_EQ(copied.PixelColor(x, y), source.PixelColor(x, y)) << x << ", " << y;
 
     // A frame as the source of an image: one frame, the owner's global table.
     TJvGIFImage single;
