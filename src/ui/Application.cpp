@@ -60,6 +60,7 @@ TApplication::~TApplication() {
         delete Components(ComponentCount() - 1);
     if (Handle_) {
         SetSynchronizeWindow(nullptr);
+        SetWindowLongPtrW(Handle_, GWLP_USERDATA, 0);
         DestroyWindow(Handle_);
     }
     if (Application == this)
@@ -81,6 +82,7 @@ void TApplication::Initialize() {
                               windowClass.hInstance, nullptr);
     if (!Handle_)
         throw Exception("Cannot create the application window");
+    SetWindowLongPtrW(Handle_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
     SetSynchronizeWindow(Handle_);
 }
 
@@ -88,6 +90,19 @@ LRESULT CALLBACK TApplication::AppWndProc(HWND window, UINT message, WPARAM wPar
     // The wake-up message of a call queued by another thread.
     if (message == WM_NULL) {
         CheckSynchronize();
+        return 0;
+    }
+    // A polite end of the process (taskkill without /F) asks every top-level
+    // window to close, this hidden one too. Left to the default, it would be
+    // destroyed, and every later message box, the report of setup's exit code
+    // among them, would fail for want of its owner. It is a request to end.
+    if (message == WM_CLOSE) {
+        if (auto* application = reinterpret_cast<TApplication*>(GetWindowLongPtrW(window, GWLP_USERDATA))) {
+            if (application->MainForm_)
+                application->MainForm_->Close();
+            else
+                application->Terminate();
+        }
         return 0;
     }
     return DefWindowProcW(window, message, wParam, lParam);

@@ -22,7 +22,9 @@ public:
     ~TApplication() override;
     const char* ClassName() const override { return "TApplication"; }
 
-    // Creates the hidden main window that owns message boxes.
+    // Creates the hidden main window that owns message boxes. A request to
+    // close it closes the main form instead (or ends the loop when there is
+    // none); it is never destroyed before the application object.
     void Initialize();
     HWND Handle() const { return Handle_; }
     const std::string& Title() const { return Title_; }

@@ -274,4 +274,21 @@ TEST_F(FoMainTest, ClosingTheMainWindowEndsTheLoop) {
     EXPECT_TRUE(IsWindowVisible(FoMain->Handle())) << "the request does not hide the window";
 }
 
+TEST_F(FoMainTest, CloseRequestToTheApplicationWindowClosesTheMainFormAndKeepsTheWindow) {
+    // A polite end of the process (taskkill without /F) asks every top-level
+    // window to close, the hidden one that owns the message boxes included.
+    HWND app = Application->Handle();
+    PostMessageW(app, WM_CLOSE, 0, 0);
+    Pump();
+    EXPECT_TRUE(IsWindow(app)) << "the owner of the message boxes stays";
+    EXPECT_TRUE(Application->Terminated()) << "a request to end, as the main window's close box makes";
+    EXPECT_TRUE(IsWindowVisible(FoMain->Handle()));
+
+    TMessageBoxWatcher watcher({FoMain->Handle()}, 2000);
+    EXPECT_EQ(Application->MessageBox("Treść", "Tytuł", MB_OK), IDOK);
+    const auto seen = watcher.Result();
+    EXPECT_TRUE(seen.Seen) << "a message box can still be shown";
+    EXPECT_EQ(seen.Owner, app);
+}
+
 }  // namespace

@@ -56,6 +56,26 @@ bool Above(HWND upper, HWND lower) {
     return false;
 }
 
+// Posts WM_CLOSE to every top-level window of the process; returns how many.
+int PostCloseToEveryWindow(DWORD processId) {
+    struct TTarget {
+        DWORD Process;
+        int Posted;
+    } target{processId, 0};
+    struct TEnum {
+        static BOOL CALLBACK Post(HWND window, LPARAM data) {
+            auto* t = reinterpret_cast<TTarget*>(data);
+            DWORD process = 0;
+            GetWindowThreadProcessId(window, &process);
+            if (process == t->Process && PostMessageW(window, WM_CLOSE, 0, 0))
+                ++t->Posted;
+            return TRUE;
+        }
+    };
+    EnumWindows(TEnum::Post, reinterpret_cast<LPARAM>(&target));
+    return target.Posted;
+}
+
 class SetupSequence : public ::testing::Test {
 protected:
     // Names that need the Unicode API and a quoted command line.
@@ -330,6 +350,22 @@ TEST_F(SetupSequence, ClosingDuringTheWaitEndsAfterSetup) {
     EXPECT_TRUE(WaitUntil([this] { return Kantrel->ActiveProcesses() == 0; }, 2000))
         << "setup ended before kantrel.exe";
     EXPECT_TRUE(fs::exists(Record));
+}
+
+TEST_F(SetupSequence, PoliteEndDuringTheWaitStillReportsTheExitCode) {
+    StandinBehaviour(L"1500", L"1");
+    Launch();
+    StartAndAnswer(IDYES);
+    ASSERT_NE(Kantrel->WaitForSplash(), nullptr);
+    // What taskkill without /F does: WM_CLOSE to every top-level window of
+    // the process, hidden ones included.
+    EXPECT_GE(PostCloseToEveryWindow(Kantrel->ProcessId()), 3)
+        << "the hidden application window, the main window and the splash";
+    ExpectMessage("Uwaga",
+                  "Instalator SQL Server zakończył pracę z kodem błędu 1 (0x00000001). Szczegóły zawiera plik "
+                  "Summary.txt w folderze Setup Bootstrap\\Log instalacji SQL Server.",
+                  "ended politely during the wait");
+    EXPECT_TRUE(Kantrel->WaitForExit(10000)) << "the request to end is carried out after the message";
 }
 
 TEST_F(SetupSequence, SplashStripPlaysWhileSetupRunsAndEndsWithIt) {
