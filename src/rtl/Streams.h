@@ -25,7 +25,8 @@ public:
     // Whole-buffer transfers: anything short raises EReadError / EWriteError.
     void ReadBuffer(void* buffer, int64_t count);
     void WriteBuffer(const void* buffer, int64_t count);
-    // Copies count bytes from source (all that remains when count is 0).
+    // Copies count bytes from source; when count is 0, the whole source from
+    // its start.
     int64_t CopyFrom(TStream& source, int64_t count);
 };
 
