@@ -97,7 +97,9 @@ TColor UndrawnColor(TJvGIFImage& image, TColor preferred, bool& everyColorDrawn)
 }  // namespace
 
 TBitmap* TGIFComposition::ComposeFrame(TJvGIFImage& image, int index, TColor& transparentColor, bool transparent) {
-    index = std::min(index, image.FrameCount() - 1);
+    // -1 (no active frame: a load that failed after its first frames) shows
+    // frame 0, as the image's emptiness and size do.
+    index = std::max(0, std::min(index, image.FrameCount() - 1));
     const bool extend = ComposedFrame_ && ComposedIndex_ == index - 1 && ComposedIndex_ >= 0 &&
                         EffectiveDisposal(image.FrameAt(ComposedIndex_)->DisposalMode()) != dpRestorePrevious;
     std::unique_ptr<TBitmap> rebuilt;

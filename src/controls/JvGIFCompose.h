@@ -24,7 +24,7 @@ public:
     // makeBitmap makes each new picture (the animator's: a TJvLockedBitmap).
     explicit TGIFComposition(std::function<std::unique_ptr<TBitmap>()> makeBitmap);
 
-    // The picture of frame index (cut to the last frame), extended from the
+    // The picture of frame index (cut to 0 and the last frame), extended from the
     // cached one when that shows the frame before and was not shown with
     // "restore previous", otherwise rebuilt (a logical screen past
     // MaxPictureBytes raises EOutOfMemory first). transparentColor receives the

@@ -298,3 +298,41 @@ TEST(GIFAnimatorPaint, PicturesPastTheLimitAreReportedOnceAndNotDrawn) {
     EXPECT_EQ(paint("client area, first paint", false), message(20000, 20000));
     EXPECT_EQ(paint("client area, second paint", false), "");
 }
+
+// A load that fails after its first frames keeps them with no active frame
+// and raises no change, so an animator emptied before holds index -1 over
+// frames: it paints frame 0, as the image reports, instead of failing.
+TEST(GIFAnimatorPaint, FramesKeptByAFailedLoadAfterAnEmptyImageArePaintedFromTheFirst) {
+    constexpr COLORREF red = RGB(255, 0, 0);
+    TAnimatorForm f(Grey, 0, 0, 8, 8);
+    TJvGIFAnimator& animator = *f.Animator;
+    animator.SetImage(nullptr);
+    ASSERT_EQ(animator.FrameIndex(), -1);
+    gifwriter::GifWriter gif;
+    gif.Header().Screen(8, 8, {{255, 0, 0}, {0, 0, 255}});
+    for (uint8_t colour : {0, 1}) {
+        gifwriter::ImageSpec frame;
+        frame.Width = 8;
+        frame.Height = 8;
+        frame.Indices.assign(64, colour);
+        gif.Image(frame);
+    }
+    // An extension label that no GIF defines ends the load with an error.
+    gif.Extension(0x77, {}, {});
+    const gifwriter::Bytes bytes = gif.Trailer().Finish();
+    TMemoryStream stream;
+    stream.WriteBuffer(bytes.data(), int64_t(bytes.size()));
+    stream.SetPosition(0);
+    EXPECT_THROW(animator.Image().LoadFromStream(stream), EInvalidGraphicOperation);
+    ASSERT_EQ(animator.Image().FrameCount(), 2);
+    ASSERT_FALSE(animator.Image().Empty());
+    TCapture capture(200, 120, RGB(1, 2, 3));
+    std::string error;
+    try {
+        PaintAlone(animator, capture);
+    } catch (const Exception& e) {
+        error = e.Message();
+    }
+    EXPECT_EQ(error, "");
+    EXPECT_EQ(FirstDifference(capture, animator, [](int, int) { return red; }), "") << "frame 0";
+}
