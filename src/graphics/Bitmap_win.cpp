@@ -248,7 +248,8 @@ void TBitmap::KeepOpaqueRuns(std::unique_ptr<TOpaqueRuns> runs) {
 }
 
 void TBitmap::Draw(TCanvas& canvas, const TRect& rect) {
-    if (Empty())
+    // A keyed draw takes a size of 0 for the bitmap's own: nothing fits there.
+    if (Empty() || rect.Right == rect.Left || rect.Bottom == rect.Top)
         return;
     if (Transparent()) {
         KeyedDrawRect(canvas, rect.Left, rect.Top, rect.Right - rect.Left, rect.Bottom - rect.Top,

@@ -6,6 +6,9 @@
 #include "rtl/Errors.h"
 
 void TJvGIFFrame::DrawFrame(TCanvas& canvas, const TRect& rect, bool transparent) {
+    // A keyed draw takes a size of 0 for the bitmap's own: nothing fits there.
+    if (rect.Right == rect.Left || rect.Bottom == rect.Top)
+        return;
     TBitmap* bitmap = FrameBitmap();
     if (KeyColor_ != clNone && transparent)
         KeyedDrawRect(canvas, rect.Left, rect.Top, rect.Right - rect.Left, rect.Bottom - rect.Top,

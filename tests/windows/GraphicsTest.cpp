@@ -319,6 +319,41 @@ TEST(FrameDrawing, FramesOfDepth1And4And8DrawOpaqueAndKeyed) {
     })) << "the image's draw";
 }
 
+// A draw into a rectangle of no width or height shows nothing, keyed or not;
+// a keyed one drew the whole picture at its own size instead.
+TEST(FrameDrawing, NothingIsDrawnIntoAnEmptyRectangle) {
+    auto bitmap = TrueColour(8, 6, Pattern);
+    gifwriter::GifWriter writer;
+    writer.Header().Screen(8, 6, {{255, 0, 255}, {0, 0, 255}});
+    gifwriter::ImageSpec spec;
+    spec.Width = 8;
+    spec.Height = 6;
+    for (int i = 0; i < 48; ++i)
+        spec.Indices.push_back(uint8_t(i % 3 == 0 ? 0 : 1));
+    writer.GraphicControl(1, 10, 0).Image(spec);
+    auto image = LoadGif(writer.Trailer().Finish());
+    ASSERT_NE(image->FrameAt(0)->KeyColor(), clNone);
+    for (const TRect rect : {TRect{3, 2, 3, 9}, TRect{3, 2, 12, 2}, TRect{5, 5, 5, 5}}) {
+        for (bool transparent : {false, true}) {
+            SCOPED_TRACE(std::to_string(rect.Left) + ", " + std::to_string(rect.Top) + ", " +
+                         std::to_string(rect.Right) + ", " + std::to_string(rect.Bottom) +
+                         (transparent ? ", keyed" : ", opaque"));
+            bitmap->SetTransparentColor(Key);
+            bitmap->SetTransparent(transparent);
+            image->SetTransparent(transparent);
+            const std::pair<const char*, std::function<void(TCanvas&)>> draws[] = {
+                {"a bitmap", [&](TCanvas& canvas) { canvas.StretchDraw(rect, bitmap.get()); }},
+                {"a GIF frame", [&](TCanvas& canvas) { image->FrameAt(0)->DrawFrame(canvas, rect, transparent); }},
+                {"a GIF image", [&](TCanvas& canvas) { canvas.StretchDraw(rect, image.get()); }}};
+            for (const auto& [what, draw] : draws) {
+                auto target = TrueColour(20, 12, Backdrop);
+                draw(target->Canvas());
+                EXPECT_TRUE(PixelsAre(*target, Backdrop)) << what;
+            }
+        }
+    }
+}
+
 namespace {
 
 // A graphic a bitmap cannot copy: it only draws itself, a bar over the left
