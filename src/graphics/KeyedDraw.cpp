@@ -182,7 +182,7 @@ bool KeyedCopy(HDC target, int x, int y, int width, int height, HDC source, TBit
         return false;
     BITMAP info{};
     GetObjectW(sourceBitmap, sizeof info, &info);
-    // KeyedBlit would copy what lies outside the source as opaque pixels.
+    // The runs are read from the bitmap's own pixels only.
     if (sourceX < 0 || sourceY < 0 || sourceX + sourceWidth > info.bmWidth || sourceY + sourceHeight > info.bmHeight)
         return false;
     const TOpaqueRuns* runs = OpaqueRuns(bitmap, source, sourceX, sourceY, width, height, key);
@@ -334,6 +334,20 @@ void KeyedBlit(HDC target, int x, int y, int width, int height, HDC source, int 
     }
     const int mapMode = GetMapMode(target);
     SetMapMode(source, mapMode);
+    // Where the source rectangle reaches past the source's bitmap, the copy
+    // below leaves the private copy as it is: the key there, so that those
+    // pixels, none of the bitmap's, leave the target as the opaque draw does.
+    BITMAP sourceInfo{};
+    POINT corners[2] = {{sourceX, sourceY}, {sourceX + sourceWidth, sourceY + sourceHeight}};
+    LPtoDP(source, corners, 2);
+    if (GetObjectW(GetCurrentObject(source, OBJ_BITMAP), sizeof sourceInfo, &sourceInfo) &&
+        (std::min(corners[0].x, corners[1].x) < 0 || std::min(corners[0].y, corners[1].y) < 0 ||
+         std::max(corners[0].x, corners[1].x) > sourceInfo.bmWidth ||
+         std::max(corners[0].y, corners[1].y) > sourceInfo.bmHeight)) {
+        TScopedBrush keyBrush(CreateSolidBrush(PaletteRelative(key)));
+        const RECT all{0, 0, sourceWidth, sourceHeight};
+        FillRect(sourceCopy.Get(), &all, keyBrush.Get());
+    }
     SetMapMode(sourceCopy.Get(), mapMode);
 
     BitBlt(sourceCopy.Get(), 0, 0, sourceWidth, sourceHeight, source, sourceX, sourceY, SRCCOPY);

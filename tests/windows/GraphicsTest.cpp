@@ -451,6 +451,29 @@ TEST(KeyedDrawing, ClippedCopyLeavesWhatTheMasksLeave) {
     }
 }
 
+// A source rectangle that reaches past the bitmap has no pixels there: they
+// leave the target as it was, as the opaque draw leaves it; the masks took
+// them for opaque black.
+TEST(KeyedDrawing, TheSourceOutsideTheBitmapLeavesTheTarget) {
+    auto source = TrueColour(8, 6, Pattern);
+    for (const int scale : {1, 2}) {
+        for (const TRect part : {TRect{-4, -4, 8, 6}, TRect{3, 2, 12, 9}}) {
+            SCOPED_TRACE(testing::Message() << "x" << scale << " from " << part.Left << ", " << part.Top);
+            const int width = (part.Right - part.Left) * scale, height = (part.Bottom - part.Top) * scale;
+            auto target = TrueColour(30, 24, Backdrop);
+            KeyedDrawRect(target->Canvas(), 2, 1, width, height, part, *source, Key);
+            EXPECT_TRUE(PixelsAre(*target, [&](int x, int y) {
+                if (!Inside(x, y, 2, 1, width, height))
+                    return Backdrop(x, y);
+                const int sx = (x - 2) / scale + part.Left, sy = (y - 1) / scale + part.Top;
+                if (!Inside(sx, sy, 0, 0, 8, 6) || Pattern(sx, sy) == Key)
+                    return Backdrop(x, y);
+                return Pattern(sx, sy);
+            }));
+        }
+    }
+}
+
 // A bitmap keeps what a keyed draw found in its pixels; every way of
 // changing them must drop it, or the next draw shows the old pixels' shape.
 TEST(KeyedDrawing, ADrawAfterTheSourceChangesShowsTheChange) {
