@@ -1,5 +1,7 @@
 #include "controls/JvAnimatedImage.h"
 
+#include <algorithm>
+
 #include "rtl/Graphic.h"
 #include "ui/Forms.h"
 #include "ui/Synchronize.h"
@@ -37,8 +39,10 @@ void TJvImageControl::SetParent(TWinControl* parent) {
 }
 
 void TJvImageControl::Paint(HDC) {
+    // A size set negative has no pixels, as 0 has; a bitmap refuses it.
+    const int width = std::max(ClientWidth(), 0), height = std::max(ClientHeight(), 0);
     // A client area too large for memory: nothing is drawn, and that is said once.
-    if (!BufferLimit_.Fits(ClientWidth(), ClientHeight())) {
+    if (!BufferLimit_.Fits(width, height)) {
         Buffer_.reset();
         return;
     }
@@ -52,10 +56,10 @@ void TJvImageControl::Paint(HDC) {
         Buffer_->SetPixelBits(32);
     }
     TJvLockedBitmap& buffer = *Buffer_;
-    const bool kept = buffer.Width() == ClientWidth() && buffer.Height() == ClientHeight();
+    const bool kept = buffer.Width() == width && buffer.Height() == height;
     if (!kept) {
-        buffer.SetWidth(ClientWidth());
-        buffer.SetHeight(ClientHeight());
+        buffer.SetWidth(width);
+        buffer.SetHeight(height);
     }
     TCanvasLock bufferLock(buffer.Canvas());
     if (kept && !buffer.Empty() && !RenderFillsClientArea())

@@ -160,6 +160,37 @@ TEST(JvImageControl, BufferedPaintWritesTargetOnceAlsoAfterAnError) {
     EXPECT_EQ(capture.At(20, 15), RGB(0, 0, 0)) << "a paint that draws nothing";
 }
 
+// A client area with no pixels (a width or height of 0, or one set
+// negative) paints nothing and raises nothing; a negative one made every
+// paint, a worker's at each tick too, fail with "Bitmap image is not valid".
+TEST(JvImageControl, AClientAreaWithNoPixelsPaintsNothing) {
+    TApplication application;
+    application.Initialize();
+    TForm form(nullptr);
+    auto* image = new TProbeImage(&form);
+    image->SetParent(&form);
+    for (const SIZE size : {SIZE{0, 30}, SIZE{40, 0}, SIZE{-5, 30}, SIZE{40, -1}}) {
+        SCOPED_TRACE(std::to_string(size.cx) + " x " + std::to_string(size.cy));
+        image->SetBounds(0, 0, size.cx, size.cy);
+        const int before = image->Paints.load();
+        TScopedGetDC screen(nullptr);
+        HDC recorder = CreateEnhMetaFileW(screen.Get(), nullptr, nullptr, nullptr);
+        ASSERT_TRUE(recorder);
+        std::string error;
+        try {
+            image->Perform(WM_PAINT, reinterpret_cast<WPARAM>(recorder), 0);
+        } catch (const Exception& e) {
+            error = e.Message();
+        }
+        HENHMETAFILE metafile = CloseEnhMetaFile(recorder);
+        ASSERT_TRUE(metafile);
+        EXPECT_EQ(error, "");
+        EXPECT_EQ(image->Paints.load(), before + 1) << "rendered, into no pixels";
+        EXPECT_EQ(Total(DrawingRecords(metafile)), 0) << "nothing reaches the target";
+        DeleteEnhMetaFile(metafile);
+    }
+}
+
 // On the window thread a repaint paints the control and the windowless
 // siblings above it at once; from a worker only the control, and it still
 // reaches the screen.
