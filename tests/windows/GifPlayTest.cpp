@@ -387,6 +387,18 @@ TEST(GifTools, DeclaredSizesPastTheLimitsFailWithTheLimitsMessage) {
         << play.Output;
 }
 
+// A number gifplay-close cannot read is a usage error: read as 0, a
+// misspelt --runs would run nothing and report success.
+TEST(GifPlayClose, RefusesNumbersItCannotRead) {
+    TTempFolder folder(L"gifplay-close-usage");
+    for (const wchar_t* arguments : {L"--runs abc viewer.exe", L"--runs 0 viewer.exe", L"--limit 5s viewer.exe",
+                                     L"--from -1 viewer.exe", L"--seed 99999999999 viewer.exe"}) {
+        const TRun run = RunTool(KANTREL_GIFPLAY_CLOSE_EXE, arguments, folder);
+        EXPECT_EQ(run.ExitCode, 2u) << WideToUtf8(arguments) << ": " << run.Output;
+        EXPECT_NE(run.Output.find("usage:"), std::string::npos) << WideToUtf8(arguments) << ": " << run.Output;
+    }
+}
+
 // The asynchronous viewer (ticks painted on the timer's thread) closed with
 // Alt+F4 at random moments of its play, by gifplay-close as the README's
 // script runs it, with fewer and earlier closes: every run must end within

@@ -42,15 +42,20 @@ bool ParseArguments(TOptions& options) {
     LocalFree(args);
     options.Seed = GetTickCount();
     size_t i = 0;
+    // Whole decimal numbers only: a misspelt one read as 0 would make
+    // "--runs" run nothing and pass.
     auto number = [&](unsigned& value) {
         if (i + 1 >= list.size())
             return false;
-        value = static_cast<unsigned>(std::wcstoul(list[++i].c_str(), nullptr, 10));
+        const std::wstring& text = list[++i];
+        if (text.empty() || text.size() > 9 || text.find_first_not_of(L"0123456789") != std::wstring::npos)
+            return false;
+        value = static_cast<unsigned>(std::wcstoul(text.c_str(), nullptr, 10));
         return true;
     };
     for (; i < list.size() && list[i].rfind(L"--", 0) == 0; ++i) {
         unsigned runs = 0;
-        if (list[i] == L"--runs" && number(runs))
+        if (list[i] == L"--runs" && number(runs) && runs > 0)
             options.Runs = static_cast<int>(runs);
         else if (!((list[i] == L"--from" && number(options.From)) || (list[i] == L"--to" && number(options.To)) ||
                    (list[i] == L"--limit" && number(options.Limit)) || (list[i] == L"--seed" && number(options.Seed))))
