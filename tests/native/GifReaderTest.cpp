@@ -373,17 +373,20 @@ TEST(GifReader, FailuresAndWhatSurvives) {
 }
 
 TEST(GifReader, TruncatedRasters) {
-    // The last sub-block claims more bytes than remain: the frame stays,
-    // marked, without that sub-block; the load ends quietly.
+    // The last sub-block claims more bytes than remain (many more, or just
+    // one): the frame stays, marked, without that sub-block; the load ends quietly.
     const Bytes packed = PackCodes(2, RootCodes(2, SmallPixels));
-    GifWriter g = Small();
-    g.ImageDescriptor(0, 0, 4, 2).Raw({2, 2}).Raw({packed[0], packed[1]}).Raw({40, packed[2]});
-    Loaded l;
-    ASSERT_EQ(LoadError(l, g.Finish()), "");
-    TJvGIFFrame* f = l.Frame(0);
-    EXPECT_TRUE(f->IsCorrupted());
-    EXPECT_EQ(f->SharedData()->EncodedData->Bytes(), (Bytes{2, 2, packed[0], packed[1]}));
-    EXPECT_EQ(l.Changes, 1);
+    for (uint8_t claimed : {40, 2}) {
+        GifWriter g = Small();
+        g.ImageDescriptor(0, 0, 4, 2).Raw({2, 2}).Raw({packed[0], packed[1]}).Raw({claimed, packed[2]});
+        Loaded l;
+        ASSERT_EQ(LoadError(l, g.Finish()), "") << int(claimed);
+        TJvGIFFrame* f = l.Frame(0);
+        EXPECT_TRUE(f->IsCorrupted()) << int(claimed) << " claimed, 1 there";
+        EXPECT_EQ(f->SharedData()->EncodedData->Bytes(), (Bytes{2, 2, packed[0], packed[1]}))
+            << int(claimed) << " claimed, 1 there";
+        EXPECT_EQ(l.Changes, 1) << int(claimed);
+    }
 
     // Sub-blocks that end with the data, without a terminator: not marked by
     // the reader; decoding finds all rows complete.
