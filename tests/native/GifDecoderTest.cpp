@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <tuple>
 
 using gifwriter::Bytes;
@@ -34,11 +35,19 @@ Decoded Decode(const Bytes& raster, int width, int height, int pixelBits, int de
                bool accept = true, const TDecodeProgress* progress = nullptr) {
     TMemoryStream stream = StreamOf(raster);
     Decoded d;
-    // Not zero-filled: the decoder writes every byte.
-    d.Pixels.assign(size_t(RasterStride(uint64_t(width), uint64_t(pixelBits)) * uint64_t(height)), 0xA5);
-    TRasterDestination dest{width, height, pixelBits, d.Pixels.data()};
+    // Not zero-filled: the decoder writes every byte. The rows lie between
+    // two guards, so that a row stored outside them fails here, whatever
+    // lies next to the block.
+    const size_t bytes = size_t(RasterStride(uint64_t(width), uint64_t(pixelBits)) * uint64_t(height));
+    const size_t guard = 64 + bytes;
+    Bytes block(guard + bytes + guard, 0xA5);
+    TRasterDestination dest{width, height, pixelBits, block.data() + guard};
     DecodeFrameRaster(stream, dest, interlaced, accept, depth, d.Corrupt, progress);
     d.Position = stream.Position();
+    d.Pixels.assign(block.begin() + ptrdiff_t(guard), block.begin() + ptrdiff_t(guard + bytes));
+    block.erase(block.begin() + ptrdiff_t(guard), block.begin() + ptrdiff_t(guard + bytes));
+    EXPECT_EQ(std::count_if(block.begin(), block.end(), [](uint8_t b) { return b != 0xA5; }), 0)
+        << "bytes stored outside the frame's rows";
     return d;
 }
 
@@ -76,9 +85,10 @@ TEST(GifDecoder, WorkedExampleGrowsWidthAndLeavesTerminatorUnread) {
 
 TEST(GifDecoder, InterlacedRowOrders) {
     const std::vector<std::vector<int>> orders{
-        {0}, {0, 1}, {0, 2, 1}, {0, 4, 2, 1, 3}, {0, 8, 4, 2, 6, 1, 3, 5, 7}};
+        {0}, {0, 1}, {0, 2, 1}, {0, 2, 1, 3}, {0, 4, 2, 1, 3}, {0, 8, 4, 2, 6, 1, 3, 5, 7}};
     for (const auto& order : orders) {
         const int rows = int(order.size());
+        SCOPED_TRACE(std::to_string(rows) + " rows");
         // Pixel k of the data carries the value k + 1.
         Bytes pixels;
         for (int k = 0; k < rows; ++k)
