@@ -33,8 +33,12 @@ Decoded Decode(const Bytes& raster, int width, int height, int bits, bool interl
                bool acceptCorrupt = true, const TDecodeProgress* progress = nullptr)
 {
     Decoded out;
-    // Not zero-filled: the decoder writes every byte, 0 where it decodes nothing.
-    out.pixels.assign(RasterStride(uint64_t(width), uint64_t(bits)) * uint64_t(height), 0xA5);
+    // Not zero-filled: the decoder writes every byte, 0 where it decodes
+    // nothing. The rows lie between two guards: a write outside them is an
+    // error here, whatever lies next to the block.
+    const size_t bytes = RasterStride(uint64_t(width), uint64_t(bits)) * uint64_t(height);
+    const size_t guard = 4096 + bytes / 8;
+    std::vector<uint8_t> block(guard + bytes + guard, 0xA5);
     TMemoryStream stream;
     stream.WriteBuffer(raster.data(), int64_t(raster.size()));
     stream.SetPosition(0);
@@ -42,13 +46,18 @@ Decoded Decode(const Bytes& raster, int width, int height, int bits, bool interl
     destination.PixelsPerRow = width;
     destination.RowCount = height;
     destination.PixelBits = bits;
-    destination.Pixels = out.pixels.data();
+    destination.Pixels = block.data() + guard;
     try {
         DecodeFrameRaster(stream, destination, interlaced, acceptCorrupt, depth, out.corrupt, progress);
     } catch (const Exception& e) {
         out.error = std::string(e.ClassName()) + ": " + e.Message();
         out.corrupt = false;
     }
+    const auto rows = block.begin() + std::ptrdiff_t(guard);
+    out.pixels.assign(rows, rows + std::ptrdiff_t(bytes));
+    if (std::any_of(block.begin(), rows, [](uint8_t b) { return b != 0xA5; }) ||
+        std::any_of(rows + std::ptrdiff_t(bytes), block.end(), [](uint8_t b) { return b != 0xA5; }))
+        out.error += std::string(out.error.empty() ? "" : "; ") + "wrote outside the pixel rows";
     return out;
 }
 
@@ -146,6 +155,39 @@ TEST(GifDecoderPaths, StringsAcrossRowEndsAndPackedRows)
                 }
             }
         }
+    }
+}
+
+// The data goes on past the frame's last pixel inside the string that reaches
+// it: every path stores the frame's pixels and nothing after its rows.
+TEST(GifDecoderPaths, LastStringRunsPastTheFrame)
+{
+    const struct {
+        const char* path;
+        int width, height, depth;
+        bool noise;
+    } cases[] = {{"small, aside", 61, 37, 8, true},
+                 {"8 bits in place", 301, 600, 8, true},
+                 {"4 bits a segment at a time", 512, 256, 4, true},
+                 {"4 bits packed", 512, 256, 4, false},
+                 {"1 bit packed", 512, 256, 1, true}};
+    Lcg random{99};
+    for (const auto& [path, width, height, depth, noise] : cases) {
+        const size_t count = size_t(width) * size_t(height);
+        // From a clear code 8 pixels before the end, one colour: strings of
+        // 1, 2, 3 and 4 pixels, the last of which ends 2 pixels past the frame.
+        Bytes indices(count + 8, uint8_t((1 << depth) - 1));
+        for (size_t i = 0; noise && i < count - 8; ++i)
+            indices[i] = uint8_t(random.Next(1u << depth));
+        gifwriter::LzwOptions options;
+        options.ClearBefore = {count - 8};
+        const Bytes raster = Raster(indices, width, height, std::max(depth, 2), false, options);
+        indices.resize(count);
+        const int bits = BitsFor(depth);
+        const Decoded d = Decode(raster, width, height, bits, false, depth);
+        EXPECT_EQ(d.error, "") << path;
+        EXPECT_FALSE(d.corrupt) << path;
+        EXPECT_TRUE(d.pixels == StoredRows(indices, width, height, bits)) << path;
     }
 }
 
