@@ -264,6 +264,16 @@ TEST(GifModel, FrameCopiesAndLocalTables) {
     EXPECT_EQ(single.SharedHeader()->GlobalColors().Count, 4);
     EXPECT_EQ(single.FrameAt(0)->KeyColor(), image->FrameAt(1)->KeyColor());
     EXPECT_EQ(single.LogicalWidth(), 9 + 1) << "recalculated from the frame";
+    // A frame reaching past 65535 leaves the 16-bit sizes at their largest.
+    GifWriter far;
+    far.Header("89a").Screen(20, 10, Palette(4));
+    ImageSpec corner = NoiseImage(10, 10, 4, 7);
+    corner.Left = corner.Top = 65530;
+    auto farImage = Load(far.Image(corner).Trailer().Finish());
+    TJvGIFImage reaching;
+    reaching.Assign(farImage->FrameAt(0));
+    EXPECT_EQ(reaching.LogicalWidth(), 65535) << "frame at 65530 of width 10";
+    EXPECT_EQ(reaching.LogicalHeight(), 65535) << "frame at 65530 of height 10";
 
     // An image given one of its own frames, or its own bitmap, survives its reset.
     const Bytes bmpBefore = [&] {
@@ -536,6 +546,15 @@ TEST(GifBitmap, CachingRebuildingAndFailures) {
     TBitmap* rebuilt = frame.FrameBitmap();
     EXPECT_FALSE(rebuilt->Empty()) << "an emptied bitmap is decoded again";
     EXPECT_TRUE(frame.IsCorrupted());
+    // The reader's mark (a last sub-block cut short after every pixel) stays
+    // once the bitmap is built, though the decoder finds nothing amiss.
+    GifWriter cut;
+    cut.Header("89a").Screen(16, 16, Palette(16));
+    ImageSpec whole = NoiseImage(16, 16, 16, 4);
+    whole.Terminator = false;
+    auto marked = Load(cut.Image(whole).Raw({40, 1}).Finish());
+    ExpectPixels(*marked->FrameAt(0), whole.Indices, 16, "last sub-block cut short");
+    EXPECT_TRUE(marked->FrameAt(0)->IsCorrupted()) << "last sub-block cut short: the mark is lost";
 
     // A decode error leaves the bitmap empty and the mark alone; the next
     // request fails the same way.
@@ -602,6 +621,10 @@ TEST(GifBitmap, DecodedFramesShareOneBudget) {
         EXPECT_EQ(e.Message().substr(start.size()), "1 MiB");
 #endif
     }
+    // A budget lowered below what the frames already hold refuses the next one.
+    image.SetPixelBudget(2 * frame);
+    EXPECT_THROW(image.FrameAt(4)->FrameBitmap(), EOutOfMemory) << "budget below what is held";
+    image.SetPixelBudget(4 * frame);
     EXPECT_TRUE(image.FrameAt(4)->CachedBitmap()->Empty());
     // A bitmap let go returns its share.
     image.FrameAt(1)->FreshBitmap();
