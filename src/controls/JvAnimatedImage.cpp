@@ -117,12 +117,11 @@ void TJvImageControl::RepaintFromAnyThread() {
     }
     TPictureLock picture(*this);
     TWinControl* parent = Parent();
-    if (!parent || !parent->TryEnterWorkerPaint())
+    if (!parent)
         return;
-    struct TLeave {
-        TWinControl& Parent;
-        ~TLeave() { Parent.LeaveWorkerPaint(); }
-    } leave{*parent};
+    const TWorkerPaintEntry entry(*parent);
+    if (!entry)
+        return;
     HWND window = parent->ExistingHandle();
     if (!window || parent->IsDestroying())
         return;

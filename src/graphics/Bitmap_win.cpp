@@ -80,11 +80,11 @@ private:
         const std::vector<TBitmapCanvas*> held = ContextList();
         for (TBitmapCanvas* canvas : held) {
             // Not one this thread holds either: a recursive TryLock would succeed.
-            if (canvas == this || canvas->LockCount() != 0 || !canvas->TryLock())
+            if (canvas == this || canvas->LockCount() != 0)
                 continue;
-            if (canvas->LockCount() == 1)
+            const TScopedTryLock<TCanvas, &TCanvas::TryLock, &TCanvas::Unlock> unused(*canvas);
+            if (unused && canvas->LockCount() == 1)
                 canvas->FreeContext();
-            canvas->Unlock();
         }
     }
 

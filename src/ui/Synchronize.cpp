@@ -5,6 +5,7 @@
 #include <deque>
 #include <exception>
 
+#include "win/CriticalSection.h"
 #include "win/ScopedWin.h"
 
 namespace {
@@ -28,9 +29,16 @@ struct TServing {
 };
 const TServing* Serving = nullptr;
 
-// Plain data with static initialisers: no construction order to worry about
-// and nothing to release (SRW locks and condition variables own no handle).
-SRWLOCK QueueLock = SRWLOCK_INIT;
+// The queue's lock; a condition variable waits on the SRW lock itself.
+struct TQueueLock {
+    SRWLOCK Lock_ = SRWLOCK_INIT;
+    void Lock() { AcquireSRWLockExclusive(&Lock_); }
+    void Unlock() { ReleaseSRWLockExclusive(&Lock_); }
+};
+
+// Constant-initialised: no construction order to worry about and nothing to
+// release (SRW locks and condition variables own no handle).
+constinit TQueueLock QueueLock;
 CONDITION_VARIABLE QueueDone = CONDITION_VARIABLE_INIT;
 std::deque<TSyncRequest*>& Queue() {
     static std::deque<TSyncRequest*> queue;
@@ -40,12 +48,9 @@ uint64_t NextSequence = 0;  // under QueueLock
 int EventWaits = 0;         // under QueueLock: registered TSynchronizeWaits
 std::atomic<HWND> WakeWindow{nullptr};
 
-class TExclusive {
+class TExclusive : public TScopedLock<TQueueLock> {
 public:
-    TExclusive() { AcquireSRWLockExclusive(&QueueLock); }
-    ~TExclusive() { ReleaseSRWLockExclusive(&QueueLock); }
-    TExclusive(const TExclusive&) = delete;
-    TExclusive& operator=(const TExclusive&) = delete;
+    TExclusive() : TScopedLock(QueueLock) {}
 };
 
 }  // namespace
@@ -91,7 +96,7 @@ void Synchronize(const std::function<void()>& method) {
     {
         TExclusive lock;
         while (!request.Done)
-            SleepConditionVariableSRW(&QueueDone, &QueueLock, INFINITE, 0);
+            SleepConditionVariableSRW(&QueueDone, &QueueLock.Lock_, INFINITE, 0);
     }
     if (request.Error)
         std::rethrow_exception(request.Error);

@@ -78,8 +78,9 @@ public:
     // TryEnterWorkerPaint and LeaveWorkerPaint. The window thread closes the
     // gate while it changes the list or the window and when the control
     // begins to be destroyed; a worker only tries it and skips its paint
-    // rather than wait for the window thread. Inside, the worker still finds
-    // out whether the window exists and the control is being destroyed.
+    // rather than wait for the window thread (TWorkerPaintEntry). Inside, the
+    // worker still finds out whether the window exists and the control is
+    // being destroyed.
     bool TryEnterWorkerPaint() { return TryAcquireSRWLockShared(&WorkerPaintGate_) != FALSE; }
     void LeaveWorkerPaint() { ReleaseSRWLockShared(&WorkerPaintGate_); }
 
@@ -140,6 +141,9 @@ protected:
     void OpenWorkerPaint();
     using TWorkerPaintClosed = TScopedLock<TWinControl, &TWinControl::CloseWorkerPaint, &TWinControl::OpenWorkerPaint>;
 };
+
+// A worker's paint through a control's window: held when it could enter.
+using TWorkerPaintEntry = TScopedTryLock<TWinControl, &TWinControl::TryEnterWorkerPaint, &TWinControl::LeaveWorkerPaint>;
 
 // Reports an error escaping a message handler; defined by the application.
 void HandleWindowException(TComponent* sender);

@@ -1,5 +1,5 @@
 #pragma once
-// A recursive lock (platform critical section) and the scope guard of every
+// A recursive lock (platform critical section) and the scope guards of every
 // lock in the program.
 
 #include <windows.h>
@@ -33,4 +33,23 @@ public:
 
 private:
     L& Lock_;
+};
+
+// Holds a lock for one scope when it can be had at once (TryAcquire), for a
+// thread that must not wait for the holder; converts to true when it holds.
+template <class L, bool (L::*TryAcquire)(), void (L::*Release)()>
+class TScopedTryLock {
+public:
+    explicit TScopedTryLock(L& lock) : Lock_(lock), Held_((lock.*TryAcquire)()) {}
+    ~TScopedTryLock() {
+        if (Held_)
+            (Lock_.*Release)();
+    }
+    TScopedTryLock(const TScopedTryLock&) = delete;
+    TScopedTryLock& operator=(const TScopedTryLock&) = delete;
+    explicit operator bool() const { return Held_; }
+
+private:
+    L& Lock_;
+    const bool Held_;
 };
