@@ -100,6 +100,26 @@ void TJvTimerThread::Wait() {
     }
 }
 
+void TJvTimerThread::ReportError(const std::exception_ptr& error) {
+    {
+        TScopedLock<TCriticalSection> lock(PauseGuard_);
+        LastError_ = error;
+    }
+    if (!Application)
+        return;
+    // Shown on the window thread, everything but the silent abort; not once
+    // this worker is being ended, since its box would open inside the code
+    // that ends it.
+    Synchronize([this, error] {
+        if (!Terminated())
+            Application->ReportException(error);
+    });
+    // While an error box is open the next tick waits: it would most likely
+    // fail as well, and its error would only wait behind this one.
+    while (Application->ReportingErrors() && !Stopping())
+        SleepEx(WaitStep, TRUE);
+}
+
 void TJvTimerThread::Execute() {
     AnnounceDebugName(ComposeDebugName(), static_cast<DWORD>(-1));
     while (!Terminated()) {
@@ -122,13 +142,7 @@ void TJvTimerThread::Execute() {
                 try {
                     timer->FireTimer();
                 } catch (const Exception&) {
-                    {
-                        TScopedLock<TCriticalSection> lock(PauseGuard_);
-                        LastError_ = std::current_exception();
-                    }
-                    // Shows everything but the silent abort.
-                    if (Application)
-                        Application->HandleException(nullptr);
+                    ReportError(std::current_exception());
                 }
             }
         }

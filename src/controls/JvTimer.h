@@ -12,6 +12,11 @@
 // ends by itself once the tick has returned, touching nothing of the timer.
 // Elsewhere, destruction and every change that ends the worker wait for it,
 // serving the synchronised call it may be waiting for.
+//
+// An error of an unsynchronised handler is kept (LastError) and shown on the
+// window thread, one box at a time with every other error of the program
+// (TApplication::ReportException); the worker's next tick waits while an
+// error box is open.
 #include <atomic>
 #include <exception>
 #include <functional>
@@ -71,6 +76,8 @@ protected:
 private:
     bool Stopping() const;
     void Wait();
+    // An unsynchronised handler's error: kept, and shown on the window thread.
+    void ReportError(const std::exception_ptr& error);
 
     std::atomic<TJvTimer*> OwnerTimer_;
     std::atomic<unsigned> WaitInterval_{1000};

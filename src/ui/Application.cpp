@@ -175,16 +175,69 @@ bool TApplication::IsDialogKey(MSG& message) {
 
 void TApplication::Terminate() { PostQuitMessage(0); }
 
-void TApplication::HandleException(TComponent*) {
+void TApplication::HandleException(TComponent*) { ReportException(std::current_exception()); }
+
+namespace {
+
+// The text an error would be shown with; empty for the silent abort.
+std::string ReportedText(const std::exception_ptr& error) {
     try {
-        throw;
+        std::rethrow_exception(error);
+    } catch (const EAbort&) {
+        return "";
+    } catch (const std::exception& e) {
+        return ErrorMessage(e);
+    } catch (...) {
+        return "Unknown error";
+    }
+}
+
+}  // namespace
+
+void TApplication::ReportException(std::exception_ptr error) {
+    if (!error)
+        return;
+    if (!InMainThread()) {
+        Synchronize([this, error] { ReportException(error); });
+        return;
+    }
+    const std::string text = ReportedText(error);
+    if (text.empty())
+        return;
+    if (ReportingErrors_.load()) {
+        // Inside the open box's message loop: shown after it, once.
+        for (const auto& [waiting, waitingText] : WaitingErrors_)
+            if (waitingText == text)
+                return;
+        WaitingErrors_.emplace_back(error, text);
+        return;
+    }
+    ReportingErrors_.store(true);
+    struct TDone {
+        TApplication& Application;
+        ~TDone() {
+            Application.WaitingErrors_.clear();
+            Application.ReportingErrors_.store(false);
+        }
+    } done{*this};
+    ShowOneException(error);
+    while (!WaitingErrors_.empty()) {
+        const std::exception_ptr next = WaitingErrors_.front().first;
+        WaitingErrors_.erase(WaitingErrors_.begin());
+        ShowOneException(next);
+    }
+}
+
+void TApplication::ShowOneException(const std::exception_ptr& error) {
+    try {
+        std::rethrow_exception(error);
     } catch (const EAbort&) {
         // The silent abort is never shown.
-    } catch (const std::exception& error) {
+    } catch (const std::exception& e) {
         if (OnException)
-            OnException(error);
+            OnException(e);
         else
-            ShowException(error);
+            ShowException(e);
     } catch (...) {
         const Exception unknown("Unknown error");
         if (OnException)

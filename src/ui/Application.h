@@ -10,6 +10,8 @@
 #include <exception>
 #include <functional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "ui/Component.h"
 
@@ -56,8 +58,17 @@ public:
     bool Terminated() const { return Terminated_.load(); }
 
     // The central error reporting: called inside a catch block, shows the
-    // current error unless it is a silent abort.
+    // current error unless it is a silent abort (ReportException).
     void HandleException(TComponent* sender);
+    // Shows an error in a box on the window thread, one box at a time in the
+    // whole program: an error reported while a box is open (from that box's
+    // message loop) is shown after it, unless one of the same text already
+    // waits. From another thread the error is handed to the window thread
+    // (a box there disables the program's windows) and the call returns
+    // once it was shown or put to wait.
+    void ReportException(std::exception_ptr error);
+    // An error box is open, or an error waits for one; read by workers too.
+    bool ReportingErrors() const { return ReportingErrors_.load(); }
     // When set, takes the errors that HandleException would show, inside its
     // catch block; a tool without a user to press OK sets it.
     std::function<void(const std::exception&)> OnException;
@@ -71,6 +82,8 @@ public:
 private:
     friend class TForm;
     bool ProcessMessage(MSG& message);
+    // Shows one error, or hands it to OnException (inside a catch block).
+    void ShowOneException(const std::exception_ptr& error);
     bool IsDialogKey(MSG& message);
     void FormDestroyed(TForm* form);
     static LRESULT CALLBACK AppWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
@@ -79,6 +92,9 @@ private:
     std::string Title_;
     TForm* MainForm_ = nullptr;
     std::atomic<bool> Terminated_{false};
+    std::atomic<bool> ReportingErrors_{false};
+    // Errors waiting for the open box, with their text; window thread only.
+    std::vector<std::pair<std::exception_ptr, std::string>> WaitingErrors_;
 };
 
 extern TApplication* Application;

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <functional>
 #include <string>
@@ -11,6 +12,7 @@
 
 #include "AnimatorSupport.h"
 #include "controls/JvGIFCtrl.h"
+#include "rtl/Errors.h"
 #include "ui/Application.h"
 #include "ui/Forms.h"
 #include "ui/Reader.h"
@@ -324,6 +326,117 @@ TEST(AnimatorThreads, ImageDataReadWhileTheWorkerPaints) {
     EXPECT_EQ(animator->ChangedUnderPaint.load(), 0);
     EXPECT_EQ(animator->Image().FrameCount(), 6);
     EXPECT_TRUE(PumpUntil([&] { return animator->FrameIndex() == 5; }, 10000)) << "does not play the new image";
+}
+
+namespace {
+
+// Fails in its image paint on a worker while Failing is set.
+class TFailingAnimator : public TJvGIFAnimator {
+public:
+    using TJvGIFAnimator::TJvGIFAnimator;
+    std::atomic<bool> Failing{true};
+    std::atomic<int> Failures{0};
+
+protected:
+    void RenderImage() override {
+        if (!InMainThread() && Failing) {
+            ++Failures;
+            throw Exception("Drugi animator: obraz nie powstał");
+        }
+        TJvGIFAnimator::RenderImage();
+    }
+};
+
+struct TBoxSeen {
+    DWORD Thread;
+    bool FormEnabled;
+    std::wstring Text;
+};
+
+BOOL CALLBACK CollectBoxes(HWND window, LPARAM data) {
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    wchar_t name[16] = {};
+    GetClassNameW(window, name, 16);
+    if (process == GetCurrentProcessId() && std::wstring(name) == L"#32770" && IsWindowVisible(window))
+        reinterpret_cast<std::vector<HWND>*>(data)->push_back(window);
+    return TRUE;
+}
+
+std::vector<HWND> OpenBoxes() {
+    std::vector<HWND> boxes;
+    EnumWindows(CollectBoxes, reinterpret_cast<LPARAM>(&boxes));
+    return boxes;
+}
+
+}  // namespace
+
+// Two animators fail in their ticks on their workers, one in its
+// OnFrameChanged handler, one in its paint. Each error is shown on the
+// window thread, with the form disabled, and one box at a time: the second
+// error waits until the first box is closed.
+TEST(AnimatorThreads, ErrorsOfAsyncTicksAreShownOnTheWindowThreadOneBoxAtATime) {
+    TApplication application;
+    application.Initialize();
+    TShownAnimator shown;
+    TJvGIFAnimator& first = *shown.Animator;
+    std::atomic<bool> firstFailing{true};
+    std::atomic<int> firstFailures{0};
+    first.OnFrameChanged = [&](TComponent*) {
+        if (firstFailing) {
+            ++firstFailures;
+            throw Exception("Pierwszy animator: zdarzenie zawiodło");
+        }
+    };
+    auto* second = new TFailingAnimator(&shown.Form);
+    second->SetParent(&shown.Form);
+    second->SetBounds(100, 0, 8, 8);
+    std::vector<TBoxSeen> seen;
+    size_t mostOpen = 0;
+    std::atomic<bool> bothShown{false}, finished{false};
+    std::thread watcher([&] {
+        const HWND form = shown.Form.Handle();
+        bool firstShown = false, secondShown = false;
+        while (!finished) {
+            const std::vector<HWND> boxes = OpenBoxes();
+            mostOpen = std::max(mostOpen, boxes.size());
+            if (boxes.empty()) {
+                Sleep(5);
+                continue;
+            }
+            // Both animators fail before the box goes: a box of its own
+            // for the second would open meanwhile.
+            WaitWithoutServing([&] { return (firstFailures > 0 && second->Failures > 0) || finished; });
+            for (int i = 0; i < 20; ++i, Sleep(5))
+                mostOpen = std::max(mostOpen, OpenBoxes().size());
+            for (HWND box : boxes) {
+                const std::wstring text = WindowText(GetDlgItem(box, 0xFFFF));
+                seen.push_back({GetWindowThreadProcessId(box, nullptr), IsWindowEnabled(form) != FALSE, text});
+                firstShown = firstShown || text.find(L"Pierwszy") != std::wstring::npos;
+                secondShown = secondShown || text.find(L"Drugi") != std::wstring::npos;
+                if (firstShown && secondShown) {
+                    firstFailing = false;
+                    second->Failing = false;
+                    bothShown = true;
+                }
+                PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+            }
+            WaitWithoutServing([&] { return !IsWindow(boxes.front()) || finished; });
+        }
+    });
+    PlayAsync(first);
+    PlayAsync(*second);
+    EXPECT_TRUE(PumpUntil([&] { return bothShown.load(); }, 30000)) << "both errors must be shown";
+    first.SetAnimate(false);
+    second->SetAnimate(false);
+    finished = true;
+    watcher.join();
+    ASSERT_FALSE(seen.empty());
+    for (const TBoxSeen& box : seen) {
+        EXPECT_EQ(box.Thread, MainThreadId()) << "a box of another thread";
+        EXPECT_FALSE(box.FormEnabled) << "the form stayed enabled under a box";
+    }
+    EXPECT_EQ(mostOpen, 1u) << "boxes open at once";
 }
 
 // Many animators created, played and destroyed at varying points of their
