@@ -6,6 +6,7 @@
 #include "rtl/Streams.h"
 #include "ui/Forms.h"
 #include "ui/Reader.h"
+#include "ui/Synchronize.h"
 #include "ui/WinControl.h"
 
 namespace {
@@ -36,16 +37,19 @@ TJvGIFAnimator::TJvGIFAnimator(TComponent* owner)
 
 TJvGIFAnimator::~TJvGIFAnimator() {
     Destroying();
-    // A tick on the stack (a handler freeing this control) stops here.
+    // A tick on the stack (a handler freeing this control) stops here, and
+    // so does every call this control handed to the window thread.
     Life_.End();
     OnStart = nullptr;
     OnStop = nullptr;
     OnChange = nullptr;
     OnFrameChanged = nullptr;
-    // Ends the worker (serving the call it may wait for, which now does
-    // nothing) before anything a tick uses goes; from inside a tick the
-    // worker is released instead.
-    SetAnimate(false);
+    // Switched off with no OnStop, and no picture change during destruction.
+    Animate_.store(false);
+    // The timer ends its worker (serving the call it may wait for, which now
+    // does nothing) before anything a tick uses goes; from inside a tick it
+    // releases the worker instead. No other thread takes this control's
+    // locks afterwards.
     delete AnimTimer_;
     AnimTimer_ = nullptr;
     Composition_.Discard();
@@ -71,22 +75,54 @@ unsigned TJvGIFAnimator::CurrentFrameInterval() const {
 }
 
 void TJvGIFAnimator::SetAnimate(bool value) {
-    if (value == Animate_.load())
+    // Claimed before the timer is touched: starting or stopping it may wait
+    // for its worker, serving the call the worker waits in, and a stop at
+    // the end of a pass served there finds this one made (one OnStop).
+    if (Animate_.exchange(value) == value)
         return;
+    // A handler served in such a wait may free this control, or switch the
+    // animation again, which then stands.
+    const TLifeWatch alive = Life_.Watch();
+    const auto superseded = [&] { return !alive || Animate_.load() != value; };
     if (value) {
-        AnimTimer_->SetOnTimer([this](TComponent* sender) { AdvanceFrame(sender); });
-        AnimTimer_->SetEnabled(true);
-        Animate_.store(AnimTimer_->Enabled());
+        try {
+            AnimTimer_->SetOnTimer([this](TComponent* sender) { AdvanceFrame(sender); });
+            if (superseded())
+                return;
+            AnimTimer_->SetEnabled(true);
+        } catch (...) {
+            // The timer refused to start: the animation is not on.
+            if (alive)
+                Animate_.store(false);
+            throw;
+        }
+        if (superseded())
+            return;
         NotifyStart();
     } else {
         AnimTimer_->SetEnabled(false);
+        if (superseded())
+            return;
         AnimTimer_->SetOnTimer(nullptr);
-        Animate_.store(false);
-        const TLifeWatch alive = Life_.Watch();
+        if (superseded())
+            return;
         NotifyStop();
         if (alive)
             NotifyPictureChanged();
     }
+}
+
+void TJvGIFAnimator::CallOnWindowThread(const std::function<void()>& call) {
+    if (InMainThread()) {
+        call();
+        return;
+    }
+    // Served while this control lives only: its destruction may serve it.
+    const TLifeWatch alive = Life_.Watch();
+    AnimTimer_->CallSynchronized([&alive, &call] {
+        if (alive)
+            call();
+    });
 }
 
 bool TJvGIFAnimator::CanAdvance() {
@@ -120,12 +156,14 @@ void TJvGIFAnimator::AdvanceFrame(TComponent*) {
         AnimTimer_->SetInterval(interval);
     };
     try {
-        // No lock is held while the event runs: its handler may change the
-        // control, which a tick on a worker would otherwise block.
-        if (AsyncDrawing_.load() && OnFrameChanged)
-            AnimTimer_->CallSynchronized([this] { NotifyFrameChanged(); });
-        else
+        // No lock is held while the event runs: its handler may change or
+        // free the control. Where the tick runs decides where the event is
+        // raised, whatever AsyncDrawing says by now; a worker hands it to
+        // the window thread only when there is a handler to run.
+        if (InMainThread())
             NotifyFrameChanged();
+        else if (OnFrameChanged)
+            CallOnWindowThread([this] { NotifyFrameChanged(); });
         if (!alive)
             return;
         TPictureLock picture(*this);
@@ -137,12 +175,8 @@ void TJvGIFAnimator::AdvanceFrame(TComponent*) {
         throw;
     }
     rearm();
-    if (!Loop_.load() && FrameIndex_.load() == 0) {
-        if (AsyncDrawing_.load())
-            AnimTimer_->CallSynchronized([this] { StopAtLoopEnd(); });
-        else
-            StopAtLoopEnd();
-    }
+    if (alive && !Loop_.load() && FrameIndex_.load() == 0)
+        CallOnWindowThread([this] { StopAtLoopEnd(); });
 }
 
 void TJvGIFAnimator::StopAtLoopEnd() {
@@ -160,8 +194,12 @@ void TJvGIFAnimator::SetFrameIndex(int value) {
         FrameIndex_.store(value);
         interval = CurrentFrameInterval();
     }
-    AnimTimer_->SetInterval(interval);
+    // An interval of 0 (one frame) ends the worker, serving the call it
+    // waits in, whose handler may free this control.
     const TLifeWatch alive = Life_.Watch();
+    AnimTimer_->SetInterval(interval);
+    if (!alive)
+        return;
     NotifyFrameChanged();
     if (alive)
         NotifyPictureChanged();
@@ -206,9 +244,14 @@ void TJvGIFAnimator::HandleImageChange(TObject*) {
         if (rearm)
             interval = CurrentFrameInterval();
     }
-    // The interval of a single frame (0) ends the worker: no lock held.
-    if (rearm)
+    // The interval of a single frame (0) ends the worker: no lock held. Its
+    // end serves the call it waits in, whose handler may free this control.
+    if (rearm) {
+        const TLifeWatch alive = Life_.Watch();
         AnimTimer_->SetInterval(interval);
+        if (!alive)
+            return;
+    }
     NotifyPictureChanged();
     NotifyChange();
 }

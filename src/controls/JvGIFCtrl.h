@@ -6,7 +6,8 @@
 // (JvGIFCompose.h); painting lives in JvGIFCtrlPaint.cpp.
 //
 // Threads. The window thread owns the control: it alone changes the image,
-// the parent and the window. With AsyncDrawing (and the timer Threaded) a
+// the parent and the window, and it alone raises the events (OnStart,
+// OnStop, OnChange, OnFrameChanged). With AsyncDrawing (and the timer Threaded) a
 // tick runs on the timer's worker: it steps the frame and paints from there,
 // and hands OnFrameChanged and the stop at the end of a pass to the window
 // thread. What the worker reads, and who guards it:
@@ -30,7 +31,10 @@
 // so a handler may change this control (Center, Stretch, Transparent,
 // FrameIndex, Image, AsyncDrawing, Animate, a repaint) or free it or its
 // form; and the window thread sets the timer (which may wait for the
-// worker to end) only after it has released PictureLock.
+// worker to end) only after it has released PictureLock. Such a wait serves
+// the call the worker waits in, whose handler may free this control, its
+// timer or its form: after it, the control's life is checked before
+// anything of it is touched.
 //
 // Destruction ends the worker before anything a tick uses goes, serving the
 // call it may wait for; from inside a tick (a handler that frees the
@@ -111,6 +115,10 @@ private:
     void RefreshDisplay();
     // Step 1 of a tick: whether it moves on; under PictureLock.
     bool CanAdvance();
+    // Runs a call of this control on the window thread: at once there; from
+    // a worker through the timer's synchronised call, served only while the
+    // control lives.
+    void CallOnWindowThread(const std::function<void()>& call);
     // Changes the image under PictureLock and the canvas lock, then runs
     // HandleImageChange once, with no lock held, if the image changed.
     void ChangeImage(const std::function<void()>& change);

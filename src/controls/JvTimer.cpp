@@ -263,6 +263,9 @@ void TJvTimer::ApplyTimerState() {
         AdjustWorker();
         return;
     }
+    // Waiting for a worker to end serves the call it waits for, whose
+    // handler may free this timer.
+    const TLifeWatch alive = Life_.Watch();
     for (;;) {
         TJvTimerThread* retired = nullptr;
         {
@@ -303,6 +306,8 @@ void TJvTimer::ApplyTimerState() {
             }
         }
         EndWorker(retired);
+        if (!alive)
+            return;
         // Calls served while waiting may have changed the state: decide again.
     }
 }

@@ -11,7 +11,9 @@
 // its own tick releases its worker instead of waiting for it: the worker
 // ends by itself once the tick has returned, touching nothing of the timer.
 // Elsewhere, destruction and every change that ends the worker wait for it,
-// serving the synchronised call it may be waiting for.
+// serving the synchronised call it may be waiting for, whose handler may
+// free the timer: nothing of it is touched after such a wait unless it
+// still lives.
 //
 // An error of an unsynchronised handler is kept (LastError) and shown on the
 // window thread, one box at a time with every other error of the program

@@ -8,7 +8,9 @@
 #include <tlhelp32.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <functional>
+#include <thread>
 #include <vector>
 
 #include "GifWriter.h"
@@ -97,3 +99,27 @@ inline bool WaitForQueuedCalls(int count) {
 // Until the process is back to `threads` threads (released workers end by
 // themselves); handles messages meanwhile.
 inline bool WaitForThreadCount(int threads) { return PumpUntil([threads] { return ThreadCount() <= threads; }, 10000); }
+
+// Ends the process, saying what hung, when it is not disarmed (destroyed) in
+// time: a deadlocked window thread can report nothing else.
+class TDeadlockWatch {
+public:
+    TDeadlockWatch(const char* what, DWORD milliseconds)
+        : Thread_([this, what, milliseconds] {
+              if (WaitForSingleObject(Done_.Get(), milliseconds) == WAIT_TIMEOUT) {
+                  std::fprintf(stderr, "Deadlock: %s\n", what);
+                  std::fflush(stderr);
+                  TerminateProcess(GetCurrentProcess(), 3);
+              }
+          }) {}
+    ~TDeadlockWatch() {
+        SetEvent(Done_.Get());
+        Thread_.join();
+    }
+    TDeadlockWatch(const TDeadlockWatch&) = delete;
+    TDeadlockWatch& operator=(const TDeadlockWatch&) = delete;
+
+private:
+    TScopedHandle Done_{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    std::thread Thread_;
+};

@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "AnimatorSupport.h"
+#include "FreedMemory.h"
 #include "controls/JvGIFCtrl.h"
 #include "rtl/Errors.h"
 #include "ui/Application.h"
@@ -326,6 +327,99 @@ TEST(AnimatorThreads, ImageDataReadWhileTheWorkerPaints) {
     EXPECT_EQ(animator->ChangedUnderPaint.load(), 0);
     EXPECT_EQ(animator->Image().FrameCount(), 6);
     EXPECT_TRUE(PumpUntil([&] { return animator->FrameIndex() == 5; }, 10000)) << "does not play the new image";
+}
+
+// A handler served inside a wait of the window thread frees its animator:
+// switching the animation off, making it unthreaded and giving it an image
+// of one frame each end the worker, serving the OnFrameChanged call it
+// waits in, whose handler frees the animator (and so its timer). The code
+// that waited must touch nothing of either afterwards.
+TEST(AnimatorThreads, HandlerServedInAWaitForTheWorkerFreesTheAnimator) {
+    TApplication application;
+    application.Initialize();
+    TJvGIFImage single;
+    {
+        const gifwriter::Bytes gif = Animation({0}, 8);
+        TMemoryStream stream;
+        stream.WriteBuffer(gif.data(), static_cast<int64_t>(gif.size()));
+        stream.SetPosition(0);
+        single.LoadFromStream(stream);
+    }
+    const std::vector<std::pair<const char*, std::function<void(TJvGIFAnimator&)>>> waits = {
+        {"Animate off", [](TJvGIFAnimator& animator) { animator.SetAnimate(false); }},
+        {"Threaded off", [](TJvGIFAnimator& animator) { animator.SetThreaded(false); }},
+        {"an image of one frame", [&](TJvGIFAnimator& animator) { animator.SetImage(&single); }},
+    };
+    for (const auto& [name, wait] : waits) {
+        SCOPED_TRACE(name);
+        TShownAnimator shown;
+        const int threads = ThreadCount();
+        TJvGIFAnimator* animator = shown.Animator;
+        std::atomic<int> calls{0};
+        animator->OnFrameChanged = [&, animator](TComponent*) {
+            ++calls;
+            delete animator;
+        };
+        PlayAsync(*animator);
+        ASSERT_TRUE(WaitForQueuedCalls(1)) << "the tick must wait in its event";
+        {
+            const TFreedMemoryWatch freed;
+            const TDeadlockWatch watch("a wait went on with the freed animator", 20000);
+            wait(*animator);
+            EXPECT_GT(freed.Blocks(), 0u);
+            EXPECT_TRUE(freed.Untouched()) << "the freed animator or timer was written to";
+        }
+        EXPECT_EQ(calls.load(), 1);
+        EXPECT_TRUE(WaitForThreadCount(threads)) << "the worker did not end";
+    }
+}
+
+// The end of a pass (Loop off) waits for the window thread while the
+// animation is switched off there: the stop is made once, so OnStop is
+// raised once.
+TEST(AnimatorThreads, SwitchedOffWhileTheEndOfAPassWaitsRaisesOnStopOnce) {
+    TApplication application;
+    application.Initialize();
+    TShownAnimator shown;
+    TJvGIFAnimator& animator = *shown.Animator;
+    animator.SetLoop(false);
+    std::atomic<int> stops{0};
+    animator.OnStop = [&](TComponent*) { ++stops; };
+    animator.SetAsyncDrawing(true);
+    Load(animator, Animation({0, 0}));
+    animator.SetAnimate(true);
+    ASSERT_TRUE(WaitForQueuedCalls(1)) << "the end of the pass must wait for the window thread";
+    ASSERT_EQ(animator.FrameIndex(), 0);
+    animator.SetAnimate(false);
+    EXPECT_EQ(stops.load(), 1);
+    EXPECT_FALSE(animator.Animate());
+    EXPECT_EQ(QueuedCalls(), 0);
+}
+
+// With Loop off, the handler of the frame that ends the pass turns
+// AsyncDrawing off while the tick runs on the worker: the end of the pass
+// still runs on the window thread, so OnStop does, and the quit message it
+// asks for reaches the message loop.
+TEST(AnimatorThreads, EndOfAPassAfterAsyncDrawingWasTurnedOffStopsOnTheWindowThread) {
+    TApplication application;
+    application.Initialize();
+    TShownAnimator shown;
+    TJvGIFAnimator& animator = *shown.Animator;
+    animator.SetLoop(false);
+    animator.OnFrameChanged = [&](TComponent*) {
+        if (animator.FrameIndex() == 0)
+            animator.SetAsyncDrawing(false);
+    };
+    std::atomic<DWORD> stopThread{0};
+    animator.OnStop = [&](TComponent*) {
+        stopThread = GetCurrentThreadId();
+        Application->Terminate();
+    };
+    animator.SetAsyncDrawing(true);
+    Load(animator, Animation({0, 0}));
+    animator.SetAnimate(true);
+    EXPECT_TRUE(PumpUntil([&] { return application.Terminated(); }, 10000)) << "the quit message was lost";
+    EXPECT_EQ(stopThread.load(), MainThreadId()) << "OnStop ran on another thread";
 }
 
 namespace {
