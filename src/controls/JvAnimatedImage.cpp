@@ -6,6 +6,7 @@
 #include "ui/Forms.h"
 #include "ui/Synchronize.h"
 #include "ui/WinControl.h"
+#include "win/ScopedWin.h"
 
 // ---- TJvLockedBitmap
 
@@ -29,12 +30,12 @@ TJvImageControl::TJvImageControl(TComponent* owner) : TGraphicControl(owner) {
 
 TJvImageControl::~TJvImageControl() = default;
 
-void TJvImageControl::LockPicture() {
-    AcquireServingSynchronize([this] { return PictureLock_.TryLock(); }, [this] { PictureLock_.Lock(); });
-}
-
 void TJvImageControl::SetParent(TWinControl* parent) {
     TPictureLock picture(*this);
+    {
+        TCanvasLock canvas(Canvas());
+        Background_.reset();
+    }
     TGraphicControl::SetParent(parent);
 }
 
@@ -83,18 +84,68 @@ void TJvImageControl::Paint(HDC) {
     show();
 }
 
-void TJvImageControl::PaintBackgroundAndImage() {
+void TJvImageControl::RenderBackground() {
     TCanvas& canvas = Canvas();
     canvas.Brush().SetColor(Color());
     canvas.FillRect(TRect{0, 0, ClientWidth(), ClientHeight()});
-    const bool saved = InImagePaint_;
-    InImagePaint_ = true;
-    struct TRestore {
-        bool& Flag;
-        bool Saved;
-        ~TRestore() { Flag = Saved; }
-    } restore{InImagePaint_, saved};
+}
+
+void TJvImageControl::PaintBackgroundAndImage() {
+    if (InMainThread()) {
+        RenderBackground();
+        if (KeepsBackground())
+            KeepBackground();
+        else
+            Background_.reset();
+    } else {
+        DrawKeptBackground();
+    }
+    // Nested paints (a copy of a sibling) restore the outer one's thread.
+    struct TImagePaint {
+        std::atomic<DWORD>& Thread;
+        const DWORD Outer;
+        ~TImagePaint() { Thread.store(Outer); }
+    } imagePaint{ImagePaintThread_, ImagePaintThread_.exchange(GetCurrentThreadId())};
     RenderImage();
+}
+
+bool TJvImageControl::BackgroundFits() const {
+    const RECT bounds = BoundsRect();
+    return Background_ && EqualRect(&bounds, &BackgroundBounds_);
+}
+
+void TJvImageControl::KeepBackground() {
+    const int width = std::max(ClientWidth(), 0), height = std::max(ClientHeight(), 0);
+    if (!Background_) {
+        Background_ = std::make_unique<TJvLockedBitmap>();
+        // The buffer's format: copied both ways without converting a pixel.
+        Background_->SetPixelBits(32);
+    }
+    if (Background_->Width() != width || Background_->Height() != height) {
+        Background_->SetWidth(width);
+        Background_->SetHeight(height);
+    }
+    BackgroundBounds_ = BoundsRect();
+    if (Background_->Empty())
+        return;
+    TCanvasLock lock(Background_->Canvas());
+    BitBlt(Background_->Canvas().Handle(), 0, 0, width, height, Canvas().Handle(), 0, 0, SRCCOPY);
+}
+
+void TJvImageControl::DrawKeptBackground() {
+    const HDC target = Canvas().Handle();
+    const int width = std::max(ClientWidth(), 0), height = std::max(ClientHeight(), 0);
+    if (!BackgroundFits()) {
+        // Not reached through RepaintFromAnyThread, which skips such a
+        // paint: what a new bitmap holds, as in a paint that draws nothing.
+        PatBlt(target, 0, 0, width, height, BLACKNESS);
+        return;
+    }
+    if (Background_->Empty())
+        return;
+    // As it was kept: a plain copy that leaves the target's state alone.
+    TCanvasLock lock(Background_->Canvas());
+    BitBlt(target, 0, 0, width, height, Background_->Canvas().Handle(), 0, 0, SRCCOPY);
 }
 
 void TJvImageControl::PaintDesignOutline() {
@@ -116,6 +167,7 @@ void TJvImageControl::RepaintFromAnyThread() {
         return;
     }
     TPictureLock picture(*this);
+    TCanvasLock canvas(Canvas());
     TWinControl* parent = Parent();
     if (!parent)
         return;
@@ -125,13 +177,20 @@ void TJvImageControl::RepaintFromAnyThread() {
     HWND window = parent->ExistingHandle();
     if (!window || parent->IsDestroying())
         return;
+    const RECT bounds = BoundsRect();
+    if (!BackgroundFits()) {
+        // The window thread paints it, and keeps what lies beneath for the
+        // next ticks; nothing of it is made here.
+        InvalidateRect(window, &bounds, FALSE);
+        return;
+    }
     TScopedGetDC dc(window);
     if (!dc.Get())
         return;
-    IntersectClipRect(dc.Get(), Left(), Top(), Left() + Width(), Top() + Height());
+    IntersectClipRect(dc.Get(), bounds.left, bounds.top, bounds.right, bounds.bottom);
     POINT origin;
     GetWindowOrgEx(dc.Get(), &origin);
-    SetWindowOrgEx(dc.Get(), origin.x - Left(), origin.y - Top(), nullptr);
+    SetWindowOrgEx(dc.Get(), origin.x - bounds.left, origin.y - bounds.top, nullptr);
     Perform(WM_PAINT, reinterpret_cast<WPARAM>(dc.Get()), 0);
 }
 
@@ -140,9 +199,9 @@ void TJvImageControl::NotifyPictureChanged() {
         return;
     AdjustSize();
     // Update waits for the window thread: a worker leaves it to the invalidation.
-    if (DisplayedGraphic_ && ForwardPaletteChange() && InImagePaint_ && InMainThread())
+    if (DisplayedGraphic_ && ForwardPaletteChange() && InImagePaint() && InMainThread())
         Update();
-    if (!InImagePaint_)
+    if (!InImagePaint())
         Invalidate();
 }
 
@@ -157,7 +216,7 @@ bool TJvImageControl::ForwardPaletteChange() {
     if (!form || !form->Active() || !form->HandleAllocated())
         return false;
     // A worker posts: the form's palette handling belongs to the window thread.
-    if (InImagePaint_ && InMainThread())
+    if (InImagePaint() && InMainThread())
         form->Perform(WM_QUERYNEWPALETTE, 0, 0);
     else
         PostMessageW(form->Handle(), WM_QUERYNEWPALETTE, 0, 0);

@@ -3,6 +3,11 @@
 // while it is on screen, possibly from a worker thread. Every paint is
 // rendered into an off-screen bitmap of the client size and reaches the
 // screen in one draw; PictureLock guards the descendant's picture state.
+// A worker makes pixels from the control's own pictures only: what lies
+// beneath the picture (the parent, the siblings beneath) is kept as a
+// picture by the window thread at each of its paints, which every change
+// beneath brings (an invalidation of the area, the parent's paint, a
+// sibling's repaint, which repaints the controls above it).
 //
 // TJvLockedBitmap: the bitmap whose draw holds its own canvas lock, so that
 // its device context stays valid while another thread draws from it.
@@ -31,13 +36,13 @@ public:
     const char* ClassName() const override { return "TJvImageControl"; }
 
     // Around every change or read of the descendant's picture state, on
-    // any thread; recursive. The window thread serves synchronised calls
-    // while a tick on a worker holds the lock.
-    void LockPicture();
+    // any thread; recursive. A plain wait on every thread: no thread holds
+    // it while it waits for another.
+    void LockPicture() { PictureLock_.Lock(); }
     void UnlockPicture() { PictureLock_.Unlock(); }
 
     // Under PictureLock, so that a worker's paint finds the parent it
-    // started with.
+    // started with; what lay beneath under the old parent is forgotten.
     void SetParent(TWinControl* parent) override;
 
 protected:
@@ -48,21 +53,31 @@ protected:
     // else (it starts with PaintBackgroundAndImage), so a kept buffer need
     // not be cleared first.
     virtual bool RenderFillsClientArea() const { return false; }
+    // Draws what lies beneath the picture on Canvas(), on the window thread
+    // only: the base fills the client area with Color.
+    virtual void RenderBackground();
+    // A worker may paint this control: each window-thread paint keeps what
+    // RenderBackground drew for the worker's paints.
+    virtual bool KeepsBackground() const { return true; }
     // Draws the picture on Canvas(); called from PaintBackgroundAndImage.
     virtual void RenderImage() = 0;
 
     // The buffered paint.
     void Paint(HDC dc) override;
-    // Fills the client area with Color, then RenderImage.
+    // What lies beneath (RenderBackground on the window thread, the kept
+    // picture of it on a worker), then RenderImage.
     void PaintBackgroundAndImage();
     // A dashed outline, in a form designer only.
     void PaintDesignOutline();
     // Paints at once: on the window thread through the framework's repaint
     // (this control and the siblings above it), on a worker into a DC of
-    // the parent clipped to this control. A worker paints only through a
-    // parent window that exists, while the parent is not changing nor being
-    // destroyed (its worker-paint gate), and skips the paint otherwise: it
-    // never creates a window and never waits for the window thread.
+    // the parent clipped to this control, from the control's own pictures
+    // and the kept background. A worker paints only through a parent window
+    // that exists, while the parent is not changing nor being destroyed (its
+    // worker-paint gate), and with a background kept for the control's
+    // present place; otherwise it skips the paint (asking the window thread
+    // for one when the background is missing): it never creates a window and
+    // never waits for the window thread.
     void RepaintFromAnyThread();
     // After every change of what is shown: size, palette, repaint.
     void NotifyPictureChanged();
@@ -72,15 +87,27 @@ protected:
 
     TGraphic* DisplayedGraphic() const { return DisplayedGraphic_; }
     void SetDisplayedGraphic(TGraphic* graphic) { DisplayedGraphic_ = graphic; }
-    bool InImagePaint() const { return InImagePaint_; }
+    // RenderImage runs on the calling thread, inside PaintBackgroundAndImage.
+    bool InImagePaint() const { return ImagePaintThread_.load() == GetCurrentThreadId(); }
 
 private:
-    bool InImagePaint_ = false;
+    // Under the control's canvas lock.
+    bool BackgroundFits() const;
+    void KeepBackground();
+    void DrawKeptBackground();
+
+    // The thread inside RenderImage (0: none): the window thread and a
+    // worker may paint in turn, and each asks about its own paint.
+    std::atomic<DWORD> ImagePaintThread_{0};
     // The off-screen buffer's size, checked by each paint.
     TPictureLimit BufferLimit_;
     // The off-screen buffer, kept between paints of the same size; touched
     // only by a paint, under the control's canvas lock.
     std::unique_ptr<TJvLockedBitmap> Buffer_;
+    // What lay beneath the picture at the window thread's last paint, and
+    // where the control was then; under the control's canvas lock.
+    std::unique_ptr<TJvLockedBitmap> Background_;
+    RECT BackgroundBounds_{};
     TCriticalSection PictureLock_;
     TGraphic* DisplayedGraphic_ = nullptr;  // not owned
 };

@@ -166,8 +166,10 @@ void TJvGIFAnimator::AdvanceFrame(TComponent*) {
             CallOnWindowThread([this] { NotifyFrameChanged(); });
         if (!alive)
             return;
-        TPictureLock picture(*this);
-        TCanvasLock canvas(Canvas());
+        // A worker paints under PictureLock, so that the image and the
+        // options hold still; the window thread repaints through the
+        // framework (this control, then the siblings above it) holding no
+        // lock of this control meanwhile.
         RepaintFromAnyThread();
     } catch (...) {
         if (alive)
@@ -299,7 +301,12 @@ void TJvGIFAnimator::SetAsyncDrawing(bool value) {
 }
 
 HPALETTE TJvGIFAnimator::GetPalette() {
-    if (!Image_ || Image_->Empty())
+    if (!Image_)
+        return nullptr;
+    // The palette is the active frame's bitmap's, which a worker's paint may
+    // be making: read under the lock that paint holds.
+    TCanvasLock canvas(Canvas());
+    if (Image_->Empty())
         return nullptr;
     return Image_->PaletteHandle();
 }

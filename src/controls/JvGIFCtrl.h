@@ -7,34 +7,44 @@
 //
 // Threads. The window thread owns the control: it alone changes the image,
 // the parent and the window, and it alone raises the events (OnStart,
-// OnStop, OnChange, OnFrameChanged). With AsyncDrawing (and the timer Threaded) a
-// tick runs on the timer's worker: it steps the frame and paints from there,
-// and hands OnFrameChanged and the stop at the end of a pass to the window
-// thread. What the worker reads, and who guards it:
+// OnStop, OnChange, OnFrameChanged). With AsyncDrawing (and the timer
+// Threaded) a tick runs on the timer's worker: it steps the frame and paints
+// from there, and hands OnFrameChanged and the stop at the end of a pass to
+// the window thread. The worker makes pixels and nothing else; what it reads,
+// and who guards it:
 // - FrameIndex, the options, the control's place and state: atomics;
-// - the image (its frames) and the composed picture: changed on the window
-//   thread under PictureLock and the control's canvas lock; a tick reads
-//   them under PictureLock, a paint under the canvas lock;
-// - the parent (which one, its window, its controls): the parent pointer
-//   under PictureLock, the rest under the parent's worker-paint gate
-//   (WinControl.h), which a worker only tries;
+// - the image (its frames), the composed picture and the kept background
+//   (what lies beneath, made by the window thread's paints, see
+//   JvAnimatedImage.h): changed on the window thread under PictureLock and
+//   the control's canvas lock; a tick reads them under both;
+// - of the parent, only its window and whether it is being destroyed: the
+//   parent pointer under PictureLock, the rest inside the parent's
+//   worker-paint gate (WinControl.h), which a worker only tries;
 // - the events: each behind its own lock (TSharedEvent).
+// Nothing of the siblings and nothing else of the parent: the worker never
+// paints them, never reads their properties, and so never takes their locks.
 //
-// Lock order, first taken first: PictureLock; the control's canvas lock;
-// the parent's worker-paint gate (only tried); the off-screen bitmap's
-// canvas lock; the composed picture's canvas lock (and, when a paint copies
-// the windowless siblings beneath, their canvas locks and theirs beneath).
-// The timer's locks (its state lock, its PauseGuard) and the events' locks
-// are leaves. No thread waits for another thread's end, or for a call it
-// hands to the window thread, while it holds one of these: a tick releases
-// every lock before it hands an event to the window thread,
-// so a handler may change this control (Center, Stretch, Transparent,
-// FrameIndex, Image, AsyncDrawing, Animate, a repaint) or free it or its
-// form; and the window thread sets the timer (which may wait for the
-// worker to end) only after it has released PictureLock. Such a wait serves
-// the call the worker waits in, whose handler may free this control, its
-// timer or its form: after it, the control's life is checked before
-// anything of it is touched.
+// Lock order, first taken first: PictureLock; the control's canvas lock; the
+// parent's worker-paint gate (only tried); the off-screen bitmap's canvas
+// lock; the kept background's canvas lock, or the composed picture's canvas
+// lock and inside it those of the frames' bitmaps. A worker takes only its
+// own control's locks, in this order. The window thread, when a paint copies what lies beneath this
+// control, takes inside this control's canvas lock the canvas locks of the
+// windowless siblings beneath it (each with its own locks in this order);
+// it holds no lock of a control while it paints the controls above it (a
+// tick's repaint), and destruction takes none. The timer's locks (its state
+// lock, its PauseGuard) and the events' locks are leaves.
+//
+// Waits. No thread waits for another while it holds one of these locks: a
+// tick releases every lock before it hands an event to the window thread,
+// and the window thread sets the timer (which may wait for the worker to
+// end) only after it has released them. So a wait for a lock is a plain
+// wait, and serves nothing. A wait for a worker's end serves the call the
+// worker waits in, whose handler may free this control, its timer or its
+// form: after it, the control's life is checked before anything of it is
+// touched, and a handler may change this control in any way (Center,
+// Stretch, Transparent, FrameIndex, Image, AsyncDrawing, Animate, a
+// repaint) or free it.
 //
 // Destruction ends the worker before anything a tick uses goes, serving the
 // call it may wait for; from inside a tick (a handler that frees the
@@ -108,6 +118,11 @@ protected:
     void AdjustSize() override;
     void RenderContent() override;
     bool RenderFillsClientArea() const override { return true; }
+    // The fill, and what lies behind the control where the picture lets it
+    // show.
+    void RenderBackground() override;
+    // Kept only for a worker's paints.
+    bool KeepsBackground() const override { return AsyncDrawing_.load(); }
     void RenderImage() override;
 
 private:

@@ -1,6 +1,8 @@
 // TJvGIFAnimator's painting: what lies behind the control, the composed
 // picture of the current frame (JvGIFCompose.h) and its place in the client
-// area. Runs inside the buffered paint of TJvImageControl.
+// area. Runs inside the buffered paint of TJvImageControl; what lies behind
+// is copied from the parent and the siblings on the window thread only (a
+// worker draws the picture of it that the window thread keeps).
 
 #include "controls/JvGIFCtrl.h"
 
@@ -13,9 +15,13 @@ void TJvGIFAnimator::RenderContent() {
         PaintDesignOutline();
 }
 
-void TJvGIFAnimator::RenderImage() {
+void TJvGIFAnimator::RenderBackground() {
+    TJvImageControl::RenderBackground();
     if (Image_->Transparent() || Image_->Empty())
         CopyParentBackground(this, Canvas());
+}
+
+void TJvGIFAnimator::RenderImage() {
     if (Image_->Empty() || Image_->LogicalWidth() <= 0 || Image_->LogicalHeight() <= 0)
         return;
     // A logical screen too large for memory: no picture, and that is said once.

@@ -1,7 +1,6 @@
 #include "ui/Controls.h"
 
 #include "ui/Reader.h"
-#include "ui/Synchronize.h"
 #include "ui/WinControl.h"
 
 int ScreenPixelsPerInch() {
@@ -161,16 +160,14 @@ LRESULT TControl::Perform(UINT message, WPARAM wParam, LPARAM lParam) {
 LRESULT TGraphicControl::Perform(UINT message, WPARAM wParam, LPARAM lParam) {
     if (message != WM_PAINT || !wParam)
         return TControl::Perform(message, wParam, lParam);
-    // A tick painting on a worker may hold the canvas while it waits for the
-    // window thread: waiting here must keep serving it.
-    AcquireServingSynchronize([this] { return Canvas_.TryLock(); }, [this] { Canvas_.Lock(); });
-    struct TRelease {
+    // A plain wait: a worker that paints this control holds the lock only
+    // while it makes pixels, never while it waits for the window thread.
+    TCanvasLock lock(Canvas_);
+    // Bound for this paint only, also when it fails.
+    struct TBinding {
         TCanvas& Canvas;
-        ~TRelease() {
-            Canvas.SetHandle(nullptr);
-            Canvas.Unlock();
-        }
-    } release{Canvas_};
+        ~TBinding() { Canvas.SetHandle(nullptr); }
+    } binding{Canvas_};
     Canvas_.SetHandle(reinterpret_cast<HDC>(wParam));
     Paint(reinterpret_cast<HDC>(wParam));
     return 0;

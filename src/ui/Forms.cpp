@@ -134,7 +134,6 @@ RECT TForm::FrameExtent() const {
     TCreateParams params;
     CreateParams(params);
     const unsigned metrics = FrameMetrics.load();
-    TScopedLock<TCriticalSection> lock(FrameCacheLock_);
     TFrameCache& cache = FrameCache_;
     if (!cache.Valid || cache.Style != params.Style || cache.ExStyle != params.ExStyle || cache.Metrics != metrics) {
         RECT frame{0, 0, 0, 0};
@@ -251,7 +250,8 @@ void TForm::WMPaint() {
 }
 
 void TForm::WMEraseBackground(HDC dc) {
-    // Also sent by a worker that copies the background: no window needed.
+    // Also sent by a control that copies what lies behind it into a picture
+    // of its own: no window needed.
     const RECT client{0, 0, ClientWidth(), ClientHeight()};
     TScopedBrush brush(CreateSolidBrush(ColorToRGB(Color())));
     FillRect(dc, &client, brush.Get());

@@ -12,7 +12,6 @@
 #include <string>
 
 #include "ui/WinControl.h"
-#include "win/CriticalSection.h"
 
 enum TFormBorderStyle { bsNone, bsSingle, bsSizeable, bsDialog, bsToolWindow, bsSizeToolWin };
 enum TBorderIcon : unsigned { biSystemMenu = 1, biMinimize = 2, biMaximize = 4, biHelp = 8 };
@@ -78,7 +77,7 @@ private:
     RECT FrameExtent() const;
 
     // FrameExtent's last answer and the styles and system metrics it was
-    // for; read by a worker that paints a control's background too.
+    // for; window thread only.
     struct TFrameCache {
         bool Valid = false;
         DWORD Style = 0;
@@ -87,7 +86,6 @@ private:
         RECT Frame{};
     };
     mutable TFrameCache FrameCache_;
-    mutable TCriticalSection FrameCacheLock_;
 
     TFormBorderStyle BorderStyle_ = bsSizeable;
     unsigned BorderIcons_ = biSystemMenu | biMinimize | biMaximize;

@@ -102,19 +102,6 @@ void Synchronize(const std::function<void()>& method) {
         std::rethrow_exception(request.Error);
 }
 
-void AcquireServingSynchronize(const std::function<bool()>& tryAcquire, const std::function<void()>& acquire) {
-    if (!InMainThread()) {
-        acquire();
-        return;
-    }
-    const TSynchronizeWait waiting;
-    while (!tryAcquire()) {
-        CheckSynchronize();
-        // Woken at once by a queued call; the lock itself is polled.
-        WaitForSingleObject(SynchronizeEvent(), 1);
-    }
-}
-
 bool CheckSynchronize() {
     if (!InMainThread())
         return false;

@@ -54,8 +54,3 @@ public:
     TSynchronizeWait(const TSynchronizeWait&) = delete;
     TSynchronizeWait& operator=(const TSynchronizeWait&) = delete;
 };
-
-// Takes a lock. On the window thread, while another thread holds it, queued
-// calls keep being served (the holder may be waiting for one of them) and
-// the lock is tried again; elsewhere a plain blocking acquire.
-void AcquireServingSynchronize(const std::function<bool()>& tryAcquire, const std::function<void()>& acquire);

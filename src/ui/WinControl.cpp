@@ -52,9 +52,9 @@ void TWinControl::SetParent(TWinControl* parent) {
 }
 
 void TWinControl::CloseWorkerPaint() {
-    if (WorkerPaintClosed_++ == 0)
-        AcquireServingSynchronize([this] { return TryAcquireSRWLockExclusive(&WorkerPaintGate_) != FALSE; },
-                                  [this] { AcquireSRWLockExclusive(&WorkerPaintGate_); });
+    if (WorkerPaintClosed_ == 0)
+        AcquireSRWLockExclusive(&WorkerPaintGate_);
+    ++WorkerPaintClosed_;
 }
 
 void TWinControl::OpenWorkerPaint() {

@@ -73,14 +73,14 @@ public:
     LRESULT Perform(UINT message, WPARAM wParam, LPARAM lParam) override { return WndProc(message, wParam, lParam); }
 
     // A worker thread that paints a windowless child of this control (an
-    // animator drawing on its timer's thread) uses this control's window,
-    // its list of controls and its paint code, and does so only between
-    // TryEnterWorkerPaint and LeaveWorkerPaint. The window thread closes the
-    // gate while it changes the list or the window and when the control
-    // begins to be destroyed; a worker only tries it and skips its paint
-    // rather than wait for the window thread (TWorkerPaintEntry). Inside, the
-    // worker still finds out whether the window exists and the control is
-    // being destroyed.
+    // animator drawing on its timer's thread) draws through this control's
+    // window, and does so only between TryEnterWorkerPaint and
+    // LeaveWorkerPaint (TWorkerPaintEntry). The window thread closes the gate
+    // while it changes the list of controls or the window and when the
+    // control begins to be destroyed; a worker only tries it and skips its
+    // paint rather than wait for the window thread. Inside, the worker still
+    // finds out whether the window exists and the control is being destroyed;
+    // it reads nothing else of this control.
     bool TryEnterWorkerPaint() { return TryAcquireSRWLockShared(&WorkerPaintGate_) != FALSE; }
     void LeaveWorkerPaint() { ReleaseSRWLockShared(&WorkerPaintGate_); }
 
@@ -136,7 +136,9 @@ private:
 
 protected:
     // The window thread's side of the gate: recursive; waits for a worker's
-    // paint under way (serving synchronised calls meanwhile).
+    // paint under way. The wait serves no synchronised call: a painting
+    // worker waits for nothing of the window thread, and a call served here
+    // could change what the gate is closed for.
     void CloseWorkerPaint();
     void OpenWorkerPaint();
     using TWorkerPaintClosed = TScopedLock<TWinControl, &TWinControl::CloseWorkerPaint, &TWinControl::OpenWorkerPaint>;

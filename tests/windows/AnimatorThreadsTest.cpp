@@ -29,57 +29,29 @@ public:
 };
 
 // An asynchronous animator on a shown form, playing a three-frame
-// animation at 50 ms a frame.
+// animation at 50 ms a frame; painted by the window thread before it plays,
+// as a shown form paints it, so that its worker paints from its first tick.
 void PlayAsync(TJvGIFAnimator& animator, uint16_t size = 8) {
     animator.SetAsyncDrawing(true);
     Load(animator, Animation({0, 0, 0}, size));
+    if (animator.Parent())
+        UpdateWindow(animator.Parent()->Handle());
     animator.SetAnimate(true);
 }
 
-// Stops the worker's first paint inside RenderImage until released, and
-// tells whether the image changed under the paint meanwhile.
-class TParkingAnimator : public TJvGIFAnimator {
+// Runs the call from a call handed to the window thread: it runs wherever
+// the window thread next serves calls (a wait for a thread included).
+class TCallFromWindowThread {
 public:
-    TParkingAnimator(TComponent* owner, HANDLE parked, HANDLE release)
-        : TJvGIFAnimator(owner), Parked_(parked), Release_(release) {}
-    std::atomic<int> ChangedUnderPaint{0};
-
-protected:
-    void RenderImage() override {
-        if (!InMainThread() && Park_.exchange(false)) {
-            const int before = Image().FrameCount();
-            SetEvent(Parked_);
-            WaitForSingleObject(Release_, 10000);
-            if (Image().FrameCount() != before)
-                ++ChangedUnderPaint;
-        }
-        TJvGIFAnimator::RenderImage();
-    }
-
-private:
-    HANDLE Parked_, Release_;
-    std::atomic<bool> Park_{true};
-};
-
-// Sets the event from a call handed to the window thread: it runs wherever
-// the window thread next serves calls (a wait for a lock or for a thread
-// included), so the worker parked on the event goes on from there.
-class TReleaseFromWindowThread {
-public:
-    explicit TReleaseFromWindowThread(HANDLE event) : Thread_([event] { Synchronize([event] { SetEvent(event); }); }) {}
-    ~TReleaseFromWindowThread() {
-        PumpUntil([this] { return Done(); }, 10000);
+    explicit TCallFromWindowThread(std::function<void()> call)
+        : Thread_([call = std::move(call)] { Synchronize(call); }) {}
+    ~TCallFromWindowThread() {
+        PumpUntil([] { return QueuedCalls() == 0; }, 10000);
         Thread_.join();
     }
-    bool Done() const { return QueuedCalls() == 0; }
 
 private:
     std::thread Thread_;
-};
-
-struct TEvents {
-    TScopedHandle Parked{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
-    TScopedHandle Release{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
 };
 
 }  // namespace
@@ -96,21 +68,21 @@ TEST(AnimatorThreads, DestroyedWhileItsTickWaitsOrPaints) {
         SCOPED_TRACE(inPaint ? "parked in its paint" : "parked in its event");
         TShownAnimator shown;
         const int threads = ThreadCount();
-        TEvents events;
-        auto* animator = new TParkingAnimator(&shown.Form, events.Parked.Get(), events.Release.Get());
+        auto* animator = new TParkingAnimator(&shown.Form);
         animator->SetParent(&shown.Form);
         std::atomic<int> raised{0};
-        if (!inPaint)
+        if (inPaint)
+            animator->ParkNextWorkerPaint();
+        else
             animator->OnFrameChanged = [&](TComponent*) { ++raised; };
         PlayAsync(*animator, 64);
         if (inPaint) {
-            ASSERT_EQ(WaitForSingleObject(events.Parked.Get(), 10000), WAIT_OBJECT_0);
-            TReleaseFromWindowThread release(events.Release.Get());
+            ASSERT_TRUE(animator->WaitParked());
+            TCallFromWindowThread release([parking = animator->Parking()] { SetEvent(parking->Release.Get()); });
             ASSERT_TRUE(WaitForQueuedCalls(1));
             delete animator;
         } else {
             ASSERT_TRUE(WaitForQueuedCalls(1)) << "the tick did not reach its event";
-            SetEvent(events.Release.Get());
             delete animator;
         }
         EXPECT_EQ(raised.load(), 0) << "an event of a destroyed animator";
@@ -306,24 +278,31 @@ TEST(AnimatorThreads, WindowThreadCallsDuringAnAsyncTickAreNotInsideIt) {
 
 // The window thread reads a new image into the animator through its stored
 // "Image.Data" while the worker paints: the read must wait for the paint
-// (the image has one lock), not change the frames under it.
+// (the image has one lock), not change the frames under it. The worker is
+// let go a little after the read has begun: a read that did not wait would
+// have changed the image by then, and one that waits is right however long.
 TEST(AnimatorThreads, ImageDataReadWhileTheWorkerPaints) {
     TApplication application;
     application.Initialize();
     RegisterAnimatedImageControls();
     TShownAnimator shown;
-    TEvents events;
-    auto* animator = new TParkingAnimator(&shown.Form, events.Parked.Get(), events.Release.Get());
+    auto* animator = new TParkingAnimator(&shown.Form);
     animator->SetParent(&shown.Form);
+    animator->ParkNextWorkerPaint();
     PlayAsync(*animator, 32);
-    ASSERT_EQ(WaitForSingleObject(events.Parked.Get(), 10000), WAIT_OBJECT_0);
-    {
-        TReleaseFromWindowThread release(events.Release.Get());
-        ASSERT_TRUE(WaitForQueuedCalls(1));
-        const gifwriter::Bytes data = gifwriter::LengthPrefixed(Animation({0, 0, 0, 0, 0, 0}, 48));
-        TReader::ReadRoot(*animator,
-                          {"TJvGIFAnimator", "", {{"Image.Data", TStoredBytes(data.begin(), data.end())}}, {}});
-    }
+    ASSERT_TRUE(animator->WaitParked());
+    const int paints = animator->WorkerPaints;
+    TScopedHandle reading(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    std::thread releaser([&] {
+        WaitForSingleObject(reading.Get(), 10000);
+        Sleep(200);
+        animator->Release();
+    });
+    const gifwriter::Bytes data = gifwriter::LengthPrefixed(Animation({0, 0, 0, 0, 0, 0}, 48));
+    SetEvent(reading.Get());
+    TReader::ReadRoot(*animator, {"TJvGIFAnimator", "", {{"Image.Data", TStoredBytes(data.begin(), data.end())}}, {}});
+    releaser.join();
+    EXPECT_GT(animator->WorkerPaints.load(), paints) << "the read did not wait for the paint";
     EXPECT_EQ(animator->ChangedUnderPaint.load(), 0);
     EXPECT_EQ(animator->Image().FrameCount(), 6);
     EXPECT_TRUE(PumpUntil([&] { return animator->FrameIndex() == 5; }, 10000)) << "does not play the new image";
