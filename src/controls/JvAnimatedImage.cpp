@@ -100,7 +100,8 @@ void TJvImageControl::PaintBackgroundAndImage() {
     } else {
         DrawKeptBackground();
     }
-    // Nested paints (a copy of a sibling) restore the outer one's thread.
+    // Restored when RenderImage returns or fails, as a nested image paint
+    // would restore the outer one's thread.
     struct TImagePaint {
         std::atomic<DWORD>& Thread;
         const DWORD Outer;
