@@ -28,27 +28,46 @@ void TGIFComposition::Discard() {
 
 namespace {
 
+// Where the frame lies on the logical screen, measured without decoding it.
 TRect FrameRect(TJvGIFFrame& frame) {
     const TPoint origin = frame.Origin();
-    return TRect{origin.X, origin.Y, origin.X + frame.FrameWidth(), origin.Y + frame.FrameHeight()};
+    const TPoint size = frame.DeclaredSize();
+    return TRect{origin.X, origin.Y, origin.X + size.X, origin.Y + size.Y};
 }
 
+// The part of the frame at rect that lies on a screen of width x height, in
+// the frame's own pixels; empty when none does.
+TRect ShownPart(const TRect& rect, int width, int height) {
+    const TRect part{std::max(rect.Left, 0) - rect.Left, std::max(rect.Top, 0) - rect.Top,
+                     std::min(rect.Right, width) - rect.Left, std::min(rect.Bottom, height) - rect.Top};
+    if (part.Left >= part.Right || part.Top >= part.Bottom)
+        return TRect{0, 0, 0, 0};
+    return part;
+}
+
+bool IsEmpty(const TRect& rect) { return rect.Left >= rect.Right || rect.Top >= rect.Bottom; }
+
 // Draws the frame where it lies in the picture, keyed on its key colour,
-// and follows what it drew in the picture's opaque area.
-void DrawFrameFollowed(TJvGIFFrame& frame, TCanvas& canvas, TOpaqueArea& opaque) {
+// and follows what it drew in the picture's opaque area. A frame of which
+// nothing lies on the picture is not even decoded.
+void DrawFrameFollowed(TJvGIFFrame& frame, TBitmap& picture, TOpaqueArea& opaque) {
     const TRect rect = FrameRect(frame);
-    frame.DrawFrame(canvas, rect, true);
+    const TRect shown = ShownPart(rect, picture.Width(), picture.Height());
+    if (IsEmpty(shown))
+        return;
+    frame.DrawFrame(picture.Canvas(), rect, true);
     TBitmap& bitmap = *frame.FrameBitmap();
     if (frame.KeyColor() != clNone)
-        opaque.AddKeyed(bitmap, frame.KeyColor(), rect.Left, rect.Top);
+        opaque.AddKeyed(bitmap, frame.KeyColor(), rect.Left, rect.Top, shown);
     else
         opaque.AddOpaque(bitmap, rect);
 }
 
 // Every pixel of the logical screen: its size, at the origin.
 bool CoversScreen(TJvGIFFrame& frame, TJvGIFImage& image) {
-    return frame.Origin().X == 0 && frame.Origin().Y == 0 && frame.FrameWidth() == image.LogicalWidth() &&
-           frame.FrameHeight() == image.LogicalHeight();
+    const TPoint size = frame.DeclaredSize();
+    return frame.Origin().X == 0 && frame.Origin().Y == 0 && size.X == image.LogicalWidth() &&
+           size.Y == image.LogicalHeight();
 }
 
 // Calls visit with every colour the frame may draw opaquely: its table's
@@ -170,7 +189,7 @@ TBitmap* TGIFComposition::ComposeFrame(TJvGIFImage& image, int index, TColor& tr
             switch (EffectiveDisposal(frame.DisposalMode())) {
             case dpUnspecified:
             case dpKeep:
-                DrawFrameFollowed(frame, canvas, Opaque_);
+                DrawFrameFollowed(frame, *picture, Opaque_);
                 break;
             case dpRestoreBackground:
                 if (j > first) {
@@ -183,7 +202,7 @@ TBitmap* TGIFComposition::ComposeFrame(TJvGIFImage& image, int index, TColor& tr
             }
         }
     }
-    DrawFrameFollowed(*image.FrameAt(last), canvas, Opaque_);
+    DrawFrameFollowed(*image.FrameAt(last), *picture, Opaque_);
     if (!extend && transparentColor != clNone && transparent) {
         picture->SetTransparentColor(PaletteRelative(transparentColor));
         picture->SetTransparent(true);

@@ -154,6 +154,9 @@ public:
     void BuildBitmapStream(TMemoryStream& target);
     int FrameWidth();
     int FrameHeight();
+    // What FrameWidth and FrameHeight give, without building anything: the
+    // bitmap's size once it is built, else the raster's (none without data).
+    TPoint DeclaredSize();
     // The lines of the frame's last comment extension; with create, the
     // extension and its list are made when missing.
     TStringList* LookupComment(bool create);
@@ -190,10 +193,16 @@ private:
     void CopyFrame(TJvGIFFrame& frame);
     // Counts bytes of pixels held by CachedBitmap against the owner's budget.
     void ClaimPixelBytes(uint64_t bytes);
-    // What a frame bitmap of that size and format holds: its pixels and, on
-    // Windows, the GDI bitmap beside them (of the display's depth unless
-    // monochrome).
-    static uint64_t HeldPixelBytes(int width, int height, int pixelBits);
+    // What a frame bitmap of that size and format holds: its pixels and, with
+    // gdiCopy, the GDI bitmap beside them (Windows; of the display's depth
+    // unless monochrome).
+    static uint64_t HeldPixelBytes(int width, int height, int pixelBits, bool gdiCopy);
+    // All of a frame bitmap of that size lies on the owner's logical screen
+    // (or the frame has none). Only then does the bitmap get a GDI copy of
+    // all of it (switched to the display's form unless monochrome): one that
+    // reaches past the screen is drawn through the part that shows, and a
+    // copy of all of it would cost far more than that.
+    bool LiesOnScreen(int width, int height) const;
     // The stored rows of the frame's bitmap; raises what building it would
     // (depth, size, the owner's budget) before anything is allocated.
     struct TPixelLayout {

@@ -111,7 +111,8 @@ TJvGIFFrame::TPixelLayout TJvGIFFrame::PixelLayout() const {
     if (const TJvGIFImage* owner = OwnerImage_) {
         const uint64_t budget = owner->PixelBudget();
         const uint64_t used = owner->DecodedPixelBytes();
-        const uint64_t held = HeldPixelBytes(layout.Width, layout.Height, layout.Bits);
+        const uint64_t held =
+            HeldPixelBytes(layout.Width, layout.Height, layout.Bits, LiesOnScreen(layout.Width, layout.Height));
         if (used > budget || held > budget - used)
             throw EOutOfMemory(Format("Not enough memory for a GIF frame of %d x %d pixels: the decoded frames of "
                                       "one image are limited to %s",
@@ -158,9 +159,15 @@ void TJvGIFFrame::BuildBitmapStream(TMemoryStream& target) {
     target.SetPosition(0);
 }
 
-uint64_t TJvGIFFrame::HeldPixelBytes(int width, int height, int pixelBits) {
+uint64_t TJvGIFFrame::HeldPixelBytes(int width, int height, int pixelBits, bool gdiCopy) {
     return RasterStride(uint64_t(width), uint64_t(pixelBits)) * uint64_t(height) +
-           TBitmap::DeviceCopyBytes(width, height, pixelBits);
+           (gdiCopy ? TBitmap::DeviceCopyBytes(width, height, pixelBits) : 0);
+}
+
+bool TJvGIFFrame::LiesOnScreen(int width, int height) const {
+    const TJvGIFImage* owner = OwnerImage_;
+    return !owner ||
+           (int64_t(Left_) + width <= owner->LogicalWidth_ && int64_t(Top_) + height <= owner->LogicalHeight_);
 }
 
 TBitmap* TJvGIFFrame::FrameBitmap() {
@@ -179,11 +186,12 @@ TBitmap* TJvGIFFrame::FrameBitmap() {
     CachedBitmap_->AdoptPixels(layout.Width, layout.Height, layout.Bits, std::move(pixels),
                                BitmapPalette(SharedData_->ColorTable, layout.Bits));
     TBitmap& bitmap = *CachedBitmap_;
-    ClaimPixelBytes(HeldPixelBytes(bitmap.Width(), bitmap.Height(), bitmap.PixelBits()));
+    const bool onScreen = LiesOnScreen(bitmap.Width(), bitmap.Height());
+    ClaimPixelBytes(HeldPixelBytes(bitmap.Width(), bitmap.Height(), bitmap.PixelBits(), onScreen));
     // The bitmap knows its key: a black-and-white frame is keyed on it, not on white.
     if (KeyColor_ != clNone)
         bitmap.SetTransparentColor(KeyColor_);
-    if (!bitmap.Monochrome())
+    if (onScreen && !bitmap.Monochrome())
         bitmap.SetHandleType(bmDDB);
     return &bitmap;
 }
@@ -215,7 +223,8 @@ void TJvGIFImage::LayOutFrameBlock() {
         const uint64_t bytes = RasterStride(uint64_t(item.RasterSize.X), uint64_t(bits)) * uint64_t(item.RasterSize.Y);
         if (bytes == 0 || bytes > MaxFrameBlockBytes - std::min(total, MaxFrameBlockBytes))
             continue;
-        const uint64_t frameHeld = TJvGIFFrame::HeldPixelBytes(item.RasterSize.X, item.RasterSize.Y, bits);
+        const bool onScreen = frame.LiesOnScreen(item.RasterSize.X, item.RasterSize.Y);
+        const uint64_t frameHeld = TJvGIFFrame::HeldPixelBytes(item.RasterSize.X, item.RasterSize.Y, bits, onScreen);
         if (frameHeld > PixelBudget_ - std::min(held, PixelBudget_))
             continue;
         held += frameHeld;

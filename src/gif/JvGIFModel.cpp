@@ -112,6 +112,14 @@ int TJvGIFFrame::FrameHeight() {
     return FrameBitmap()->Height();
 }
 
+TPoint TJvGIFFrame::DeclaredSize() {
+    if (CachedBitmap_ && !CachedBitmap_->Empty())
+        return TPoint{CachedBitmap_->Width(), CachedBitmap_->Height()};
+    if (!SharedData_->EncodedData)
+        return TPoint{0, 0};
+    return SharedData_->RasterSize;
+}
+
 TStringList* TJvGIFFrame::LookupComment(bool create) {
     TExtension* comment = LastExtensionOfKind(ExtensionList(), ekComment);
     if (!comment && create) {
@@ -145,7 +153,8 @@ void TJvGIFFrame::CopyFrame(TJvGIFFrame& frame) {
     if (frame.CachedBitmap_) {
         FreshBitmap();
         CachedBitmap_->Assign(frame.CachedBitmap());
-        ClaimPixelBytes(HeldPixelBytes(CachedBitmap_->Width(), CachedBitmap_->Height(), CachedBitmap_->PixelBits()));
+        ClaimPixelBytes(
+            HeldPixelBytes(CachedBitmap_->Width(), CachedBitmap_->Height(), CachedBitmap_->PixelBits(), true));
     } else if (CachedBitmap_) {
         // A picture decoded from the data given up would stand for the new data.
         CachedBitmap_.reset();

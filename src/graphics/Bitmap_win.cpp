@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "graphics/Canvas.h"
+#include "graphics/DrawSource.h"
 #include "graphics/KeyedDraw.h"
 #include "rtl/Bitmap.h"
 #include "rtl/Errors.h"
@@ -150,11 +151,17 @@ HBITMAP TBitmap::Handle() {
     HBITMAP made = nullptr;
     if (HandleType_ == bmDDB) {
         TScopedGetDC screen(nullptr);
+        if (!screen.Get())
+            throw EOutOfResources("Out of system resources");
         // A monochrome DDB shows its bits in the text and background colours of the DC it is drawn to.
         made = PixelBits_ == 1 ? CreateBitmap(Width_, Height_, 1, 1, nullptr)
                                : CreateCompatibleBitmap(screen.Get(), Width_, Height_);
-        if (made)
-            SetDIBits(screen.Get(), made, 0, static_cast<UINT>(Height_), pixels, info.Get(), DIB_RGB_COLORS);
+        // A bitmap the pixels did not reach would be drawn as black.
+        if (made && SetDIBits(screen.Get(), made, 0, static_cast<UINT>(Height_), pixels, info.Get(),
+                              DIB_RGB_COLORS) == 0) {
+            DeleteObject(made);
+            made = nullptr;
+        }
     } else {
         void* bits = nullptr;
         made = CreateDIBSection(nullptr, info.Get(), DIB_RGB_COLORS, &bits, nullptr, 0);
@@ -167,6 +174,20 @@ HBITMAP TBitmap::Handle() {
     Gdi_->BitsStale = false;
     Gdi_->OpaqueRuns.reset();
     return made;
+}
+
+bool TBitmap::HandleAllocated() const { return Gdi_ && Gdi_->Handle; }
+
+void TBitmap::CopyPixelsTo(HDC dc, int x, int y, const TRect& part) const {
+    PixelsNeeded();
+    const int rows = part.Bottom - part.Top;
+    TBitmapInfo info(Width_, rows, PixelBits_, HasPalette() ? Palette_.get() : nullptr);
+    // The part's rows as a bitmap of their own, bottom-up as stored: no
+    // source row to count from either end.
+    const uint8_t* bottom = Pixels_.get() + size_t(Height_ - part.Bottom) * size_t(Stride_);
+    if (SetDIBitsToDevice(dc, x, y, DWORD(part.Right - part.Left), DWORD(rows), part.Left, 0, 0, UINT(rows), bottom,
+                          info.Get(), DIB_RGB_COLORS) == 0)
+        throw EOutOfResources("Out of system resources");
 }
 
 TCanvas& TBitmap::Canvas() {
@@ -200,6 +221,8 @@ HPALETTE TBitmap::PaletteHandle() {
             logical->palPalEntry[i] = PALETTEENTRY{RedOf(color), GreenOf(color), BlueOf(color), 0};
         }
         Gdi_->Palette.Reset(CreatePalette(logical));
+        if (!Gdi_->Palette)
+            throw EOutOfResources("Out of system resources");
     }
     return Gdi_->Palette.Get();
 }
@@ -222,8 +245,9 @@ void TBitmap::PixelsNeeded() const {
     TBitmapInfo info(Width_, Height_, PixelBits_, self->Palette());
     std::shared_ptr<uint8_t[]> pixels = NewPixels(PixelBytes());
     TScopedGetDC screen(nullptr);
-    GetDIBits(screen.Get(), Gdi_->Handle.Get(), 0, static_cast<UINT>(Height_), pixels.get(), info.Get(),
-              DIB_RGB_COLORS);
+    if (GetDIBits(screen.Get(), Gdi_->Handle.Get(), 0, static_cast<UINT>(Height_), pixels.get(), info.Get(),
+                  DIB_RGB_COLORS) == 0)
+        throw EOutOfResources("Out of system resources");
     self->Pixels_ = std::move(pixels);
     Gdi_->BitsStale = false;
 }
@@ -256,10 +280,11 @@ void TBitmap::Draw(TCanvas& canvas, const TRect& rect) {
                       TRect{0, 0, Width_, Height_}, *this, TransparentColor_);
         return;
     }
-    TCanvas& source = Canvas();
-    TCanvasLock lock(source);
-    HDC sourceDC = source.Handle();
-    HDC target = canvas.Handle();
+    TDrawRects rects{rect.Left, rect.Top, rect.Right - rect.Left, rect.Bottom - rect.Top, 0, 0, Width_, Height_};
+    const TDrawSource source(canvas, *this, rects);
+    if (!source.Shows())
+        return;
+    HDC target = source.Target();
     std::optional<TScopedSelectPalette> palette;
     if (HPALETTE own = PaletteHandle()) {
         palette.emplace(target, own, true, true);
@@ -267,8 +292,8 @@ void TBitmap::Draw(TCanvas& canvas, const TRect& rect) {
     }
     if (!Monochrome())
         SetStretchBltMode(target, COLORONCOLOR);
-    StretchBlt(target, rect.Left, rect.Top, rect.Right - rect.Left, rect.Bottom - rect.Top, sourceDC, 0, 0, Width_,
-               Height_, canvas.CopyMode());
+    StretchBlt(target, rects.X, rects.Y, rects.Width, rects.Height, source.Source(), rects.SourceX - source.Corner().x,
+               rects.SourceY - source.Corner().y, rects.SourceWidth, rects.SourceHeight, canvas.CopyMode());
 }
 
 TColor TBitmap::NearestColor(TColor color) {

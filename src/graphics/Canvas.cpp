@@ -90,6 +90,8 @@ HFONT TFont::Handle() const {
         const std::wstring face = Utf8ToWide(Name_);
         wcsncpy(font.lfFaceName, face.c_str(), LF_FACESIZE - 1);
         Handle_.Reset(CreateFontIndirectW(&font));
+        if (!Handle_)
+            throw EOutOfResources("Out of system resources");
     }
     return Handle_.Get();
 }
@@ -104,8 +106,11 @@ void TBrush::SetColor(TColor color) {
 }
 
 HBRUSH TBrush::Handle() const {
-    if (!Handle_)
+    if (!Handle_) {
         Handle_.Reset(CreateSolidBrush(DrawingColor(Color_)));
+        if (!Handle_)
+            throw EOutOfResources("Out of system resources");
+    }
     return Handle_.Get();
 }
 
@@ -124,8 +129,11 @@ void TPen::SetWidth(int width) {
 }
 
 HPEN TPen::Handle() const {
-    if (!Handle_)
+    if (!Handle_) {
         Handle_.Reset(CreatePen(PS_SOLID, Width_, DrawingColor(Color_)));
+        if (!Handle_)
+            throw EOutOfResources("Out of system resources");
+    }
     return Handle_.Get();
 }
 

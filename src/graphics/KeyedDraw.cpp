@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "graphics/Canvas.h"
+#include "graphics/DrawSource.h"
+#include "rtl/Errors.h"
 
 TColor PaletteRelative(TColor color) { return ColorToRGB(color) | 0x02000000; }
 
@@ -33,21 +35,6 @@ bool KeyedOnWhite(TBitmap& bitmap) {
     return (first == clBlack && second == clWhite) || (first == clWhite && second == clBlack);
 }
 
-// The canvas's before-change hook, detached for the scope.
-class TDetachedHook {
-public:
-    explicit TDetachedHook(TCanvas& canvas) : Canvas_(canvas), Saved_(std::move(canvas.OnChanging)) {
-        Canvas_.OnChanging = nullptr;
-    }
-    ~TDetachedHook() { Canvas_.OnChanging = std::move(Saved_); }
-    TDetachedHook(const TDetachedHook&) = delete;
-    TDetachedHook& operator=(const TDetachedHook&) = delete;
-
-private:
-    TCanvas& Canvas_;
-    std::function<void()> Saved_;
-};
-
 // True colour with 8 bits for each of red, green and blue: such a bitmap
 // shows any RGB value as it is, so a pixel matches the key exactly when the
 // mask built by KeyedBlit would say so.
@@ -60,12 +47,25 @@ bool IsRgb888(HBITMAP bitmap) {
     return size >= int(sizeof(BITMAP)) && (section.dsBm.bmBitsPixel == 24 || section.dsBm.bmBitsPixel == 32);
 }
 
+// A bitmap drawn into a true-colour picture lands with its colours exact: a
+// device-independent one (8 bits for each of red, green and blue, or a
+// palette's colours) always, one of the display's format when that is true
+// colour. Asked without making the GDI bitmap of the former.
+bool ShowsExactColors(TBitmap& bitmap) { return bitmap.HandleType() == bmDIB || IsRgb888(bitmap.Handle()); }
+
 // Making a region costs more than linear time in its rectangles (Wine: 0.6
 // us for 12, 8 ms for 1,200); past this many the masks cost less.
 constexpr size_t RegionLimit = 256;
 
-// The source rectangle's pixels that are not the key, read from the bitmap;
-// null when the bitmap cannot be read.
+// Rows of pixels read at a time for a scan: what the buffer keeps between
+// draws stays this small (or one row, for a wider bitmap, then released).
+constexpr size_t ScanBandBytes = size_t(256) << 10;
+
+thread_local std::vector<uint32_t> ScanBuffer;
+
+// The pixels of the rectangle (sourceX, sourceY, width, height) of the DC's
+// bitmap that are not the key, placed relative to its corner; null when the
+// bitmap cannot be read. Read in bands of rows, only the rectangle's.
 std::unique_ptr<TOpaqueRuns> FindOpaqueRuns(HDC sourceDC, HBITMAP source, int sourceX, int sourceY, int width,
                                             int height, COLORREF key) {
     auto runs = std::make_unique<TOpaqueRuns>();
@@ -74,27 +74,47 @@ std::unique_ptr<TOpaqueRuns> FindOpaqueRuns(HDC sourceDC, HBITMAP source, int so
     runs->TooMany = true;
     BITMAP info{};
     GetObjectW(source, sizeof info, &info);
+    const size_t rowPixels = size_t(std::max<LONG>(info.bmWidth, 0));
+    if (rowPixels == 0 || sourceX < 0 || sourceY < 0 || sourceX + width > info.bmWidth ||
+        sourceY + height > info.bmHeight)
+        return nullptr;
+    // Bottom-up: the band's scan lines count from the bitmap's bottom row.
     BITMAPINFO header{};
     header.bmiHeader.biSize = sizeof header.bmiHeader;
     header.bmiHeader.biWidth = info.bmWidth;
-    header.bmiHeader.biHeight = -info.bmHeight;  // top row first
+    header.bmiHeader.biHeight = info.bmHeight;
     header.bmiHeader.biPlanes = 1;
     header.bmiHeader.biBitCount = 32;
     header.bmiHeader.biCompression = BI_RGB;
-    thread_local std::vector<uint32_t> pixels;
-    pixels.resize(size_t(info.bmWidth) * size_t(info.bmHeight));
+    const int bandRows = int(std::clamp<size_t>(ScanBandBytes / (4 * rowPixels), 1, size_t(std::max(height, 1))));
+    std::vector<uint32_t>& pixels = ScanBuffer;
+    pixels.resize(rowPixels * size_t(bandRows));
+    // What a wider row made the buffer hold is not kept past this scan.
+    struct TRelease {
+        std::vector<uint32_t>& Buffer;
+        ~TRelease() {
+            if (Buffer.capacity() * sizeof(uint32_t) > ScanBandBytes)
+                std::vector<uint32_t>().swap(Buffer);
+        }
+    } release{pixels};
     GdiFlush();
-    if (GetDIBits(sourceDC, source, 0, UINT(info.bmHeight), pixels.data(), &header, DIB_RGB_COLORS) !=
-        info.bmHeight)
-        return nullptr;
     // A 32-bit DIB holds 0x00RRGGBB; a COLORREF is 0x00BBGGRR.
     const uint32_t keyPixel = (key & 0xFF) << 16 | (key & 0xFF00) | (key >> 16 & 0xFF);
     std::vector<RECT>& rects = runs->Rects;
     // Runs of opaque pixels, row by row; a row whose runs repeat the row
     // above extends that row's rectangles downwards.
     size_t band = 0;
+    int bandTop = 0, bandCount = 0;
     for (int y = 0; y < height; ++y) {
-        const uint32_t* row = pixels.data() + size_t(sourceY + y) * size_t(info.bmWidth) + sourceX;
+        if (y == bandTop + bandCount) {
+            bandTop = y;
+            bandCount = std::min(bandRows, height - y);
+            const int firstScan = info.bmHeight - (sourceY + y + bandCount);
+            if (GetDIBits(sourceDC, source, UINT(firstScan), UINT(bandCount), pixels.data(), &header,
+                          DIB_RGB_COLORS) != bandCount)
+                return nullptr;
+        }
+        const uint32_t* row = pixels.data() + size_t(bandTop + bandCount - 1 - y) * rowPixels + sourceX;
         const size_t start = rects.size();
         for (int x = 0; x < width;) {
             while (x < width && (row[x] & 0xFFFFFF) == keyPixel)
@@ -130,19 +150,21 @@ std::unique_ptr<TOpaqueRuns> FindOpaqueRuns(HDC sourceDC, HBITMAP source, int so
     return runs;
 }
 
-// The bitmap's runs for the source rectangle and key: the kept ones while
-// the pixels stay, else found and kept; null when they cannot be read, which
-// is not kept, so that the next draw tries again.
-const TOpaqueRuns* OpaqueRuns(TBitmap& bitmap, HDC sourceDC, int sourceX, int sourceY, int width, int height,
-                              COLORREF key) {
+// The bitmap's runs for the source rectangle (in its pixels) and key: the
+// kept ones while the pixels stay, else found in the draw's source and
+// kept; null when they cannot be read, which is not kept, so that the next
+// draw tries again.
+const TOpaqueRuns* OpaqueRuns(TBitmap& bitmap, const TDrawSource& from, int sourceX, int sourceY, int width,
+                              int height, COLORREF key) {
     const RECT source{sourceX, sourceY, sourceX + width, sourceY + height};
     const TOpaqueRuns* kept = bitmap.KeptOpaqueRuns();
     if (kept && kept->Key == key && EqualRect(&kept->Source, &source))
         return kept;
-    std::unique_ptr<TOpaqueRuns> found =
-        FindOpaqueRuns(sourceDC, bitmap.Handle(), sourceX, sourceY, width, height, key);
+    std::unique_ptr<TOpaqueRuns> found = FindOpaqueRuns(from.Source(), from.SourceBitmap(), sourceX - from.Corner().x,
+                                                        sourceY - from.Corner().y, width, height, key);
     if (!found)
         return nullptr;
+    found->Source = source;
     bitmap.KeepOpaqueRuns(std::move(found));
     return bitmap.KeptOpaqueRuns();
 }
@@ -169,34 +191,33 @@ HRGN OpaqueRegion(const TOpaqueRuns& runs, int left, int top) {
 // an unstretched draw between true-colour bitmaps, the source's opaque
 // pixels are copied through a clipping region made of them. False when the
 // draw is not such a one (nothing drawn then).
-bool KeyedCopy(HDC target, int x, int y, int width, int height, HDC source, TBitmap& bitmap, int sourceX,
-               int sourceY, int sourceWidth, int sourceHeight, COLORREF key) {
-    HBITMAP sourceBitmap = bitmap.Handle();
-    if (width != sourceWidth || height != sourceHeight || width <= 0 || height <= 0 || !sourceBitmap)
+bool KeyedCopy(const TDrawRects& r, const TDrawSource& from, TBitmap& bitmap, COLORREF key) {
+    HDC target = from.Target();
+    if (r.Stretched() || r.Width <= 0 || r.Height <= 0 || !from.SourceBitmap())
         return false;
     if (GetObjectType(target) != OBJ_MEMDC || GetMapMode(target) != MM_TEXT ||
         GetGraphicsMode(target) != GM_COMPATIBLE || GetLayout(target) != 0)
         return false;
     HBITMAP targetBitmap = static_cast<HBITMAP>(GetCurrentObject(target, OBJ_BITMAP));
-    if (!IsRgb888(targetBitmap) || !IsRgb888(sourceBitmap))
+    if (!IsRgb888(targetBitmap) || !IsRgb888(from.SourceBitmap()))
         return false;
-    BITMAP info{};
-    GetObjectW(sourceBitmap, sizeof info, &info);
     // The runs are read from the bitmap's own pixels only.
-    if (sourceX < 0 || sourceY < 0 || sourceX + sourceWidth > info.bmWidth || sourceY + sourceHeight > info.bmHeight)
+    if (r.SourceX < 0 || r.SourceY < 0 || r.SourceX + r.SourceWidth > bitmap.Width() ||
+        r.SourceY + r.SourceHeight > bitmap.Height())
         return false;
-    const TOpaqueRuns* runs = OpaqueRuns(bitmap, source, sourceX, sourceY, width, height, key);
+    const TOpaqueRuns* runs = OpaqueRuns(bitmap, from, r.SourceX, r.SourceY, r.Width, r.Height, key);
     if (!runs || runs->TooMany)
         return false;
-    POINT corner{x, y};
+    POINT corner{r.X, r.Y};
     LPtoDP(target, &corner, 1);
     TScopedGdiObject<HRGN> opaque(OpaqueRegion(*runs, corner.x, corner.y));
     if (!opaque)
         return false;
-    SetMapMode(source, MM_TEXT);
+    SetMapMode(from.Source(), MM_TEXT);
     TScopedSaveDC saved(target);
     ExtSelectClipRgn(target, opaque.Get(), RGN_AND);
-    BitBlt(target, x, y, width, height, source, sourceX, sourceY, SRCCOPY);
+    BitBlt(target, r.X, r.Y, r.Width, r.Height, from.Source(), r.SourceX - from.Corner().x,
+           r.SourceY - from.Corner().y, SRCCOPY);
     return true;
 }
 
@@ -214,30 +235,31 @@ void KeyedDrawBitmap(TCanvas& canvas, TBitmap& bitmap, TColor keyColor, int x, i
         sourceWidth = bitmap.Width();
         sourceHeight = bitmap.Height();
     }
-    TCanvas& source = bitmap.Canvas();
-    // Lock before detaching; the hook comes back first, the lock last.
-    TCanvasLock lock(source);
-    TDetachedHook detached(source);
-    HDC sourceDC = source.Handle();
-    // The target's DC last: making the source's may reclaim unlocked DCs.
-    HDC target = canvas.Handle();
+    TDrawRects rects{x, y, width, height, sourceX, sourceY, sourceWidth, sourceHeight};
+    const TDrawSource from(canvas, bitmap, rects);
+    if (!from.Shows())
+        return;
+    HDC target = from.Target();
     if (!bitmap.Monochrome())
         SetStretchBltMode(target, COLORONCOLOR);
+    const POINT corner = from.Corner();
     canvas.Changing();
     if (keyColor == clNone) {
-        StretchBlt(target, x, y, width, height, sourceDC, sourceX, sourceY, sourceWidth, sourceHeight,
-                   canvas.CopyMode());
+        StretchBlt(target, rects.X, rects.Y, rects.Width, rects.Height, from.Source(), rects.SourceX - corner.x,
+                   rects.SourceY - corner.y, rects.SourceWidth, rects.SourceHeight, canvas.CopyMode());
     } else {
         if (keyColor == clDefault)
-            keyColor = source.Pixel(0, bitmap.Height() - 1);
+            keyColor = from.IsCopy() ? bitmap.PixelColor(0, bitmap.Height() - 1)
+                                     : bitmap.Canvas().Pixel(0, bitmap.Height() - 1);
         const COLORREF key = DrawnKey(bitmap, keyColor);
-        if (!KeyedCopy(target, x, y, width, height, sourceDC, bitmap, sourceX, sourceY, sourceWidth, sourceHeight,
-                       key))
-            KeyedBlit(target, x, y, width, height, sourceDC, sourceX, sourceY, sourceWidth, sourceHeight,
-                      bitmap.PaletteHandle(), key);
+        if (!KeyedCopy(rects, from, bitmap, key))
+            KeyedBlit(target, rects.X, rects.Y, rects.Width, rects.Height, from.Source(), rects.SourceX - corner.x,
+                      rects.SourceY - corner.y, rects.SourceWidth, rects.SourceHeight, bitmap.PaletteHandle(), key);
     }
     canvas.Changed();
 }
+
+size_t KeptScanBytes() { return ScanBuffer.capacity() * sizeof(uint32_t); }
 
 COLORREF DrawnKey(TBitmap& bitmap, TColor keyColor) {
     return KeyedOnWhite(bitmap) ? RGB(255, 255, 255) : ColorToRGB(keyColor);
@@ -263,26 +285,26 @@ void TOpaqueArea::AddOpaque(TBitmap& bitmap, const TRect& rect) {
         return;
     // Other formats may turn a colour into the key on the way; a transparent
     // bitmap leaves out its own key.
-    if (bitmap.Transparent() || !IsRgb888(bitmap.Handle())) {
+    if (bitmap.Transparent() || !ShowsExactColors(bitmap)) {
         Forget();
         return;
     }
     Combine(CreateRectRgn(rect.Left, rect.Top, rect.Right, rect.Bottom), RGN_OR);
 }
 
-void TOpaqueArea::AddKeyed(TBitmap& bitmap, TColor keyColor, int x, int y) {
+void TOpaqueArea::AddKeyed(TBitmap& bitmap, TColor keyColor, int x, int y, const TRect& drawn) {
     if (!Region_)
         return;
-    // Kept by the draw only when it found them for this key and the whole
-    // bitmap; read under the lock that draws take to keep them.
+    // Kept by the draw only when it found them for this key and the part it
+    // drew; read under the lock that draws take to keep them.
     TCanvasLock lock(bitmap.Canvas());
     const TOpaqueRuns* runs = bitmap.KeptOpaqueRuns();
-    const RECT whole{0, 0, bitmap.Width(), bitmap.Height()};
-    if (!runs || runs->TooMany || runs->Key != DrawnKey(bitmap, keyColor) || !EqualRect(&runs->Source, &whole)) {
+    const RECT part = ToRECT(drawn);
+    if (!runs || runs->TooMany || runs->Key != DrawnKey(bitmap, keyColor) || !EqualRect(&runs->Source, &part)) {
         Forget();
         return;
     }
-    Combine(OpaqueRegion(*runs, x, y), RGN_OR);
+    Combine(OpaqueRegion(*runs, x + part.left, y + part.top), RGN_OR);
 }
 
 void TOpaqueArea::KeepIn(TBitmap& picture, TColor keyColor) {
@@ -309,16 +331,32 @@ void TOpaqueArea::KeepIn(TBitmap& picture, TColor keyColor) {
 
 void KeyedBlit(HDC target, int x, int y, int width, int height, HDC source, int sourceX, int sourceY,
                int sourceWidth, int sourceHeight, HPALETTE palette, COLORREF key) {
+    if (width <= 0 || height <= 0 || sourceWidth <= 0 || sourceHeight <= 0)
+        return;
+    // Two masks of the source's size, a copy of it and the work of the
+    // destination's, at most 32 bits per pixel; every one is checked, so
+    // that nothing is drawn from a bitmap GDI could not make.
+    const uint64_t source1 = (uint64_t(sourceWidth) + 15) / 16 * 2 * uint64_t(sourceHeight);
+    const uint64_t scratch =
+        2 * source1 + 4 * (uint64_t(sourceWidth) * uint64_t(sourceHeight) + uint64_t(width) * uint64_t(height));
+    CheckDrawScratch(scratch, width, height);
     // Declared before the selections, so that they are selected out first.
     TScopedMemoryDC maskOpaque(target), maskKey(target), work(target), sourceCopy(target);
+    if (!maskOpaque || !maskKey || !work || !sourceCopy)
+        throw EOutOfResources("Out of system resources");
     TScopedBitmap keyBits(CreateBitmap(sourceWidth, sourceHeight, 1, 1, nullptr));
-    TScopedBitmap opaqueBits(CreateBitmap(sourceWidth, sourceHeight, 1, 1, nullptr));
-    TScopedBitmap workBits(CreateCompatibleBitmap(target, width, height));
-    TScopedBitmap copyBits(CreateCompatibleBitmap(target, sourceWidth, sourceHeight));
+    TScopedBitmap opaqueBits(keyBits ? CreateBitmap(sourceWidth, sourceHeight, 1, 1, nullptr) : nullptr);
+    TScopedBitmap workBits(opaqueBits ? CreateCompatibleBitmap(target, width, height) : nullptr);
+    TScopedBitmap copyBits(workBits ? CreateCompatibleBitmap(target, sourceWidth, sourceHeight) : nullptr);
+    if (!copyBits)
+        RaiseDrawOutOfMemory(width, height);
     TScopedSelect keySelected(maskKey.Get(), keyBits.Get());
     TScopedSelect opaqueSelected(maskOpaque.Get(), opaqueBits.Get());
     TScopedSelect workSelected(work.Get(), workBits.Get());
     TScopedSelect copySelected(sourceCopy.Get(), copyBits.Get());
+    if (!keySelected.Previous() || !opaqueSelected.Previous() || !workSelected.Previous() ||
+        !copySelected.Previous())
+        throw EOutOfResources("Out of system resources");
 
     // Selected back in reverse: Work, MaskKey, SourceCopy, then the target.
     std::optional<TScopedSelectPalette> targetPalette, copyPalette, keyPalette, workPalette;
@@ -345,6 +383,8 @@ void KeyedBlit(HDC target, int x, int y, int width, int height, HDC source, int 
          std::max(corners[0].x, corners[1].x) > sourceInfo.bmWidth ||
          std::max(corners[0].y, corners[1].y) > sourceInfo.bmHeight)) {
         TScopedBrush keyBrush(CreateSolidBrush(PaletteRelative(key)));
+        if (!keyBrush)
+            throw EOutOfResources("Out of system resources");
         const RECT all{0, 0, sourceWidth, sourceHeight};
         FillRect(sourceCopy.Get(), &all, keyBrush.Get());
     }

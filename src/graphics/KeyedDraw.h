@@ -50,6 +50,10 @@ void KeyedDrawBitmap(TCanvas& canvas, TBitmap& bitmap, TColor keyColor, int x, i
 void KeyedBlit(HDC target, int x, int y, int width, int height, HDC source, int sourceX, int sourceY,
                int sourceWidth, int sourceHeight, HPALETTE palette, COLORREF key);
 
+// Bytes the keyed draws of the calling thread keep between draws: the
+// buffer that reads pixels for a scan, a band of rows at most.
+size_t KeptScanBytes();
+
 // The colour a keyed draw of the bitmap leaves out for keyColor (not
 // clNone or clDefault), as plain RGB.
 COLORREF DrawnKey(TBitmap& bitmap, TColor keyColor);
@@ -69,9 +73,10 @@ public:
     void Remove(const TRect& rect);
     // The bitmap was just drawn into the rectangle with no key.
     void AddOpaque(TBitmap& bitmap, const TRect& rect);
-    // The whole bitmap was just drawn unstretched with its corner at (x, y),
-    // keyed on keyColor: its opaque pixels, as the draw found them.
-    void AddKeyed(TBitmap& bitmap, TColor keyColor, int x, int y);
+    // The bitmap was just drawn unstretched with its corner at (x, y), keyed
+    // on keyColor, and drawn is the part of it that the draw reached (in its
+    // pixels): the opaque pixels of that part, as the draw found them.
+    void AddKeyed(TBitmap& bitmap, TColor keyColor, int x, int y, const TRect& drawn);
     // Gives the area to the picture as its opaque pixels when keyed on
     // keyColor, kept until the picture changes.
     void KeepIn(TBitmap& picture, TColor keyColor);

@@ -17,6 +17,7 @@ enum TBitmapHandleType : uint8_t { bmDIB, bmDDB };
 struct TBmpLayout;
 #ifdef _WIN32
 struct HBITMAP__;
+struct HDC__;
 struct TBitmapGdi;
 struct TOpaqueRuns;
 #endif
@@ -99,6 +100,12 @@ public:
     // Once it exists it holds the pixels: drawing on the canvas changes them,
     // and the portable reads above copy them back first.
     HBITMAP__* Handle();
+    // The GDI bitmap has been made (Handle, or a use of the canvas's DC).
+    bool HandleAllocated() const;
+    // Copies part of the pixels (as a device-independent bitmap shows them)
+    // to (x, y) of dc, without making the GDI bitmap; raises EOutOfResources
+    // when GDI cannot.
+    void CopyPixelsTo(HDC__* dc, int x, int y, const TRect& part) const;
     // A memory DC with the bitmap (and its palette) selected, made when first
     // used; the framework may take the DC back while the canvas is unlocked.
     TCanvas& Canvas();

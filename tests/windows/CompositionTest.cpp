@@ -7,7 +7,10 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <psapi.h>
 
+#include <cstdio>
+#include <functional>
 #include <memory>
 #include <random>
 #include <string>
@@ -15,9 +18,11 @@
 
 #include "GifImages.h"
 #include "GifWriter.h"
+#include "HugeGifs.h"
 #include "controls/JvGIFCompose.h"
 #include "gif/JvGIF.h"
 #include "graphics/Canvas.h"
+#include "graphics/KeyedDraw.h"
 
 namespace {
 
@@ -224,6 +229,17 @@ std::vector<TAnimation> Animations() {
         a.Frames.push_back(Frame(random, 0, 4, 7, 4, 1, 1, 2, whiteBlack));  // local, keyed on black
         list.push_back(a);
     }
+    {
+        TAnimation a{"frames larger than the screen, and one wholly outside it", 10, 8, Palette(8, 8), 0, {}};
+        a.Frames.push_back(Frame(random, 0, 0, 10, 8, 1, 6, 8));
+        a.Frames.push_back(Frame(random, 0, 0, 31, 22, 1, 6, 8));                 // past two edges, keyed
+        a.Frames.push_back(Frame(random, 3, 2, 26, 9, 2, -1, 8));                 // opaque, cleared
+        a.Frames.push_back(Frame(random, 12, 9, 6, 5, 1, -1, 8));                 // wholly outside
+        a.Frames.push_back(Frame(random, 2, 0, 20, 30, 3, 1, 8, Palette(8, 9)));  // restored
+        a.Frames.push_back(Frame(random, 0, 0, 40, 40, 0, -1, 8));                // covers the screen, opaque
+        a.Frames.push_back(Frame(random, 0, 1, 12, 12, 1, 6, 8));
+        list.push_back(a);
+    }
     return list;
 }
 
@@ -337,4 +353,111 @@ TEST(Composition, PictureRectCentresStretchesOrKeepsTheCorner) {
         const int ph = std::string(c.Name).find("odd excess") != std::string::npos ? 5 : 50;
         EXPECT_EQ(PictureRect(c.ClientWidth, c.ClientHeight, pw, ph, c.Center, c.Stretch), c.Expected) << c.Name;
     }
+}
+
+namespace {
+
+// The process's peak working set; ctest runs each test in a process of its own.
+uint64_t PeakWorkingSet() {
+    PROCESS_MEMORY_COUNTERS counters{};
+    counters.cb = sizeof counters;
+    if (!GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters))
+        return 0;
+    return counters.PeakWorkingSetSize;
+}
+
+constexpr TColor Under = RGBColor(3, 251, 7);
+
+// The picture drawn keyed over Under, as the animator paints it.
+std::unique_ptr<TBitmap> DrawnOverUnder(TBitmap& picture, TColor transparent) {
+    auto target = std::make_unique<TBitmap>();
+    target->SetPixelBits(32);
+    target->SetSize(picture.Width(), picture.Height());
+    target->Canvas().Brush().SetColor(Under);
+    target->Canvas().FillRect(TRect{0, 0, picture.Width(), picture.Height()});
+    DrawComposedPicture(target->Canvas(), TRect{0, 0, picture.Width(), picture.Height()}, picture, transparent, true);
+    return target;
+}
+
+::testing::AssertionResult PixelsAre(TBitmap& bitmap, const std::function<TColor(int, int)>& expected) {
+    for (int y = 0; y < bitmap.Height(); ++y)
+        for (int x = 0; x < bitmap.Width(); ++x)
+            if (bitmap.PixelColor(x, y) != (expected(x, y) & 0xFFFFFF)) {
+                char text[96];
+                snprintf(text, sizeof text, "pixel (%d, %d) is %06X, expected %06X", x, y,
+                         unsigned(bitmap.PixelColor(x, y)), unsigned(expected(x, y) & 0xFFFFFF));
+                return ::testing::AssertionFailure() << text;
+            }
+    return ::testing::AssertionSuccess();
+}
+
+}  // namespace
+
+// A 64 x 64 screen that shows the corner of a 12000 x 12000 frame: the
+// draw makes and reads what shows, not the frame (it made two bitmaps of
+// 576 MB, of which i686 could not have the second, and kept a scan buffer
+// of the whole frame).
+TEST(Composition, AFrameFarLargerThanTheScreenIsDrawnThroughWhatShows) {
+    using namespace gifwriter;
+    for (const int colours : {2, 4, 256}) {
+        SCOPED_TRACE(std::to_string(colours) + " colours");
+        auto image = LoadGif(HugeFrame(colours));
+        TJvGIFFrame& frame = *image->FrameAt(0);
+        ASSERT_EQ(frame.FrameWidth(), HugeFrameSize);
+        // Only the frame's pixels are held, no copy of them in the display's form.
+        const int bits = colours == 2 ? 1 : colours == 4 ? 4 : 8;
+        EXPECT_EQ(image->DecodedPixelBytes(), uint64_t((HugeFrameSize * bits + 31) / 32 * 4) * HugeFrameSize);
+        const uint64_t peak = PeakWorkingSet();
+        TGIFComposition composition(NewPicture);
+        TColor transparent = clNone;
+        TBitmap* picture = composition.ComposeFrame(*image, 0, transparent, true);
+        ASSERT_NE(transparent, clNone);
+        EXPECT_TRUE(PixelsAre(*DrawnOverUnder(*picture, transparent), [&](int x, int y) {
+            const int index = HugeFrameIndex(x, y, colours);
+            const Rgb c = HugeFrameColor(index);
+            return index == 0 ? Under : RGBColor(c.R, c.G, c.B);
+        }));
+        EXPECT_LT(PeakWorkingSet() - peak, uint64_t(16) << 20) << "the peak working set grew while drawing";
+        EXPECT_FALSE(frame.FrameBitmap()->HandleAllocated()) << "a GDI bitmap of the whole frame was made";
+    }
+}
+
+// A frame wholly outside the screen is not even decoded.
+TEST(Composition, AFrameWhollyOutsideTheScreenCostsNothing) {
+    using namespace gifwriter;
+    const std::vector<Rgb> table{{0, 0, 0}, {250, 10, 10}, {10, 250, 10}, {10, 10, 250}};
+    ImageSpec small;
+    small.Width = 8;
+    small.Height = 6;
+    for (int i = 0; i < 48; ++i)
+        small.Indices.push_back(uint8_t(i % 4));
+    const Bytes bytes = GifWriter()
+                            .Header()
+                            .Screen(8, 6, table)
+                            .GraphicControl(1, 10, 0)
+                            .Image(small)
+                            .GraphicControl(1, 10, 0)
+                            .ImageDescriptor(8, 0, HugeFrameSize, HugeFrameSize)
+                            .Raw(RasterBlock(2, LzwEncode(Bytes{1, 2, 3}, 2)))
+                            .Trailer()
+                            .Finish();
+    auto image = LoadGif(bytes);
+    ASSERT_EQ(image->FrameCount(), 2);
+    const uint64_t decoded = image->DecodedPixelBytes();
+    for (const bool jump : {true, false}) {
+        TGIFComposition composition(NewPicture);
+        TColor transparent = clNone;
+        if (!jump)
+            composition.ComposeFrame(*image, 0, transparent, true);
+        transparent = clNone;
+        TBitmap* picture = composition.ComposeFrame(*image, 1, transparent, true);
+        auto drawn = DrawnOverUnder(*picture, transparent);
+        EXPECT_TRUE(PixelsAre(*drawn, [&](int x, int y) {
+            const int index = (y * 8 + x) % 4;
+            return index == 0 ? Under : RGBColor(table[index].R, table[index].G, table[index].B);
+        })) << (jump ? "jumped" : "played");
+    }
+    TBitmap* outside = image->FrameAt(1)->CachedBitmap();
+    EXPECT_TRUE(!outside || outside->Empty()) << "the frame outside was decoded";
+    EXPECT_EQ(image->DecodedPixelBytes(), decoded);
 }

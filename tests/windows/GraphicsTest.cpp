@@ -17,6 +17,7 @@
 #include "GifWriter.h"
 #include "gif/JvGIF.h"
 #include "graphics/Canvas.h"
+#include "graphics/DrawSource.h"
 #include "graphics/KeyedDraw.h"
 #include "rtl/Bitmap.h"
 #include "rtl/Streams.h"
@@ -520,6 +521,101 @@ TEST(KeyedDrawing, ADrawAfterTheSourceChangesShowsTheChange) {
             return striped(x + 10, y - 14) == Key ? Backdrop(x, y) : striped(x + 10, y - 14);
         return x < 24 && y < 12 ? striped(x, y) : Backdrop(x, y);
     })) << "a part of the source";
+}
+
+// A bitmap that has no GDI bitmap yet, of which only a part lands, is drawn
+// from a copy of that part: the same pixels as from a GDI bitmap of all of
+// it, which is not made.
+TEST(KeyedDrawing, ABitmapWithoutItsGdiBitmapIsDrawnThroughThePartThatLands) {
+    const std::vector<TColor> palette{Key, RGBColor(10, 200, 30), RGBColor(250, 250, 0), RGBColor(0, 0, 120),
+                                      RGBColor(90, 90, 90)};
+    auto index = [](int x, int y) { return uint32_t((x * 3 + y * 5) % 7 % 5); };
+    for (const int bits : {1, 4, 8, 24}) {
+        auto make = [&] {
+            return MakeBitmap(40, 25, bits, palette, [&](int x, int y) {
+                return bits == 24 ? palette[index(x, y)] : index(x, y) % (bits == 1 ? 2 : 5);
+            });
+        };
+        auto fresh = make();
+        auto own = make();
+        own->Handle();
+        // Partly left of and above the target, clipped inside it, origin moved.
+        const std::pair<const char*, std::function<void(TCanvas&, TBitmap&)>> draws[] = {
+            {"keyed", [](TCanvas& c, TBitmap& b) { KeyedDrawRect(c, -7, -4, 40, 25, TRect{0, 0, 40, 25}, b, Key); }},
+            {"opaque", [](TCanvas& c, TBitmap& b) { c.Draw(-7, -4, &b); }},
+            {"keyed, part of the source",
+             [](TCanvas& c, TBitmap& b) { KeyedDrawRect(c, 3, 2, 20, 12, TRect{15, 8, 35, 20}, b, Key); }},
+        };
+        for (const auto& [what, draw] : draws) {
+            SCOPED_TRACE(std::to_string(bits) + " bits, " + what);
+            auto fromPart = TrueColour(30, 20, Backdrop);
+            auto fromWhole = TrueColour(30, 20, Backdrop);
+            for (auto [target, source] :
+                 {std::pair{fromPart.get(), fresh.get()}, std::pair{fromWhole.get(), own.get()}}) {
+                TCanvasLock lock(target->Canvas());
+                TScopedSaveDC saved(target->Canvas().Handle());
+                SetViewportOrgEx(target->Canvas().Handle(), 2, 1, nullptr);
+                IntersectClipRect(target->Canvas().Handle(), 0, 0, 20, 14);
+                draw(target->Canvas(), *source);
+            }
+            EXPECT_TRUE(PixelsAre(*fromPart, [&](int x, int y) { return fromWhole->PixelColor(x, y); }));
+            EXPECT_FALSE(PixelsAre(*fromPart, Backdrop)) << "something was drawn";
+            EXPECT_FALSE(fresh->HandleAllocated()) << "a GDI bitmap of all of it was made";
+        }
+    }
+}
+
+// What a draw could not have (a limit of its scratch, or GDI's refusal)
+// raises an error with words and leaves the target as it was: nothing is
+// drawn from a bitmap that was not made.
+TEST(KeyedDrawing, ScratchPastTheLimitIsReportedAndNothingIsDrawn) {
+    struct TLimit {
+        uint64_t Saved = DrawScratchLimit();
+        explicit TLimit(uint64_t bytes) { SetDrawScratchLimit(bytes); }
+        ~TLimit() { SetDrawScratchLimit(Saved); }
+    } limit(100);
+    const std::pair<const char*, std::function<void(TCanvas&)>> draws[] = {
+        {"stretched, the masks",
+         [](TCanvas& c) { KeyedDrawRect(c, 0, 0, 40, 24, TRect{0, 0, 20, 12}, *TrueColour(20, 12, Pattern), Key); }},
+        {"a copy of the part that shows",
+         [](TCanvas& c) { KeyedDrawRect(c, -5, 0, 20, 12, TRect{0, 0, 20, 12}, *TrueColour(20, 12, Pattern), Key); }},
+    };
+    for (const auto& [what, draw] : draws) {
+        SCOPED_TRACE(what);
+        auto target = TrueColour(30, 20, Backdrop);
+        std::string message;
+        try {
+            draw(target->Canvas());
+        } catch (const EOutOfMemory& error) {
+            message = error.Message();
+        }
+        EXPECT_EQ(message.rfind("Not enough memory for a draw of ", 0), 0u) << message;
+        EXPECT_NE(message.find("limited to 100 bytes"), std::string::npos) << message;
+        EXPECT_TRUE(PixelsAre(*target, Backdrop));
+    }
+}
+
+// The buffer that reads pixels for a scan is kept between draws: after a
+// large draw it holds a band of rows, not the whole bitmap.
+TEST(KeyedDrawing, AfterALargeDrawTheScanBufferKeepsABand) {
+    for (const auto& [width, height] : {std::pair{1600, 1200}, std::pair{70000, 3}}) {
+        SCOPED_TRACE(std::to_string(width) + " x " + std::to_string(height));
+        auto source = std::make_unique<TBitmap>();
+        source->SetPixelBits(32);
+        source->SetSize(width, height);
+        source->Canvas().Brush().SetColor(RGBColor(1, 2, 3));
+        source->Canvas().FillRect(TRect{0, 0, width / 2, height});
+        auto target = std::make_unique<TBitmap>();
+        target->SetPixelBits(32);
+        target->SetSize(width, height);
+        KeyedDrawRect(target->Canvas(), 0, 0, width, height, TRect{0, 0, width, height}, *source, clBlack);
+        EXPECT_EQ(target->PixelColor(width / 2 - 1, height - 1), RGBColor(1, 2, 3)) << "drawn";
+        // A row wider than the band is read alone, and not kept.
+        if (width < 65536) {
+            EXPECT_GT(KeptScanBytes(), 0u) << "scanned";
+        }
+        EXPECT_LE(KeptScanBytes(), size_t(256) << 10);
+    }
 }
 
 TEST(GdiLeaks, KeyedDrawsAndFrameBitmapsLeaveTheGdiObjectCountAsItWas) {

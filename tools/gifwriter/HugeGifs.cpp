@@ -29,4 +29,32 @@ Bytes HugeScreen() {
         .Finish();
 }
 
+uint8_t HugeFrameIndex(int x, int y, int colours) {
+    if (x >= HugeFrameScreen || y >= HugeFrameScreen)
+        return uint8_t(colours - 1);  // opaque, never shown
+    return uint8_t((x * 7 + y * 3 + x * y) % 5 == 0 ? 0 : 1 + (x + 2 * y) % (colours - 1));
+}
+
+Rgb HugeFrameColor(int index) { return Rgb{uint8_t(index * 37 + 11), uint8_t(250 - index), uint8_t(index * 91)}; }
+
+Bytes HugeFrame(int colours) {
+    std::vector<Rgb> table;
+    for (int i = 0; i < colours; ++i)
+        table.push_back(HugeFrameColor(i));
+    Bytes indices(size_t(HugeFrameSize) * HugeFrameScreen);
+    for (int y = 0; y < HugeFrameScreen; ++y)
+        for (int x = 0; x < HugeFrameSize; ++x)
+            indices[size_t(y) * HugeFrameSize + size_t(x)] = HugeFrameIndex(x, y, colours);
+    const int codeSize = colours <= 4 ? 2 : 8;
+    const Bytes data = LzwEncode(indices, codeSize);
+    return GifWriter()
+        .Header()
+        .Screen(HugeFrameScreen, HugeFrameScreen, table)
+        .GraphicControl(1, 10, 0)
+        .ImageDescriptor(0, 0, HugeFrameSize, HugeFrameSize)
+        .Raw(RasterBlock(codeSize, data))
+        .Trailer()
+        .Finish();
+}
+
 }  // namespace gifwriter

@@ -13,4 +13,14 @@ Bytes SeventyHugeFrames();
 // A logical screen of 18900 x 18900 with one 1 x 1 frame: 43 bytes.
 Bytes HugeScreen();
 
+// A 64 x 64 screen that shows the corner of one frame of 12000 x 12000 at
+// (0, 0), keyed on index 0, over a table of 2, 4 or 256 colours (HugeFrameColor):
+// the rows under the screen are coded, the rest is left to the decoder,
+// which fills it with index 0. A few KB that declare 144 million pixels.
+constexpr int HugeFrameScreen = 64, HugeFrameSize = 12000;
+Bytes HugeFrame(int colours);
+// The index of the frame's pixel (x, y) on the screen; 0 is the key.
+uint8_t HugeFrameIndex(int x, int y, int colours);
+Rgb HugeFrameColor(int index);
+
 }  // namespace gifwriter
