@@ -70,10 +70,27 @@ bool CoversScreen(TJvGIFFrame& frame, TJvGIFImage& image) {
            size.Y == image.LogicalHeight();
 }
 
-// Calls visit with every colour the frame may draw opaquely: its table's
-// entries but the key, and the grey that indices past the table show.
+// Calls visit with every colour the frame may draw opaquely on the logical
+// screen: its table's entries but the key, and the grey that indices past
+// the table show; for a frame made from a graphic (no table), the colours
+// of its pixels there but the key.
 template <class Visit>
-void ForEachOpaqueColor(const TJvGIFFrame& frame, Visit visit) {
+void ForEachOpaqueColor(TJvGIFFrame& frame, TJvGIFImage& image, Visit visit) {
+    if (!frame.SharedData()->EncodedData) {
+        TBitmap* bitmap = frame.CachedBitmap();
+        const TRect shown = ShownPart(FrameRect(frame), image.LogicalWidth(), image.LogicalHeight());
+        if (!bitmap || bitmap->Empty() || IsEmpty(shown))
+            return;
+        const bool keyed = frame.KeyColor() != clNone;
+        const TColor key = keyed ? DrawnKey(*bitmap, frame.KeyColor()) : clNone;
+        for (int y = shown.Top; y < shown.Bottom; ++y)
+            for (int x = shown.Left; x < shown.Right; ++x) {
+                const TColor color = bitmap->PixelColor(x, y) & 0xFFFFFF;
+                if (!keyed || color != key)
+                    visit(color);
+            }
+        return;
+    }
     const TGIFItem& item = *frame.SharedData();
     const TGIFColors& table = item.FrameColors();
     const int count = std::clamp(table.Count, 0, 256);
@@ -95,12 +112,12 @@ TColor UndrawnColor(TJvGIFImage& image, TColor preferred, bool& everyColorDrawn)
     preferred &= 0xFFFFFF;
     bool drawn = false;
     for (int i = 0; i < image.FrameCount() && !drawn; ++i)
-        ForEachOpaqueColor(*image.FrameAt(i), [&](TColor color) { drawn = drawn || color == preferred; });
+        ForEachOpaqueColor(*image.FrameAt(i), image, [&](TColor color) { drawn = drawn || color == preferred; });
     if (!drawn)
         return preferred;
     std::vector<TColor> colors;
     for (int i = 0; i < image.FrameCount(); ++i)
-        ForEachOpaqueColor(*image.FrameAt(i), [&](TColor color) { colors.push_back(color); });
+        ForEachOpaqueColor(*image.FrameAt(i), image, [&](TColor color) { colors.push_back(color); });
     std::sort(colors.begin(), colors.end());
     colors.erase(std::unique(colors.begin(), colors.end()), colors.end());
     if (colors.size() > 0xFFFFFF) {

@@ -461,3 +461,46 @@ TEST(Composition, AFrameWhollyOutsideTheScreenCostsNothing) {
     EXPECT_TRUE(!outside || outside->Empty()) << "the frame outside was decoded";
     EXPECT_EQ(image->DecodedPixelBytes(), decoded);
 }
+
+// Frames made from bitmaps have no colour table: the colours their pixels
+// draw must keep the picture's transparent colour off too. Keyed on the
+// colour of the frame beneath, the picture showed the parent there.
+TEST(Composition, FramesMadeFromBitmapsNeverDrawThePicturesTransparentColour) {
+    constexpr TColor shared = RGBColor(10, 20, 30), green = RGBColor(0, 160, 0), red = RGBColor(200, 0, 0);
+    auto filled = [](const std::vector<std::pair<TRect, TColor>>& areas) {
+        auto bitmap = std::make_unique<TBitmap>();
+        bitmap->SetSize(8, 6);
+        for (const auto& [rect, colour] : areas) {
+            bitmap->Canvas().Brush().SetColor(colour);
+            bitmap->Canvas().FillRect(rect);
+        }
+        return bitmap;
+    };
+    auto beneath = filled({{TRect{0, 0, 8, 6}, shared}, {TRect{0, 0, 2, 6}, green}});
+    auto above = filled({{TRect{0, 0, 8, 6}, shared}, {TRect{4, 0, 8, 6}, red}});
+    above->SetTransparentColor(shared);
+    above->SetTransparent(true);
+    TJvGIFImage image;
+    image.AppendFrame(beneath.get());
+    image.AppendFrame(above.get());
+    ASSERT_EQ(image.FrameAt(0)->KeyColor(), clNone);
+    ASSERT_EQ(image.FrameAt(1)->KeyColor(), shared);
+    const auto expected = [&](int x, int) { return x < 2 ? green : x < 4 ? shared : red; };
+    for (const bool jump : {true, false}) {
+        SCOPED_TRACE(jump ? "jumped" : "played");
+        TGIFComposition composition(NewPicture);
+        TColor transparent = clNone;
+        if (!jump)
+            composition.ComposeFrame(image, 0, transparent, true);
+        TBitmap* picture = composition.ComposeFrame(image, 1, transparent, true);
+        ASSERT_NE(transparent, clNone);
+        EXPECT_NE(transparent & 0xFFFFFF, shared) << "a colour the frame beneath draws";
+        EXPECT_TRUE(PixelsAre(*DrawnOverUnder(*picture, transparent), expected));
+        // Stretched, the draw tells the key by colour alone.
+        TBitmap twice;
+        twice.SetPixelBits(32);
+        twice.SetSize(16, 12);
+        DrawComposedPicture(twice.Canvas(), TRect{0, 0, 16, 12}, *picture, transparent, true);
+        EXPECT_TRUE(PixelsAre(twice, [&](int x, int y) { return expected(x / 2, y / 2); })) << "stretched";
+    }
+}
