@@ -27,11 +27,13 @@ void TJvGIFAnimator::RenderImage() {
     // A logical screen too large for memory: no picture, and that is said once.
     if (!ComposedLimit_.Fits(Image_->LogicalWidth(), Image_->LogicalHeight()))
         return;
-    TColor transparentColor = clNone;
-    TBitmap* picture = ComposeFrame(FrameIndex_.load(), transparentColor);
-    const TRect rect = PictureRect(ClientWidth(), ClientHeight(), picture->Width(), picture->Height(),
-                                   Center_.load(), Stretch_.load());
-    DrawComposedPicture(Canvas(), rect, *picture, transparentColor, Transparent_.load());
+    ComposedLimit_.Paint([&] {
+        TColor transparentColor = clNone;
+        TBitmap* picture = ComposeFrame(FrameIndex_.load(), transparentColor);
+        const TRect rect = PictureRect(ClientWidth(), ClientHeight(), picture->Width(), picture->Height(),
+                                       Center_.load(), Stretch_.load());
+        DrawComposedPicture(Canvas(), rect, *picture, transparentColor, Transparent_.load());
+    });
 }
 
 TBitmap* TJvGIFAnimator::ComposeFrame(int index, TColor& transparentColor) {

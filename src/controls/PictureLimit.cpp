@@ -26,3 +26,15 @@ bool TPictureLimit::Fits(int width, int height) {
     Reported_ = false;
     return true;
 }
+
+void TPictureLimit::Paint(const std::function<void()>& paint) {
+    try {
+        paint();
+    } catch (const EOutOfMemory&) {
+        if (PaintReported_)
+            return;
+        PaintReported_ = true;
+        throw;
+    }
+    PaintReported_ = false;
+}

@@ -4,6 +4,7 @@
 // screen). A 43-byte GIF can declare a logical screen of 65535 x 65535.
 
 #include <cstdint>
+#include <functional>
 
 // What one such picture may hold, its pixels and their GDI copy together.
 inline constexpr uint64_t MaxPictureBytes = uint64_t(128) << 20;
@@ -18,7 +19,14 @@ void CheckPictureSize(int width, int height);
 class TPictureLimit {
 public:
     bool Fits(int width, int height);
+    // Runs paint, which makes a picture and draws it. Memory it could not
+    // have (a frame past the budget, a draw whose scratch GDI could not
+    // make) is reported the same way: the first EOutOfMemory is raised,
+    // later ones are dropped (nothing was drawn of what failed) until a
+    // paint passes again.
+    void Paint(const std::function<void()>& paint);
 
 private:
     bool Reported_ = false;
+    bool PaintReported_ = false;
 };

@@ -18,6 +18,7 @@
 #include "HugeGifs.h"
 #include "TestSupport.h"
 #include "controls/JvGIFCtrl.h"
+#include "graphics/DrawSource.h"
 #include "ui/StdCtrls.h"
 
 namespace {
@@ -297,6 +298,41 @@ TEST(GIFAnimatorPaint, PicturesPastTheLimitAreReportedOnceAndNotDrawn) {
     animator.SetBounds(10, 10, 20000, 20000);
     EXPECT_EQ(paint("client area, first paint", false), message(20000, 20000));
     EXPECT_EQ(paint("client area, second paint", false), "");
+}
+
+// A draw whose memory cannot be had (here its scratch, past a limit set
+// low) is reported by the first paint, not by the next ones, and no picture
+// is drawn from what was not made: what lies behind shows.
+TEST(GIFAnimatorPaint, AFailedDrawIsReportedOnceAndNothingIsDrawn) {
+    TAnimatorForm form(Grey, 10, 10, 40, 30);
+    TJvGIFAnimator& animator = *form.Animator;
+    // Stretched, the picture is drawn through masks of its size.
+    animator.SetStretch(true);
+    animator.SetImage(LoadSplashAnimation().get());
+    auto paint = [&](std::string& error) {
+        TCapture capture(200, 120, RGB(1, 2, 3));
+        try {
+            PaintAlone(animator, capture);
+        } catch (const EOutOfMemory& e) {
+            error = e.Message();
+        }
+        return FirstDifference(capture, animator, [](int, int) { return Grey; });
+    };
+    {
+        struct TLimit {
+            uint64_t Saved = DrawScratchLimit();
+            ~TLimit() { SetDrawScratchLimit(Saved); }
+        } restore;
+        SetDrawScratchLimit(100);
+        std::string first, second;
+        EXPECT_EQ(paint(first), "") << "only what lies behind, first paint";
+        EXPECT_EQ(first.rfind("Not enough memory for a draw of 40 x 30 pixels", 0), 0u) << first;
+        EXPECT_EQ(paint(second), "") << "only what lies behind, second paint";
+        EXPECT_EQ(second, "");
+    }
+    std::string error;
+    EXPECT_NE(paint(error), "") << "the strip, once the memory is there";
+    EXPECT_EQ(error, "");
 }
 
 // A load that fails after its first frames keeps them with no active frame
