@@ -25,7 +25,10 @@ int main(int argc, char** argv) {
     }
     const std::string dir = argv[1];
     if (!Write(dir + "/seventy-huge-frames.gif", gifwriter::SeventyHugeFrames()) ||
-        !Write(dir + "/huge-screen.gif", gifwriter::HugeScreen())) {
+        !Write(dir + "/huge-screen.gif", gifwriter::HugeScreen()) ||
+        !Write(dir + "/huge-frame-2.gif", gifwriter::HugeFrame(2)) ||
+        !Write(dir + "/huge-frame-4.gif", gifwriter::HugeFrame(4)) ||
+        !Write(dir + "/huge-frame-256.gif", gifwriter::HugeFrame(256))) {
         std::fprintf(stderr, "hugegifs: cannot write into %s\n", dir.c_str());
         return 1;
     }

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Peak memory of the Windows gifdump and gifplay (both builds, under Wine) on
-# two tiny GIFs that declare sizes past the program's limits: 70 frames of
-# 65535 x 4000 (gifdump info) and an 18900 x 18900 screen (gifplay). Prints
+# tiny GIFs that declare sizes past the program's limits: 70 frames of
+# 65535 x 4000 (gifdump info) and an 18900 x 18900 screen (gifplay), and on
+# a 64 x 64 screen that shows the corner of a 12000 x 12000 frame of 2, 4 and
+# 256 colours (gifplay --dump, pictures in build/hugegifs/dump-*). Prints
 # each run's exit status, time, peak resident memory and message. Not part of
 # the test command (the tests check the messages and exit statuses).
 set -euo pipefail
@@ -73,4 +75,9 @@ for b in win32 win64; do
   measure "$b gifdump info seventy-huge-frames.gif" "build/$b/tools/gifdump/gifdump.exe" info \
     "Z:$files/seventy-huge-frames.gif"
   measure "$b gifplay huge-screen.gif" "build/$b/tools/gifplay/gifplay.exe" "Z:$files/huge-screen.gif"
+  for colours in 2 4 256; do
+    rm -rf "$files/dump-$b-$colours"
+    measure "$b gifplay --dump huge-frame-$colours.gif" "build/$b/tools/gifplay/gifplay.exe" --dump \
+      "Z:$files/dump-$b-$colours" "Z:$files/huge-frame-$colours.gif"
+  done
 done

@@ -275,11 +275,23 @@ TEST(GifPlay, DumpedFramesMatchTheComposedModelOnBothPaths) {
                                    {4, 2, 6, 6, 0, 0, whiteBlack},
                                    {0, 4, 7, 4, 1, 1, whiteBlack},
                                }};
+    const TAnimation larger{"frames larger than the screen, and one wholly outside it",
+                            12,
+                            10,
+                            global,
+                            {
+                                {0, 0, 12, 10, 1, GlobalKey, {}},
+                                {0, 0, 30, 25, 1, GlobalKey, {}},   // past two edges
+                                {4, 3, 20, 9, 2, -1, Table(8, 5)},  // opaque, cleared afterwards
+                                {13, 11, 5, 4, 1, -1, {}},          // wholly outside
+                                {2, 0, 15, 22, 3, 1, Table(4, 6)},  // restored afterwards
+                                {0, 0, 40, 30, 0, GlobalKey, {}},
+                            }};
     const uint32_t windowColor = 0x123456;  // passed as --color 0x123456
     const COLORREF system = GetSysColor(COLOR_WINDOW);
     const uint32_t systemWindow = (uint32_t{GetRValue(system)} << 16) | (GetGValue(system) << 8) | GetBValue(system);
 
-    for (const TAnimation* animation : {&keyed, &opaque, &restored, &offset, &keyDrawn, &twoColour}) {
+    for (const TAnimation* animation : {&keyed, &opaque, &restored, &offset, &keyDrawn, &twoColour, &larger}) {
         SCOPED_TRACE(animation->Name);
         TTempFolder folder(L"gifplay");
         const auto gifFile = folder.Path() / L"animation.gif";
@@ -306,6 +318,37 @@ TEST(GifPlay, DumpedFramesMatchTheComposedModelOnBothPaths) {
                 ASSERT_EQ(height, animation->Height) << pass << " " << n;
                 EXPECT_TRUE(got == want) << pass << " frame " << n << ": " << FirstDifference(got, want, width);
             }
+        }
+    }
+}
+
+// A 64 x 64 screen that shows the corner of a 12000 x 12000 frame, of 2 and
+// of 256 colours: i686 saved the first black (from a bitmap GDI could not
+// make) and failed for memory on the second.
+TEST(GifPlay, AFrameFarLargerThanTheScreenIsDumpedRight) {
+    using namespace gifwriter;
+    for (const int colours : {2, 256}) {
+        SCOPED_TRACE(std::to_string(colours) + " colours");
+        TTempFolder folder(L"gifplay-huge");
+        const auto gif = HugeFrame(colours);
+        WriteFileBytes(folder.Path() / L"huge.gif", std::string(gif.begin(), gif.end()));
+        const auto dumpDir = folder.Path() / L"dump";
+        const TRun run = RunGifPlay(L"--dump " + Quoted(dumpDir) + L" --color 0x123456 " +
+                                        Quoted(folder.Path() / L"huge.gif"),
+                                    folder);
+        ASSERT_EQ(run.ExitCode, 0u) << run.Output;
+        std::vector<uint32_t> want;
+        for (int y = 0; y < HugeFrameScreen; ++y)
+            for (int x = 0; x < HugeFrameScreen; ++x) {
+                const int index = HugeFrameIndex(x, y, colours);
+                want.push_back(index == 0 ? 0x123456 : Pack(HugeFrameColor(index)));
+            }
+        for (const char* file : {"play-000.png", "jump-000.png"}) {
+            int width = 0, height = 0;
+            const auto got = ReadPng(dumpDir / file, width, height);
+            ASSERT_EQ(width, HugeFrameScreen) << file;
+            ASSERT_EQ(height, HugeFrameScreen) << file;
+            EXPECT_TRUE(got == want) << file << ": " << FirstDifference(got, want, width);
         }
     }
 }
