@@ -10,22 +10,16 @@ namespace {
 
 std::atomic<uint64_t> ScratchLimit{DefaultDrawScratchLimit};
 
-// Cuts the draw to the target's clip box; one that is not stretched also to
-// the bitmap, whose missing pixels leave the target as it was anyway. False
-// when nothing shows. A world transform, or a mirrored or empty draw, is
-// left to GDI.
-bool CutToVisible(HDC target, int bitmapWidth, int bitmapHeight, TDrawRects& r) {
+// Cuts the draw to clip (logical units; none: no cut there) and, when it is
+// not stretched, to the bitmap, whose missing pixels leave the target as it
+// was anyway. False when nothing shows. A world transform, or a mirrored or
+// empty draw, is left to GDI.
+bool Cut(HDC target, const RECT* clip, int bitmapWidth, int bitmapHeight, TDrawRects& r) {
     if (r.Width <= 0 || r.Height <= 0 || GetGraphicsMode(target) != GM_COMPATIBLE)
         return true;
-    RECT clip;
-    const int kind = GetClipBox(target, &clip);
-    if (kind == NULLREGION)
-        return false;
-    if (kind == ERROR)
-        return true;
     const RECT destination{r.X, r.Y, r.X + r.Width, r.Y + r.Height};
-    RECT shown;
-    if (!IntersectRect(&shown, &destination, &clip))
+    RECT shown = destination;
+    if (clip && !IntersectRect(&shown, &destination, clip))
         return false;
     // The source moves with the destination only where logical units are
     // the target's pixels.
@@ -44,6 +38,19 @@ bool CutToVisible(HDC target, int bitmapWidth, int bitmapHeight, TDrawRects& r) 
     r.Width = r.SourceWidth = source.right - source.left;
     r.Height = r.SourceHeight = source.bottom - source.top;
     return true;
+}
+
+// The same, and to the target's clip box.
+bool CutToClip(HDC target, int bitmapWidth, int bitmapHeight, TDrawRects& r) {
+    RECT clip;
+    switch (GetClipBox(target, &clip)) {
+    case NULLREGION:
+        return false;
+    case ERROR:
+        return Cut(target, nullptr, bitmapWidth, bitmapHeight, r);
+    default:
+        return Cut(target, &clip, bitmapWidth, bitmapHeight, r);
+    }
 }
 
 // Only part of the bitmap is read, all of it inside the bitmap.
@@ -75,15 +82,15 @@ void RaiseDrawOutOfMemory(int width, int height) {
     throw EOutOfMemory(Format("Not enough memory for a draw of %d x %d pixels", width, height));
 }
 
-TDrawSource::TDrawSource(TCanvas& canvas, TBitmap& bitmap, TDrawRects& rects) {
-    const int width = bitmap.Width(), height = bitmap.Height();
+TDrawSource::TDrawSource(TCanvas& canvas, TBitmap& bitmap, TDrawRects& rects)
+    : Width_(bitmap.Width()), Height_(bitmap.Height()) {
     // Without a GDI bitmap of its own, the bitmap's part that shows is
     // copied: a GDI copy of all of it would cost what the bitmap holds.
     if (!bitmap.HandleAllocated() && bitmap.HandleType() == bmDIB && !bitmap.Empty()) {
         Target_ = canvas.Handle();
-        if (!CutToVisible(Target_, width, height, rects))
+        if (!::CutToClip(Target_, Width_, Height_, rects))
             return;
-        if (ReadsPart(rects, width, height)) {
+        if (ReadsPart(rects, Width_, Height_)) {
             Copy(bitmap, rects);
             Shows_ = true;
             return;
@@ -96,8 +103,10 @@ TDrawSource::TDrawSource(TCanvas& canvas, TBitmap& bitmap, TDrawRects& rects) {
     SourceBitmap_ = bitmap.Handle();
     // The target's DC last: making the source's may reclaim unlocked DCs.
     Target_ = canvas.Handle();
-    Shows_ = CutToVisible(Target_, width, height, rects);
+    Shows_ = Cut(Target_, nullptr, Width_, Height_, rects);
 }
+
+bool TDrawSource::CutToClip(TDrawRects& rects) const { return ::CutToClip(Target_, Width_, Height_, rects); }
 
 void TDrawSource::Copy(TBitmap& bitmap, const TDrawRects& rects) {
     const int width = rects.SourceWidth, height = rects.SourceHeight;

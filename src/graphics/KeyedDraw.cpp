@@ -252,7 +252,8 @@ void KeyedDrawBitmap(TCanvas& canvas, TBitmap& bitmap, TColor keyColor, int x, i
             keyColor = from.IsCopy() ? bitmap.PixelColor(0, bitmap.Height() - 1)
                                      : bitmap.Canvas().Pixel(0, bitmap.Height() - 1);
         const COLORREF key = DrawnKey(bitmap, keyColor);
-        if (!KeyedCopy(rects, from, bitmap, key))
+        // The masks are made at the size of what is left after the clip.
+        if (!KeyedCopy(rects, from, bitmap, key) && from.CutToClip(rects))
             KeyedBlit(target, rects.X, rects.Y, rects.Width, rects.Height, from.Source(), rects.SourceX - corner.x,
                       rects.SourceY - corner.y, rects.SourceWidth, rects.SourceHeight, bitmap.PaletteHandle(), key);
     }
