@@ -36,38 +36,46 @@ prefix_pids() {
   return 0
 }
 
-peak_kib() {
-  local best=0 pid hwm
-  for pid in $(prefix_pids "$1"); do
-    hwm=$(awk '/^VmHWM:/ {print $2}' "/proc/$pid/status" 2>/dev/null || true)
-    [ -n "$hwm" ] && [ "$hwm" -gt "$best" ] && best=$hwm
+# The highest VmHWM of the given processes, into $hwm, read with bash alone:
+# a run of a fraction of a second needs samples a few ms apart.
+hwm=0
+read_hwm() {
+  local pid line
+  for pid in "$@"; do
+    while read -r line; do
+      case $line in
+        VmHWM:*) line=${line#VmHWM:}; line=${line% kB}; line=${line// /}
+                 [ "$line" -gt "$hwm" ] && hwm=$line ;;
+      esac
+    done 2>/dev/null <"/proc/$pid/status" || true
   done
-  echo "$best"
 }
 
 measure() {
   local label=$1 exe=$2
   shift 2
-  local name out start peak=0 now status
+  local name out start status pids
   name=$(basename "$exe")
   out=$(mktemp)
   start=$(date +%s.%N)
+  hwm=0
   wine "$exe" "$@" >"$out" 2>&1 &
   local launcher=$!
   while kill -0 "$launcher" 2>/dev/null; do
-    now=$(peak_kib "$name")
-    [ "$now" -gt "$peak" ] && peak=$now
+    # 64-bit programs run in a process the first one starts: look again.
+    pids=$(prefix_pids "$name")
+    read_hwm $pids
     if [ "$(echo "$(date +%s.%N) - $start > 60" | bc)" = 1 ]; then
       echo "$label: still running after 60 s, stopped" >&2
       kill $(prefix_pids "$name") 2>/dev/null || true
       break
     fi
-    sleep 0.05
+    sleep 0.005
   done
   status=0
   wait "$launcher" || status=$?
   printf '%s: exit %d in %.1f s, peak %d MiB: %s\n' "$label" "$status" \
-    "$(echo "$(date +%s.%N) - $start" | bc)" $((peak / 1024)) "$(tr -d '\r' <"$out" | head -1)"
+    "$(echo "$(date +%s.%N) - $start" | bc)" $((hwm / 1024)) "$(tr -d '\r' <"$out" | head -1)"
   rm -f "$out"
 }
 
