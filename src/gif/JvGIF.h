@@ -197,12 +197,12 @@ private:
     // gdiCopy, the GDI bitmap beside them (Windows; of the display's depth
     // unless monochrome).
     static uint64_t HeldPixelBytes(int width, int height, int pixelBits, bool gdiCopy);
-    // All of a frame bitmap of that size lies on the owner's logical screen
-    // (or the frame has none). Only then does the bitmap get a GDI copy of
-    // all of it (switched to the display's form unless monochrome): one that
-    // reaches past the screen is drawn through the part that shows, and a
-    // copy of all of it would cost far more than that.
-    bool LiesOnScreen(int width, int height) const;
+    // A frame bitmap of that size holds no more pixels than the owner's
+    // logical screen (or the frame has no owner). Only then does it get a
+    // GDI copy of all of it (switched to the display's form unless
+    // monochrome): a larger one is drawn through the part that shows, and a
+    // copy of all of it could cost far more than the screen.
+    bool FitsScreen(int width, int height) const;
     // The stored rows of the frame's bitmap; raises what building it would
     // (depth, size, the owner's budget) before anything is allocated.
     struct TPixelLayout {

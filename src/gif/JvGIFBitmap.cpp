@@ -112,7 +112,7 @@ TJvGIFFrame::TPixelLayout TJvGIFFrame::PixelLayout() const {
         const uint64_t budget = owner->PixelBudget();
         const uint64_t used = owner->DecodedPixelBytes();
         const uint64_t held =
-            HeldPixelBytes(layout.Width, layout.Height, layout.Bits, LiesOnScreen(layout.Width, layout.Height));
+            HeldPixelBytes(layout.Width, layout.Height, layout.Bits, FitsScreen(layout.Width, layout.Height));
         if (used > budget || held > budget - used)
             throw EOutOfMemory(Format("Not enough memory for a GIF frame of %d x %d pixels: the decoded frames of "
                                       "one image are limited to %s",
@@ -164,10 +164,10 @@ uint64_t TJvGIFFrame::HeldPixelBytes(int width, int height, int pixelBits, bool 
            (gdiCopy ? TBitmap::DeviceCopyBytes(width, height, pixelBits) : 0);
 }
 
-bool TJvGIFFrame::LiesOnScreen(int width, int height) const {
+bool TJvGIFFrame::FitsScreen(int width, int height) const {
     const TJvGIFImage* owner = OwnerImage_;
-    return !owner ||
-           (int64_t(Left_) + width <= owner->LogicalWidth_ && int64_t(Top_) + height <= owner->LogicalHeight_);
+    return !owner || uint64_t(std::max(width, 0)) * uint64_t(std::max(height, 0)) <=
+                         uint64_t(owner->LogicalWidth_) * uint64_t(owner->LogicalHeight_);
 }
 
 TBitmap* TJvGIFFrame::FrameBitmap() {
@@ -186,12 +186,12 @@ TBitmap* TJvGIFFrame::FrameBitmap() {
     CachedBitmap_->AdoptPixels(layout.Width, layout.Height, layout.Bits, std::move(pixels),
                                BitmapPalette(SharedData_->ColorTable, layout.Bits));
     TBitmap& bitmap = *CachedBitmap_;
-    const bool onScreen = LiesOnScreen(bitmap.Width(), bitmap.Height());
-    ClaimPixelBytes(HeldPixelBytes(bitmap.Width(), bitmap.Height(), bitmap.PixelBits(), onScreen));
+    const bool fits = FitsScreen(bitmap.Width(), bitmap.Height());
+    ClaimPixelBytes(HeldPixelBytes(bitmap.Width(), bitmap.Height(), bitmap.PixelBits(), fits));
     // The bitmap knows its key: a black-and-white frame is keyed on it, not on white.
     if (KeyColor_ != clNone)
         bitmap.SetTransparentColor(KeyColor_);
-    if (onScreen && !bitmap.Monochrome())
+    if (fits && !bitmap.Monochrome())
         bitmap.SetHandleType(bmDDB);
     return &bitmap;
 }
@@ -223,8 +223,8 @@ void TJvGIFImage::LayOutFrameBlock() {
         const uint64_t bytes = RasterStride(uint64_t(item.RasterSize.X), uint64_t(bits)) * uint64_t(item.RasterSize.Y);
         if (bytes == 0 || bytes > MaxFrameBlockBytes - std::min(total, MaxFrameBlockBytes))
             continue;
-        const bool onScreen = frame.LiesOnScreen(item.RasterSize.X, item.RasterSize.Y);
-        const uint64_t frameHeld = TJvGIFFrame::HeldPixelBytes(item.RasterSize.X, item.RasterSize.Y, bits, onScreen);
+        const bool fits = frame.FitsScreen(item.RasterSize.X, item.RasterSize.Y);
+        const uint64_t frameHeld = TJvGIFFrame::HeldPixelBytes(item.RasterSize.X, item.RasterSize.Y, bits, fits);
         if (frameHeld > PixelBudget_ - std::min(held, PixelBudget_))
             continue;
         held += frameHeld;
