@@ -62,6 +62,18 @@ bool ReadsPart(const TDrawRects& r, int bitmapWidth, int bitmapHeight) {
 
 }  // namespace
 
+HBITMAP CreateTrueColorBitmap(int width, int height, void** bits) {
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    void* unused = nullptr;
+    return CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, bits ? bits : &unused, nullptr, 0);
+}
+
 void SetDrawScratchLimit(uint64_t bytes) { ScratchLimit.store(bytes, std::memory_order_relaxed); }
 
 uint64_t DrawScratchLimit() { return ScratchLimit.load(std::memory_order_relaxed); }
@@ -114,15 +126,7 @@ void TDrawSource::Copy(TBitmap& bitmap, const TDrawRects& rects) {
     CopyDC_.emplace(Target_);
     if (!CopyDC_->Get())
         throw EOutOfResources("Out of system resources");
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof info.bmiHeader;
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = -height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
-    void* bits = nullptr;
-    CopyBitmap_.Reset(CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+    CopyBitmap_.Reset(CreateTrueColorBitmap(width, height));
     if (!CopyBitmap_)
         RaiseDrawOutOfMemory(width, height);
     CopySelected_.emplace(CopyDC_->Get(), CopyBitmap_.Get());

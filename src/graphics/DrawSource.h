@@ -28,6 +28,10 @@ void CheckDrawScratch(uint64_t bytes, int width, int height);
 // Raises EOutOfMemory naming the draw: GDI could not make its scratch.
 [[noreturn]] void RaiseDrawOutOfMemory(int width, int height);
 
+// A device-independent bitmap of 32 bits per pixel, top row first, its
+// pixels at *bits when asked; null when GDI cannot make it.
+HBITMAP CreateTrueColorBitmap(int width, int height, void** bits = nullptr);
+
 // The rectangles of one draw: the destination in the target's logical
 // units, the source in the bitmap's pixels.
 struct TDrawRects {

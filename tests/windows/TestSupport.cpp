@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 
+#include "graphics/DrawSource.h"
 #include "win/WinText.h"
 
 void Pump(int milliseconds) {
@@ -162,14 +163,8 @@ void TMessageBoxWatcher::Watch(int timeoutMilliseconds) {
 }
 
 TCapture::TCapture(int width, int height, COLORREF fill) : Width_(width), Height_(height) {
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof info.bmiHeader;
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = -height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
     void* bits = nullptr;
-    Bitmap_.Reset(CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+    Bitmap_.Reset(CreateTrueColorBitmap(width, height, &bits));
     Bits_ = static_cast<DWORD*>(bits);
     Selected_.emplace(DC_.Get(), Bitmap_.Get());
     RECT all{0, 0, width, height};
