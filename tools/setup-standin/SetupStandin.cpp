@@ -13,6 +13,13 @@
 //                                 visible "Kantrel" windows of the process
 //                                 that started it (a close in the last moment
 //                                 of the wait)
+//   KANTREL_STANDIN_SUMMARY       a UTF-8 text file: write it as setup writes
+//                                 its summary (see StandinSummary.h); "{RUN}"
+//                                 in it stands for the run folder, "{STAMP}"
+//                                 for its name
+//   KANTREL_STANDIN_SUMMARY_VERSION  the version folder (default 120)
+//   KANTREL_STANDIN_SUMMARY_ENCODING utf-16le (default, with a byte-order
+//                                 mark, as setup writes), utf-8 or utf-8-bom
 //
 // Numbers are decimal or 0x hexadecimal, nothing else (a leading zero does
 // not make octal); the exit code may be negative (-1 is 0xFFFFFFFF). A value
@@ -26,11 +33,13 @@
 // "startup-flags=0x00000001 show=1 console=own priority=0x00000020": the
 // start-up information's flags and show mode, whether it has a console that
 // no other process shares ("own"), shares one ("shared") or has none
-// ("none"), and its priority class.
+// ("none"), and its priority class. With a summary, a fourth line names it:
+// "summary=" and its full path.
 //
 // A console program like setup itself, so that it sees the console it was
 // given; like setup with /HIDECONSOLE, it hides that console's window.
 
+#include "StandinSummary.h"
 #include "win/WinText.h"
 
 #include <windows.h>
@@ -184,15 +193,28 @@ int wmain() {
     std::string report;
     const auto waitMs = Setting(L"KANTREL_STANDIN_WAIT_MS", 3000, 0, INT32_MAX, report);
     const auto exitCode = Setting(L"KANTREL_STANDIN_EXIT_CODE", 0, INT32_MIN, UINT32_MAX, report);
+    TStandinSummary summary;
+    const std::wstring summaryTemplate = Environment(L"KANTREL_STANDIN_SUMMARY");
+    std::string summaryError;
+    if (report.empty() && !summaryTemplate.empty() &&
+        !summary.Begin(summaryTemplate, Environment(L"KANTREL_STANDIN_SUMMARY_VERSION"),
+                       Environment(L"KANTREL_STANDIN_SUMMARY_ENCODING"), summaryError))
+        report = "setup-standin: " + summaryError + "\n";
     if (!report.empty()) {
         WriteRecord(recordPath, report);
         return 2;
     }
-    const std::string record =
+    std::string record =
         WideToUtf8(GetCommandLineW()) + "\n" + WideToUtf8(CurrentDirectory()) + "\n" + startup + "\n";
+    if (!summaryTemplate.empty())
+        record += "summary=" + WideToUtf8(summary.Path()) + "\n";
     if (!WriteRecord(recordPath, record))
         return 2;  // a broken test set-up, not a setup result
     Sleep(static_cast<DWORD>(*waitMs));
+    if (!summaryTemplate.empty() && !summary.Finish(summaryError)) {
+        WriteRecord(recordPath, "setup-standin: " + summaryError + "\n");
+        return 2;
+    }
     if (Environment(L"KANTREL_STANDIN_CLOSE_STARTER") == L"1")
         CloseStarter();
     // Negative codes wrap to their 32-bit form, as Windows stores them.
