@@ -4,6 +4,7 @@
 
 #include <memory>
 
+#include "app/KantrelLog.h"
 #include "app/SetupLauncherWin.h"
 #include "app/uFoMain.h"
 #include "app/uSplash.h"
@@ -25,6 +26,13 @@ private:
     TFoSplash* Previous_;
 };
 
+// One log for the whole run of the program, every sequence in it.
+TKantrelLog& ProgramLog() {
+    static TWin32LauncherFiles files;
+    static TKantrelLog log(files);
+    return log;
+}
+
 class TMainWindowPlatform : public TWin32LauncherPlatform {
 public:
     explicit TMainWindowPlatform(TFoMain& owner) : Owner_(owner) {}
@@ -37,12 +45,18 @@ public:
     void SetStartEnabled(bool enabled) override { Owner_.btnOK->SetEnabled(enabled); }
     std::string PasswordText() override { return Owner_.edPass->Text(); }
     void FocusPassword() override { Owner_.edPass->SetFocus(); }
+    TKantrelLog& Log() override { return ProgramLog(); }
 
 private:
     TFoMain& Owner_;
 };
 
 }  // namespace
+
+void OpenProgramLog(TFoMain& owner) {
+    TMainWindowPlatform platform(owner);
+    OpenKantrelLog(platform);
+}
 
 void RunInstallationSequence(TFoMain& owner) {
     TMainWindowPlatform platform(owner);

@@ -15,6 +15,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
         RegisterAnimatedImageControls();
         Application->SetTitle("Kantrel");
         Application->CreateForm(FoMain);
+        OpenProgramLog(*FoMain);
         Application->Run();
     } catch (...) {
         Application->HandleException(nullptr);

@@ -1,6 +1,11 @@
 #include "app/SetupLauncher.h"
 
+#include "app/KantrelLog.h"
+#include "app/SetupOutcome.h"
+#include "app/SummarySearch.h"
 #include "rtl/Errors.h"
+
+#include <exception>
 
 namespace {
 
@@ -25,14 +30,55 @@ void Show(TLauncherPlatform& platform, const TLauncherMessage& message) {
     platform.ShowMessageBox(message.Text, message.Caption, message.Style);
 }
 
+std::string AnswerText(int answer) {
+    if (answer == MsgResultYes)
+        return "Tak";
+    if (answer == MsgResultNo)
+        return "Nie";
+    return Format("bez odpowiedzi Tak ani Nie (%d)", answer);
+}
+
 // Asks a question that may stop the sequence; true when there is none or the
 // answer is Yes. Any other answer puts the user back in the password field.
-bool GoOnDespite(TLauncherPlatform& platform, const TLauncherMessage& question) {
-    if (question.Text.empty() ||
-        platform.ShowMessageBox(question.Text, question.Caption, question.Style) == MsgResultYes)
+bool GoOnDespite(TLauncherPlatform& platform, const TLauncherMessage& question, const char* about) {
+    if (question.Text.empty())
+        return true;
+    const int answer = platform.ShowMessageBox(question.Text, question.Caption, question.Style);
+    platform.Log().Write(std::string("Pytanie o ") + about + ", odpowiedź: " + AnswerText(answer));
+    if (answer == MsgResultYes)
         return true;
     platform.FocusPassword();
     return false;
+}
+
+const char* PresenceText(TPresence presence) {
+    switch (presence) {
+    case prAbsent:
+        return "brak";
+    case prPresent:
+        return "jest";
+    case prUnknown:
+        break;
+    }
+    return "nie można sprawdzić";
+}
+
+std::string PolicyText(TPasswordPolicyCheck check) {
+    switch (check) {
+    case pcPasses:
+        return "hasło je spełnia";
+    case pcUnknown:
+        return "nie można sprawdzić";
+    case pcTooShort:
+        return std::string("hasło ") + SPolicyTooShort;
+    case pcTooLong:
+        return std::string("hasło ") + SPolicyTooLong;
+    case pcNotComplex:
+        return std::string("hasło ") + SPolicyNotComplex;
+    case pcOtherwiseRefused:
+        break;
+    }
+    return std::string("hasło ") + SPolicyOther;
 }
 
 }  // namespace
@@ -158,6 +204,11 @@ TPresence SetupInstancePresence(TLauncherPlatform& platform) {
         platform.FindRegistryValue(rv32Bit, SqlInstanceNamesKey, SetupInstanceName),
         platform.FindService(SqlInstanceServiceName),
     };
+    const std::string value = std::string("HKLM\\") + SqlInstanceNamesKey + ", wartość " + SetupInstanceName + ": ";
+    TKantrelLog& log = platform.Log();
+    log.Write("Rejestr, widok 64-bitowy, " + value + PresenceText(found[0]));
+    log.Write("Rejestr, widok 32-bitowy, " + value + PresenceText(found[1]));
+    log.Write(std::string("Usługa ") + SqlInstanceServiceName + ": " + PresenceText(found[2]));
     TPresence result = prAbsent;
     for (const TPresence presence : found) {
         if (presence == prPresent)
@@ -180,15 +231,6 @@ TLauncherMessage SetupNotStartedMessage(const std::string& launchPath, const std
     return {SCaptionError, SSetupNotStarted + ("\"" + launchPath + "\"\r\n") + systemError, MsgOK | MsgIconError};
 }
 
-TLauncherMessage SetupExitMessage(uint32_t exitCode) {
-    if (exitCode == 0)
-        return {};
-    if (exitCode == SetupExitRebootRequired)
-        return {SCaptionInformation, SSetupRebootRequired, MsgOK | MsgIconInformation};
-    return {SCaptionWarning, Format(SSetupFailed, static_cast<int>(static_cast<int32_t>(exitCode)), exitCode),
-            MsgOK | MsgIconWarning};
-}
-
 TSetupRunResult RunSetupProcess(TLauncherPlatform& platform, const std::string& exePath,
                                 const std::string& parameters, uint16_t showMode) {
     TSetupRunResult result;
@@ -205,47 +247,92 @@ TSetupRunResult RunSetupProcess(TLauncherPlatform& platform, const std::string& 
     return result;
 }
 
+void OpenKantrelLog(TLauncherPlatform& platform) {
+    TKantrelLog& log = platform.Log();
+    if (log.IsOpen() || !log.Open())
+        return;
+    try {
+        log.Write(Format("Kantrel %s, wersja %d-bitowa", KANTREL_VERSION, static_cast<int>(sizeof(void*) * 8)));
+        log.Write("Windows: " + platform.WindowsVersion());
+        log.Write("Program: " + platform.ProgramPath());
+        log.Write("Folder bieżący: " + platform.CurrentFolder());
+    } catch (const std::exception&) {
+        // What cannot be told is left out; the sequence meets the same error itself.
+    }
+}
+
 void RunInstallationSequence(TLauncherPlatform& platform) {
+    OpenKantrelLog(platform);
+    TKantrelLog& log = platform.Log();
+    log.Write("Naciśnięto przycisk „Rozpocznij instalację”.");
     const std::string folder = ProgramFolder(platform.ProgramPath());
     const std::string launchPath = LaunchPath(folder);
     const std::string password = platform.PasswordText();
     const TLauncherMessage refusal = PasswordRefusal(password);
     if (!refusal.Text.empty()) {
+        log.Write("Hasło odrzucone: " + refusal.Text);
         Show(platform, refusal);
         platform.FocusPassword();
         return;
     }
     const std::string parameters = SetupParameters(password);
     // Checked where it is started from, whatever the current directory.
-    if (!platform.FileExists(launchPath)) {
+    const bool setupPresent = platform.FileExists(launchPath);
+    log.Write("Plik instalatora " + launchPath + (setupPresent ? ": jest" : ": brak"));
+    if (!setupPresent) {
         Show(platform, SetupMissingMessage());
         return;
     }
     // Setup refuses to install an instance that is there already, and the
     // sa password that the policy refuses, but only after minutes of work;
     // either known now is worth a question.
-    if (!GoOnDespite(platform, InstalledInstanceMessage(SetupInstancePresence(platform))))
+    if (!GoOnDespite(platform, InstalledInstanceMessage(SetupInstancePresence(platform)), "zainstalowaną instancję"))
         return;
-    if (!GoOnDespite(platform, PolicyWarningMessage(platform.CheckPasswordPolicy(password))))
+    const TPasswordPolicyCheck policy = platform.CheckPasswordPolicy(password);
+    log.Write("Zasady haseł systemu Windows: " + PolicyText(policy));
+    if (!GoOnDespite(platform, PolicyWarningMessage(policy), "zasady haseł"))
         return;
+    // The confirmation shows the password: only the answer is logged.
     const TLauncherMessage confirmation = ConfirmationMessage(platform.PasswordText());
-    if (platform.ShowMessageBox(confirmation.Text, confirmation.Caption, confirmation.Style) != MsgResultYes)
+    const int answer = platform.ShowMessageBox(confirmation.Text, confirmation.Caption, confirmation.Style);
+    log.Write("Potwierdzenie instalacji, odpowiedź: " + AnswerText(answer));
+    if (answer != MsgResultYes)
         return;
 
     TSetupRunResult result;
-    {
+    TLauncherMessage outcome;
+    try {
         // Declared first so that btnOK comes back only after the splash is gone.
         TStartButtonGuard busy(platform);
         std::unique_ptr<TLauncherSplash> splash = platform.CreateSplash();
         splash->Show();
+        log.Write("Wiersz polecenia instalatora: " + SetupCommandLine(launchPath, SetupParameters(LoggedPassword)));
+        log.Write("Folder roboczy instalatora: " + SetupWorkingDirectory(launchPath));
+        TLauncherFiles& files = platform.Files();
+        const TRunFolderSnapshot before = SnapshotRunFolders(files);
+        const TFileTime start = files.Now();
+        log.Write("Uruchomienie instalatora.");
         result = RunSetupProcess(platform, launchPath, parameters, SetupShowMode);
-        // A close of the main window that came in the last wait slice would
-        // otherwise be handled inside the message box below and end it at once.
-        if (result.Started && !SetupExitMessage(result.ExitCode).Text.empty())
-            platform.ProcessMessages();
+        if (result.Started) {
+            const TFileTime end = files.Now();
+            log.Write(Format("Instalator zakończył pracę z kodem %d (0x%.8X).",
+                             static_cast<int>(static_cast<int32_t>(result.ExitCode)), result.ExitCode));
+            const TSummarySearch search = FindSetupSummary(files, before, start, end);
+            LogSetupOutcome(log, result.ExitCode, search, password);
+            outcome = SetupOutcomeMessage(result.ExitCode, search, log.Path());
+            // A close of the main window that came in the last wait slice would
+            // otherwise be handled inside the message box below and end it at once.
+            if (!outcome.Text.empty())
+                platform.ProcessMessages();
+        } else {
+            log.Write("Nie można uruchomić instalatora: " + result.ErrorText);
+        }
+    } catch (const std::exception& error) {
+        log.Write(std::string("Błąd: ") + error.what());
+        throw;
     }
     if (!result.Started)
-        Show(platform, SetupNotStartedMessage(launchPath, result.ErrorText));
-    else if (result.ExitCode != 0)
-        Show(platform, SetupExitMessage(result.ExitCode));
+        Show(platform, WithLogPath(SetupNotStartedMessage(launchPath, result.ErrorText), log.Path()));
+    else if (!outcome.Text.empty())
+        Show(platform, outcome);
 }

@@ -8,6 +8,9 @@
 #include <memory>
 #include <string>
 
+class TKantrelLog;
+class TLauncherFiles;
+
 inline constexpr const char* SetupExeName = "SQLEXPR_x86_ENU.exe";
 inline constexpr unsigned SetupPollPeriodMs = 50;
 inline constexpr uint16_t SetupShowMode = 1;         // SW_SHOWNORMAL
@@ -69,11 +72,6 @@ inline constexpr const char* SInstanceInstalled =
     "(Panel sterowania > Programy i funkcje) i uruchom Kantrel ponownie.\r\nCzy mimo to uruchomić instalator SQL "
     "Server?";
 inline constexpr const char* SSetupNotStarted = "Nie można uruchomić instalatora SQL Server: ";
-inline constexpr const char* SSetupRebootRequired =
-    "Instalacja SQL Server została zakończona. Aby ją dokończyć, uruchom ponownie komputer.";
-inline constexpr const char* SSetupFailed =
-    "Instalator SQL Server zakończył pracę z kodem błędu %d (0x%.8X). Szczegóły zawiera plik "
-    "Summary.txt w folderze Setup Bootstrap\\Log instalacji SQL Server.";
 
 struct TLauncherMessage {
     std::string Caption;
@@ -142,8 +140,6 @@ std::string SetupCommandLine(const std::string& exePath, const std::string& para
 TLauncherMessage SetupMissingMessage();
 TLauncherMessage ConfirmationMessage(const std::string& password);
 TLauncherMessage SetupNotStartedMessage(const std::string& launchPath, const std::string& systemError);
-// Nothing to say (empty text) for exit code 0.
-TLauncherMessage SetupExitMessage(uint32_t exitCode);
 
 // A started process; destroying it closes its handles (not the process).
 class TLauncherProcess {
@@ -190,6 +186,14 @@ public:
                                         const std::string& valueName) = 0;
     // Whether a service of that name is installed.
     virtual TPresence FindService(const std::string& name) = 0;
+
+    // What Kantrel's log records of the system.
+    virtual std::string CurrentFolder() = 0;
+    virtual std::string WindowsVersion() = 0;
+    // Where setup's summaries and Kantrel's log are read and written.
+    virtual TLauncherFiles& Files() = 0;
+    // Kantrel's log of this run of the program, opened by the first sequence.
+    virtual TKantrelLog& Log() = 0;
 };
 
 // Whether setup's instance is installed: its name in either view of the
@@ -207,6 +211,10 @@ struct TSetupRunResult {
 // handling window messages after each slice; returns once it has ended.
 TSetupRunResult RunSetupProcess(TLauncherPlatform& platform, const std::string& exePath,
                                 const std::string& parameters, uint16_t showMode);
+
+// Opens the platform's log, unless it is open, and writes what it records of
+// the program and the system first. Writing nothing when it cannot be made.
+void OpenKantrelLog(TLauncherPlatform& platform);
 
 // The installation sequence behind btnOKClick.
 void RunInstallationSequence(TLauncherPlatform& platform);

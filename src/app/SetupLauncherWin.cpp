@@ -258,3 +258,35 @@ TPresence TWin32LauncherPlatform::FindService(const std::string& name) {
         return prPresent;
     return GetLastError() == ERROR_SERVICE_DOES_NOT_EXIST ? prAbsent : prUnknown;
 }
+
+std::string TWin32LauncherPlatform::CurrentFolder() {
+    std::vector<wchar_t> buffer(MAX_PATH);
+    for (;;) {
+        const DWORD n = GetCurrentDirectoryW(static_cast<DWORD>(buffer.size()), buffer.data());
+        if (n == 0)
+            return {};
+        if (n < buffer.size())
+            return WideToUtf8(std::wstring_view(buffer.data(), n));
+        buffer.resize(n);
+    }
+}
+
+std::string TWin32LauncherPlatform::WindowsVersion() {
+    using TRtlGetVersion = LONG(WINAPI*)(OSVERSIONINFOW*);
+    using TWineGetVersion = const char*(CDECL*)();
+    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    const auto function = [ntdll](const char* name) {
+        return ntdll ? reinterpret_cast<void (*)()>(GetProcAddress(ntdll, name)) : nullptr;
+    };
+    std::string text = "?";
+    OSVERSIONINFOW info{};
+    info.dwOSVersionInfoSize = sizeof(info);
+    if (const auto getVersion = reinterpret_cast<TRtlGetVersion>(function("RtlGetVersion")); getVersion && getVersion(&info) == 0)
+        text = Format("%lu.%lu.%lu", info.dwMajorVersion, info.dwMinorVersion, info.dwBuildNumber);
+    BOOL wow64 = FALSE;
+    const bool bits64 = sizeof(void*) == 8 || (IsWow64Process(GetCurrentProcess(), &wow64) && wow64);
+    text += bits64 ? ", system 64-bitowy" : ", system 32-bitowy";
+    if (const auto wineVersion = reinterpret_cast<TWineGetVersion>(function("wine_get_version")))
+        text += std::string(", Wine ") + wineVersion();
+    return text;
+}

@@ -4,6 +4,7 @@
 // and of installed instances. The window side (message boxes, the splash,
 // btnOK, edPass, message pumping) belongs to the main window.
 
+#include "app/LauncherFilesWin.h"
 #include "app/SetupLauncher.h"
 
 #include <cstdint>
@@ -32,4 +33,12 @@ public:
     // OpenServiceW with the least rights; ERROR_SERVICE_DOES_NOT_EXIST is
     // absent, any other failure unknown.
     TPresence FindService(const std::string& name) override;
+    std::string CurrentFolder() override;
+    // The version RtlGetVersion reports (GetVersionExW reports what the
+    // manifest declares), the system's bitness, and Wine's version under Wine.
+    std::string WindowsVersion() override;
+    TLauncherFiles& Files() override { return Files_; }
+
+private:
+    TWin32LauncherFiles Files_;
 };

@@ -28,6 +28,9 @@ extern TFoMain* FoMain;
 // The installation sequence, run by btnOKClick with the main window as its
 // owner; it reads the password from edPass itself.
 void RunInstallationSequence(TFoMain& owner);
+// Starts Kantrel's log of this run of the program (the sequence starts it
+// when it has not been).
+void OpenProgramLog(TFoMain& owner);
 // What btnOKClick calls: RunInstallationSequence, unless a test puts its own
 // routine here.
 extern void (*InstallationSequence)(TFoMain& owner);

@@ -1,4 +1,7 @@
+#include "FakeLauncherFiles.h"
+#include "app/KantrelLog.h"
 #include "app/SetupLauncher.h"
+#include "app/SetupOutcome.h"
 #include "rtl/Errors.h"
 
 #include <gtest/gtest.h>
@@ -18,10 +21,20 @@ const std::string ParamsRest =
     "/ASSYSADMINACCOUNTS=BUILTIN\\Administrators /SQLSVCACCOUNT=\"NT AUTHORITY\\NETWORK SERVICE\" "
     "/SQLSYSADMINACCOUNTS=BUILTIN\\Administrators";
 
-// Records every platform call in order; the test decides the answers.
+// Records every platform call in order; the test decides the answers. Its
+// log is open from the start unless the test says otherwise.
 class TFakePlatform : public TLauncherPlatform {
 public:
-    std::vector<std::string> Log;
+    explicit TFakePlatform(bool logOpen = true) {
+        if (logOpen)
+            OpenKantrelLog(*this);
+        Calls.clear();
+    }
+    std::vector<std::string> Calls;
+    TFakeFiles FakeFiles;
+    TKantrelLog KantrelLog{FakeFiles};
+    // Runs when the process ends, as setup writes its summary last.
+    std::function<void()> OnProcessEnd;
     std::string Program = "C:\\Kit\\Setup\\kantrel.exe";
     std::string Password = "qwzqwz";
     bool SetupPresent = true;
@@ -53,19 +66,19 @@ public:
     uint16_t ShowMode = 0;
 
     std::string ProgramPath() override {
-        Log.push_back("ProgramPath");
+        Calls.push_back("ProgramPath");
         return Program;
     }
     bool FileExists(const std::string& path) override {
-        Log.push_back("FileExists " + path);
+        Calls.push_back("FileExists " + path);
         return SetupPresent;
     }
     int ShowMessageBox(const std::string& text, const std::string& caption, unsigned style) override {
         if (ClosePending) {
-            Log.push_back("MessageBox swallowed by the close");
+            Calls.push_back("MessageBox swallowed by the close");
             return 0;
         }
-        Log.push_back("MessageBox " + caption + " " + std::to_string(style) + " splashes=" +
+        Calls.push_back("MessageBox " + caption + " " + std::to_string(style) + " splashes=" +
                       std::to_string(SplashesAlive) + " enabled=" + std::to_string(StartEnabled));
         Texts.push_back(text);
         if (caption == SCaptionQuestion)
@@ -77,7 +90,7 @@ public:
     std::unique_ptr<TLauncherProcess> StartProcess(const std::string& commandLine, uint32_t creationFlags,
                                                    const std::string& workingDirectory, uint16_t showMode,
                                                    std::string& errorText) override {
-        Log.push_back("StartProcess");
+        Calls.push_back("StartProcess");
         CommandLine = commandLine;
         WorkingDirectory = workingDirectory;
         Flags = creationFlags;
@@ -89,40 +102,45 @@ public:
         return std::make_unique<TFakeProcess>(*this);
     }
     void ProcessMessages() override {
-        Log.push_back("ProcessMessages splashes=" + std::to_string(SplashesAlive) +
+        Calls.push_back("ProcessMessages splashes=" + std::to_string(SplashesAlive) +
                       " enabled=" + std::to_string(StartEnabled));
         ClosePending = false;
         if (OnProcessMessages)
             OnProcessMessages();
     }
     std::unique_ptr<TLauncherSplash> CreateSplash() override {
-        Log.push_back("CreateSplash");
+        Calls.push_back("CreateSplash");
         if (SplashFails)
             throw EReadError("GIF encoded data is corrupt");
         return std::make_unique<TFakeSplash>(*this);
     }
     void SetStartEnabled(bool enabled) override {
-        Log.push_back(enabled ? "Enable" : "Disable");
+        Calls.push_back(enabled ? "Enable" : "Disable");
         StartEnabled = enabled;
     }
     std::string PasswordText() override {
-        Log.push_back("PasswordText");
+        Calls.push_back("PasswordText");
         return Password;
     }
-    void FocusPassword() override { Log.push_back("FocusPassword"); }
+    void FocusPassword() override { Calls.push_back("FocusPassword"); }
     TPasswordPolicyCheck CheckPasswordPolicy(const std::string& password) override {
-        Log.push_back("CheckPasswordPolicy " + password);
+        Calls.push_back("CheckPasswordPolicy " + password);
         return Policy;
     }
     TPresence FindRegistryValue(TRegistryView view, const std::string& keyPath,
                                 const std::string& valueName) override {
-        Log.push_back(std::string(view == rv64Bit ? "Registry64 " : "Registry32 ") + keyPath + " " + valueName);
+        Calls.push_back(std::string(view == rv64Bit ? "Registry64 " : "Registry32 ") + keyPath + " " + valueName);
         return view == rv64Bit ? Registry64 : Registry32;
     }
     TPresence FindService(const std::string& name) override {
-        Log.push_back("Service " + name);
+        Calls.push_back("Service " + name);
         return Service;
     }
+    std::string CurrentFolder() override { return "C:\\Users\\Ola\\Pobrane"; }
+    std::string WindowsVersion() override { return "10.0.19045, system 64-bitowy"; }
+    TLauncherFiles& Files() override { return FakeFiles; }
+    TKantrelLog& Log() override { return KantrelLog; }
+    std::string LogText() const { return FakeFiles.Text(KantrelLog.Path()); }
 
     std::vector<std::string> Texts;
 
@@ -132,16 +150,19 @@ private:
         explicit TFakeProcess(TFakePlatform& owner) : Owner_(owner) { ++Owner_.ProcessesOpen; }
         ~TFakeProcess() override {
             --Owner_.ProcessesOpen;
-            Owner_.Log.push_back("CloseProcess");
+            Owner_.Calls.push_back("CloseProcess");
         }
         bool WaitFor(unsigned timeoutMs) override {
-            Owner_.Log.push_back("WaitFor " + std::to_string(timeoutMs));
+            Owner_.Calls.push_back("WaitFor " + std::to_string(timeoutMs));
+            Owner_.FakeFiles.Clock += timeoutMs * (FileTimeSecond / 1000);
             const bool ended = Waits_++ >= Owner_.TimeoutsBeforeEnd;
             Owner_.ClosePending = ended && Owner_.CloseInLastSlice;
+            if (ended && Owner_.OnProcessEnd)
+                Owner_.OnProcessEnd();
             return ended;
         }
         uint32_t ExitCode() override {
-            Owner_.Log.push_back("ExitCode");
+            Owner_.Calls.push_back("ExitCode");
             return Owner_.Exit;
         }
 
@@ -154,9 +175,9 @@ private:
         explicit TFakeSplash(TFakePlatform& owner) : Owner_(owner) { ++Owner_.SplashesAlive; }
         ~TFakeSplash() override {
             --Owner_.SplashesAlive;
-            Owner_.Log.push_back("FreeSplash");
+            Owner_.Calls.push_back("FreeSplash");
         }
-        void Show() override { Owner_.Log.push_back("ShowSplash"); }
+        void Show() override { Owner_.Calls.push_back("ShowSplash"); }
 
     private:
         TFakePlatform& Owner_;
@@ -179,18 +200,18 @@ std::string Joined(const std::vector<std::string>& log) {
 void ExpectQuestionThenOnOrBack(const TFakePlatform& p, const TFakePlatform& plain, size_t at,
                                 const std::string& logged, const std::string& text, int answer,
                                 const std::string& name) {
-    ASSERT_GT(p.Log.size(), at) << name;
-    EXPECT_EQ(p.Log[at], logged) << name;
+    ASSERT_GT(p.Calls.size(), at) << name;
+    EXPECT_EQ(p.Calls[at], logged) << name;
     ASSERT_FALSE(p.Texts.empty()) << name;
     EXPECT_EQ(p.Texts[0], text) << name;
     if (answer == MsgResultYes) {
-        const std::vector<std::string> rest(p.Log.begin() + static_cast<long>(at) + 1, p.Log.end());
-        const std::vector<std::string> plainRest(plain.Log.begin() + static_cast<long>(at), plain.Log.end());
+        const std::vector<std::string> rest(p.Calls.begin() + static_cast<long>(at) + 1, p.Calls.end());
+        const std::vector<std::string> plainRest(plain.Calls.begin() + static_cast<long>(at), plain.Calls.end());
         EXPECT_EQ(Joined(rest), Joined(plainRest)) << name << ": Yes goes on";
         EXPECT_EQ(p.CommandLine, plain.CommandLine) << name;
     } else {
-        EXPECT_EQ(p.Log.size(), at + 2) << name << ": No stops";
-        EXPECT_EQ(p.Log.back(), "FocusPassword") << name;
+        EXPECT_EQ(p.Calls.size(), at + 2) << name << ": No stops";
+        EXPECT_EQ(p.Calls.back(), "FocusPassword") << name;
         EXPECT_EQ(p.CommandLine, "") << name << ": nothing started";
     }
 }
@@ -307,26 +328,6 @@ TEST(SetupLauncher, MessageTextsCaptionsAndStyles) {
         {"not started", SetupNotStartedMessage("C:\\Kit/SQLEXPR_x86_ENU.exe", "Access denied."),
          {"B\xC5\x82\xC4\x85" "d", "Nie mo\xC5\xBCna uruchomi\xC4\x87 instalatora SQL Server: \"C:\\Kit/SQLEXPR_x86_ENU.exe\"\r\nAccess denied.",
           0x10}},
-        {"3010", SetupExitMessage(3010),
-         {"Informacja",
-          "Instalacja SQL Server zosta\xC5\x82" "a zako\xC5\x84" "czona. Aby j\xC4\x85 doko\xC5\x84" "czy\xC4\x87, uruchom ponownie komputer.",
-          0x40}},
-        {"1", SetupExitMessage(1),
-         {"Uwaga",
-          "Instalator SQL Server zako\xC5\x84" "czy\xC5\x82 prac\xC4\x99 z kodem b\xC5\x82\xC4\x99" "du 1 (0x00000001). "
-          "Szczeg\xC3\xB3\xC5\x82y zawiera plik Summary.txt w folderze Setup Bootstrap\\Log instalacji SQL Server.",
-          0x30}},
-        {"negative", SetupExitMessage(0x84B40000u),
-         {"Uwaga",
-          "Instalator SQL Server zakończył pracę z kodem błędu -2068578304 (0x84B40000). Szczegóły zawiera plik "
-          "Summary.txt w folderze Setup Bootstrap\\Log instalacji SQL Server.",
-          0x30}},
-        {"all ones", SetupExitMessage(0xFFFFFFFFu),
-         {"Uwaga",
-          "Instalator SQL Server zakończył pracę z kodem błędu -1 (0xFFFFFFFF). Szczegóły zawiera plik "
-          "Summary.txt w folderze Setup Bootstrap\\Log instalacji SQL Server.",
-          0x30}},
-        {"zero", SetupExitMessage(0), {"", "", 0}},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(c.got.Caption, c.expected.Caption) << c.name;
@@ -362,7 +363,7 @@ TEST(SetupLauncher, SequenceOnYesRunsSetupBetweenSplashAndButton) {
         "FreeSplash",
         "Enable",
     };
-    EXPECT_EQ(Joined(p.Log), Joined(expected));
+    EXPECT_EQ(Joined(p.Calls), Joined(expected));
     EXPECT_EQ(p.CommandLine, "\"C:\\Kit\\Setup/SQLEXPR_x86_ENU.exe\" " + Params1 + "qwzqwz" + ParamsRest);
     EXPECT_EQ(p.WorkingDirectory, "C:\\Kit\\");
     EXPECT_EQ(p.Flags, 0x30u);
@@ -376,7 +377,7 @@ TEST(SetupLauncher, SequenceStopsOnNoOrMissingSetup) {
         TFakePlatform p;
         p.Answer = 7;  // No
         RunInstallationSequence(p);
-        EXPECT_EQ(p.Log.back(), "MessageBox Pytanie 68 splashes=0 enabled=1") << "No";
+        EXPECT_EQ(p.Calls.back(), "MessageBox Pytanie 68 splashes=0 enabled=1") << "No";
         EXPECT_EQ(p.CommandLine, "") << "No: nothing started";
         EXPECT_TRUE(p.StartEnabled) << "No";
     }
@@ -393,7 +394,7 @@ TEST(SetupLauncher, SequenceStopsOnNoOrMissingSetup) {
         const std::vector<std::string> expected = {"ProgramPath", "PasswordText",
                                                    "FileExists C:\\Kit\\Setup/SQLEXPR_x86_ENU.exe",
                                                    "MessageBox Uwaga 48 splashes=0 enabled=1"};
-        EXPECT_EQ(Joined(p.Log), Joined(expected)) << "missing setup";
+        EXPECT_EQ(Joined(p.Calls), Joined(expected)) << "missing setup";
         ASSERT_EQ(p.Texts.size(), 1u);
         EXPECT_EQ(p.Texts[0], SetupMissingMessage().Text);
     }
@@ -411,23 +412,27 @@ TEST(SetupLauncher, StartFailureShowsSplashThenReportsError) {
         "MessageBox Pytanie 68 splashes=0 enabled=1", "Disable", "CreateSplash", "ShowSplash", "StartProcess",
         "FreeSplash", "Enable", "MessageBox Błąd 16 splashes=0 enabled=1",
     };
-    EXPECT_EQ(Joined(p.Log), Joined(expected));
+    EXPECT_EQ(Joined(p.Calls), Joined(expected));
     EXPECT_EQ(p.WorkingDirectory, "C:\\");
     ASSERT_EQ(p.Texts.size(), 2u);
     EXPECT_EQ(p.Texts[1], "Nie można uruchomić instalatora SQL Server: \"C:\\/SQLEXPR_x86_ENU.exe\"\r\n"
-                          "Nie można odnaleźć pliku.");
+                          "Nie można odnaleźć pliku.\r\n\r\n"
+                          "Dziennik programu Kantrel: C:\\Temp\\Kantrel\\Kantrel_20240506_120000.log");
 }
 
 TEST(SetupLauncher, ExitCodeReportedAfterSplashIsFreedEvenWhenClosedInTheLastSlice) {
     struct Case {
         uint32_t exit;
         const char* message;
+        const char* head;
     };
     const Case cases[] = {
-        {0, nullptr},
-        {3010, "MessageBox Informacja 64 splashes=0 enabled=1"},
-        {1, "MessageBox Uwaga 48 splashes=0 enabled=1"},
-        {0xC0000005u, "MessageBox Uwaga 48 splashes=0 enabled=1"},
+        {0, nullptr, nullptr},
+        {3010, "MessageBox Informacja 64 splashes=0 enabled=1", SSetupRebootRequired},
+        {1, "MessageBox Uwaga 48 splashes=0 enabled=1",
+         "Instalator SQL Server zakończył pracę z kodem błędu 1 (0x00000001).\r\n"},
+        {0xC0000005u, "MessageBox Uwaga 48 splashes=0 enabled=1",
+         "Instalator SQL Server zakończył pracę z kodem błędu -1073741819 (0xC0000005).\r\n"},
     };
     for (const bool lateClose : {false, true}) {
         for (const Case& c : cases) {
@@ -443,11 +448,14 @@ TEST(SetupLauncher, ExitCodeReportedAfterSplashIsFreedEvenWhenClosedInTheLastSli
                 tail.insert(tail.begin() + 3, "ProcessMessages splashes=1 enabled=0");
                 tail.push_back(c.message);
             }
-            ASSERT_GE(p.Log.size(), tail.size()) << name;
-            EXPECT_EQ(Joined({p.Log.end() - static_cast<long>(tail.size()), p.Log.end()}), Joined(tail)) << name;
+            ASSERT_GE(p.Calls.size(), tail.size()) << name;
+            EXPECT_EQ(Joined({p.Calls.end() - static_cast<long>(tail.size()), p.Calls.end()}), Joined(tail)) << name;
             if (c.message) {
                 ASSERT_EQ(p.Texts.size(), 2u) << name;
-                EXPECT_EQ(p.Texts[1], SetupExitMessage(c.exit).Text) << name;
+                const std::string logLine = "\r\n\r\nDziennik programu Kantrel: " + p.KantrelLog.Path();
+                EXPECT_EQ(p.Texts[1].substr(0, std::string(c.head).size()), c.head) << name;
+                ASSERT_GT(p.Texts[1].size(), logLine.size()) << name;
+                EXPECT_EQ(p.Texts[1].substr(p.Texts[1].size() - logLine.size()), logLine) << name << ": names the log";
             } else {
                 EXPECT_EQ(p.Texts.size(), 1u) << name << ": exit 0 says nothing";
             }
@@ -479,7 +487,7 @@ TEST(SetupLauncher, RefusedPasswordsStopFirstAndLongOnesAreNeverCut) {
         RunInstallationSequence(p);
         const std::vector<std::string> expected = {"ProgramPath", "PasswordText",
                                                    "MessageBox Uwaga 48 splashes=0 enabled=1", "FocusPassword"};
-        EXPECT_EQ(Joined(p.Log), Joined(expected)) << text << " (" << password.size() << " bytes)";
+        EXPECT_EQ(Joined(p.Calls), Joined(expected)) << text << " (" << password.size() << " bytes)";
         ASSERT_EQ(p.Texts.size(), 1u);
         EXPECT_EQ(p.Texts[0], text);
     }
@@ -499,8 +507,8 @@ TEST(SetupLauncher, ErrorInsideWaitFreesSplashAndEnablesButton) {
     EXPECT_EQ(p.ProcessesOpen, 0) << "process handle closed";
     EXPECT_TRUE(p.StartEnabled);
     const std::vector<std::string> tail = {"CloseProcess", "FreeSplash", "Enable"};
-    ASSERT_GE(p.Log.size(), 3u);
-    EXPECT_EQ(Joined({p.Log.end() - 3, p.Log.end()}), Joined(tail)) << "no message after the error";
+    ASSERT_GE(p.Calls.size(), 3u);
+    EXPECT_EQ(Joined({p.Calls.end() - 3, p.Calls.end()}), Joined(tail)) << "no message after the error";
 }
 
 TEST(SetupLauncher, ErrorBuildingTheSplashStartsNothing) {
@@ -509,7 +517,7 @@ TEST(SetupLauncher, ErrorBuildingTheSplashStartsNothing) {
     EXPECT_THROW(RunInstallationSequence(p), EReadError);
     EXPECT_EQ(p.CommandLine, "") << "no process";
     EXPECT_TRUE(p.StartEnabled) << "btnOK enabled again";
-    EXPECT_EQ(p.Log.back(), "Enable");
+    EXPECT_EQ(p.Calls.back(), "Enable");
 }
 
 TEST(SetupLauncher, WaitHasNoOtherExitThanTheProcessEnding) {
@@ -519,7 +527,7 @@ TEST(SetupLauncher, WaitHasNoOtherExitThanTheProcessEnding) {
     EXPECT_TRUE(result.Started);
     EXPECT_EQ(result.ExitCode, 0u);
     int waits = 0, pumps = 0;
-    for (const std::string& line : p.Log) {
+    for (const std::string& line : p.Calls) {
         waits += line == "WaitFor 50";
         pumps += line.rfind("ProcessMessages", 0) == 0;
     }
@@ -533,7 +541,7 @@ TEST(SetupLauncher, WaitHasNoOtherExitThanTheProcessEnding) {
     const TSetupRunResult notStarted = RunSetupProcess(failing, "C:\\Kit/SQLEXPR_x86_ENU.exe", "/X", 1);
     EXPECT_FALSE(notStarted.Started);
     EXPECT_EQ(notStarted.ErrorText, failing.StartError);
-    EXPECT_EQ(failing.Log.back(), "StartProcess") << "no wait when not started";
+    EXPECT_EQ(failing.Calls.back(), "StartProcess") << "no wait when not started";
 }
 
 TEST(SetupLauncher, PolicyQuestionOnlyWhenThePolicyRefuses) {
@@ -559,11 +567,11 @@ TEST(SetupLauncher, PolicyQuestionOnlyWhenThePolicyRefuses) {
             p.PolicyAnswer = answer;
             RunInstallationSequence(p);
             if (!c.reason) {
-                EXPECT_EQ(Joined(p.Log), Joined(plain.Log)) << name << ": the sequence as without a policy";
+                EXPECT_EQ(Joined(p.Calls), Joined(plain.Calls)) << name << ": the sequence as without a policy";
                 continue;
             }
-            ASSERT_GE(p.Log.size(), 7u) << name;
-            EXPECT_EQ(p.Log[6], "CheckPasswordPolicy qwzqwz") << name << ": after the instance check";
+            ASSERT_GE(p.Calls.size(), 7u) << name;
+            EXPECT_EQ(p.Calls[6], "CheckPasswordPolicy qwzqwz") << name << ": after the instance check";
             ExpectQuestionThenOnOrBack(p, plain, 7, "MessageBox Uwaga 52 splashes=0 enabled=1",
                                        std::string(SPolicyHead) + c.reason + SPolicyTail, answer, name);
         }
@@ -596,16 +604,126 @@ TEST(SetupLauncher, InstanceQuestionWhenAnyRecordShowsTheInstance) {
             p.Service = c.service;
             p.InstanceAnswer = answer;
             EXPECT_EQ(SetupInstancePresence(p), c.expected) << name;
-            p.Log.clear();
+            p.Calls.clear();
             RunInstallationSequence(p);
             if (c.expected != prPresent) {
-                EXPECT_EQ(Joined(p.Log), Joined(plain.Log)) << name << ": the sequence as without an instance";
+                EXPECT_EQ(Joined(p.Calls), Joined(plain.Calls)) << name << ": the sequence as without an instance";
                 continue;
             }
-            ASSERT_GE(p.Log.size(), 6u) << name;
-            EXPECT_EQ(p.Log[5], "Service MSSQL$SQLVORNA") << name << ": asked after the file check";
+            ASSERT_GE(p.Calls.size(), 6u) << name;
+            EXPECT_EQ(p.Calls[5], "Service MSSQL$SQLVORNA") << name << ": asked after the file check";
             ExpectQuestionThenOnOrBack(p, plain, 6, "MessageBox Uwaga 308 splashes=0 enabled=1", SInstanceInstalled,
                                        answer, name);
         }
     }
+}
+
+namespace {
+
+const std::string RunLog = "C:\\Program Files (x86)\\Microsoft SQL Server\\120\\Setup Bootstrap\\Log\\20240506_120001";
+const std::string RunSummary = RunLog + "\\Summary_PC_20240506_120001.txt";
+
+// Setup ends writing a failed summary that echoes the password.
+void WritesSummaryAtTheEnd(TFakePlatform& p, const std::string& echoed) {
+    p.Exit = 0x851A001Au;
+    p.OnProcessEnd = [&p, echoed] {
+        p.FakeFiles.AddFile(RunSummary,
+                            "  Final result: Failed: see details below\r\n"
+                            "  Exit message: Password '" + echoed + "' is not valid.\r\n",
+                            p.FakeFiles.Clock);
+    };
+}
+
+bool Contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+}  // namespace
+
+TEST(SetupLauncher, LogRecordsEachStepAndNeverThePassword) {
+    struct Case {
+        const char* name;
+        std::string password;
+        std::string onCommandLine;
+    };
+    const Case cases[] = {
+        {"Polish letters", "Zażółć-gęślą", "Zażółć-gęślą"},
+        {"asterisks", "a*b**c", "a*b**c"},
+        {"pasted with a space", "ala ma kota", "\"ala ma kota\""},
+    };
+    for (const Case& c : cases) {
+        TFakePlatform p(false);
+        p.Password = "a\"b";
+        RunInstallationSequence(p);
+        p.Password = c.password;
+        WritesSummaryAtTheEnd(p, c.password);
+        RunInstallationSequence(p);
+        EXPECT_EQ(p.CommandLine, "\"C:\\Kit\\Setup/SQLEXPR_x86_ENU.exe\" " + Params1 + c.onCommandLine + ParamsRest)
+            << c.name << ": setup gets the password";
+        const std::string log = p.LogText();
+        EXPECT_EQ(p.KantrelLog.Path(), "C:\\Temp\\Kantrel\\Kantrel_20240506_120000.log") << c.name;
+        const std::string lines[] = {
+            "\xEF\xBB\xBF" "2024-05-06 12:00:00  Kantrel 1.0.0, wersja ",
+            "  Windows: 10.0.19045, system 64-bitowy\r\n",
+            "  Program: C:\\Kit\\Setup\\kantrel.exe\r\n",
+            "  Folder bieżący: C:\\Users\\Ola\\Pobrane\r\n",
+            "  Hasło odrzucone: Hasło nie może zawierać znaku cudzysłowu (\").\r\n",
+            "  Plik instalatora C:\\Kit\\Setup/SQLEXPR_x86_ENU.exe: jest\r\n",
+            "  Rejestr, widok 64-bitowy, HKLM\\SOFTWARE\\Microsoft\\Microsoft SQL Server\\Instance Names\\SQL, wartość "
+            "SQLVORNA: brak\r\n",
+            "  Usługa MSSQL$SQLVORNA: brak\r\n",
+            "  Zasady haseł systemu Windows: nie można sprawdzić\r\n",
+            "  Potwierdzenie instalacji, odpowiedź: Tak\r\n",
+            "  Wiersz polecenia instalatora: \"C:\\Kit\\Setup/SQLEXPR_x86_ENU.exe\" " + Params1 + "********" +
+                ParamsRest + "\r\n",
+            "  Folder roboczy instalatora: C:\\Kit\\\r\n",
+            "2024-05-06 12:00:00  Uruchomienie instalatora.\r\n",
+            "2024-05-06 12:00:00  Instalator zakończył pracę z kodem -2061893606 (0x851A001A).\r\n",
+            "  Podsumowanie tego uruchomienia: " + RunSummary + "\r\n",
+            "  Exit message: Password '********' is not valid.\r\n",
+            "  Komunikat po zakończeniu instalatora: błąd instalacji\r\n",
+        };
+        for (const std::string& line : lines)
+            EXPECT_TRUE(Contains(log, line)) << c.name << ": " << line << "\nin:\n" << log;
+        EXPECT_FALSE(Contains(log, c.password)) << c.name << ":\n" << log;
+        ASSERT_EQ(p.Texts.size(), 3u) << c.name;
+        EXPECT_TRUE(Contains(p.Texts[2], "\r\nPlik podsumowania: " + RunSummary + "\r\n")) << c.name;
+        EXPECT_TRUE(Contains(p.Texts[2], "Password '" + c.password + "' is not valid.")) << "the box as setup says it";
+        EXPECT_TRUE(Contains(p.Texts[2], "\r\n\r\nDziennik programu Kantrel: " + p.KantrelLog.Path())) << c.name;
+    }
+}
+
+TEST(SetupLauncher, LogThatCannotBeWrittenChangesNothing) {
+    TFakePlatform plain;
+    WritesSummaryAtTheEnd(plain, "x");
+    RunInstallationSequence(plain);
+    struct Case {
+        const char* name;
+        std::function<void(TFakeFiles&)> breakIt;
+    };
+    const Case cases[] = {
+        {"no temporary folder", [](TFakeFiles& f) { f.Temp = "D:\\Gone\\"; }},
+        {"a file where its folder goes", [](TFakeFiles& f) { f.AddFile("C:\\Temp\\Kantrel", "", 0); }},
+        {"a full disk", [](TFakeFiles& f) { f.DiskFull = true; }},
+    };
+    for (const Case& c : cases) {
+        TFakePlatform p(false);
+        c.breakIt(p.FakeFiles);
+        WritesSummaryAtTheEnd(p, "x");
+        RunInstallationSequence(p);
+        EXPECT_EQ(Joined(p.Calls), Joined(plain.Calls)) << c.name;
+        EXPECT_EQ(p.CommandLine, plain.CommandLine) << c.name;
+        ASSERT_EQ(p.Texts.size(), 2u) << c.name;
+        EXPECT_EQ(p.Texts[1] + "\r\n\r\nDziennik programu Kantrel: " + plain.KantrelLog.Path(), plain.Texts[1])
+            << c.name << ": the same message, without the log";
+    }
+    // A disk that fills up once the log was made: the log is named, as far as it got.
+    TFakePlatform late(false);
+    WritesSummaryAtTheEnd(late, "x");
+    late.OnProcessMessages = [&late] { late.FakeFiles.DiskFull = true; };
+    late.TimeoutsBeforeEnd = 1;
+    RunInstallationSequence(late);
+    EXPECT_TRUE(Contains(late.Texts.back(), "Dziennik programu Kantrel: " + late.KantrelLog.Path()));
+    EXPECT_TRUE(Contains(late.LogText(), "Uruchomienie instalatora."));
+    EXPECT_FALSE(Contains(late.LogText(), "Instalator zakończył"));
 }

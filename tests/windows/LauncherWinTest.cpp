@@ -2,12 +2,14 @@
 
 #include "TestFiles.h"
 #include "TestInstance.h"
+#include "app/KantrelLog.h"
 #include "app/SetupLauncherWin.h"
 
 #include <gtest/gtest.h>
 
 #include <windows.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <utility>
 
@@ -28,6 +30,10 @@ public:
     void SetStartEnabled(bool) override {}
     std::string PasswordText() override { return {}; }
     void FocusPassword() override {}
+    TKantrelLog& Log() override { return Log_; }
+
+private:
+    TKantrelLog Log_{Files()};
 };
 
 class LauncherWin : public ::testing::Test {
@@ -184,4 +190,71 @@ TEST_F(LauncherWin, InstanceFoundInEitherViewOfTheRegistryOrAsAService) {
     }
     EXPECT_EQ(platform.FindService("MSSQL$SQLVORNA"), prAbsent) << "service removed";
     EXPECT_EQ(platform.FindService(""), prUnknown) << "an error other than a missing service";
+}
+
+TEST_F(LauncherWin, FilesFoldersAndClockOfTheSystem) {
+    TWin32LauncherFiles files;
+    const std::vector<std::string> programFiles = files.ProgramFilesFolders();
+    std::vector<std::string> expected;
+    for (const fs::path& folder : ProgramFilesFolders())
+        expected.push_back(WideToUtf8(folder.wstring()));
+    EXPECT_EQ(programFiles, expected) << "the 64-bit folder first, each once, from either build";
+    EXPECT_EQ(programFiles.size(), 2u) << "a 64-bit prefix has both";
+
+    const std::string temp = files.TempFolder();
+    ASSERT_FALSE(temp.empty());
+    EXPECT_EQ(temp.back(), '\\');
+    EXPECT_TRUE(fs::is_directory(fs::path(Utf8ToWide(temp))));
+
+    const TFileTime before = files.Now();
+    WriteFileBytes(Folder / L"łąka.txt", "0123456789");
+    fs::create_directory(Folder / L"Źródło");
+    const TFileTime after = files.Now();
+    const std::string folder = WideToUtf8(Folder.wstring());
+    std::vector<TFolderEntry> entries = files.ListFolder(folder);
+    std::sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) { return a.Name < b.Name; });
+    ASSERT_EQ(entries.size(), 2u) << "no . or ..";
+    EXPECT_EQ(entries[0].Name, "łąka.txt");
+    EXPECT_FALSE(entries[0].IsFolder);
+    EXPECT_EQ(entries[1].Name, "Źródło");
+    EXPECT_TRUE(entries[1].IsFolder);
+    for (const TFolderEntry& entry : entries)
+        EXPECT_TRUE(entry.WriteTime >= before - 2 * FileTimeSecond && entry.WriteTime <= after + 2 * FileTimeSecond)
+            << entry.Name << ": written now, on the same clock";
+    EXPECT_TRUE(files.ListFolder(folder + "\\missing").empty());
+
+    const std::optional<TFileHead> head = files.ReadFileHead(folder + "\\łąka.txt", 4);
+    ASSERT_TRUE(head);
+    EXPECT_EQ(head->Bytes, "0123");
+    EXPECT_TRUE(head->Truncated);
+    EXPECT_FALSE(files.ReadFileHead(folder + "\\łąka.txt", 100)->Truncated);
+    EXPECT_FALSE(files.ReadFileHead(folder + "\\missing.txt", 100));
+
+    TCreateResult result = crFailed;
+    std::unique_ptr<TAppendFile> log = files.CreateNewFile(folder + "\\nowy.log", result);
+    ASSERT_TRUE(log);
+    EXPECT_EQ(result, crCreated);
+    EXPECT_TRUE(log->Append("ab"));
+    EXPECT_TRUE(log->Append("c"));
+    EXPECT_EQ(ReadFileBytes(Folder / L"nowy.log"), "abc") << "readable while it is written";
+    EXPECT_FALSE(files.CreateNewFile(folder + "\\nowy.log", result));
+    EXPECT_EQ(result, crExists) << "never another run's file";
+    EXPECT_FALSE(files.CreateNewFile(folder + "\\missing\\nowy.log", result));
+    EXPECT_EQ(result, crFailed);
+    EXPECT_TRUE(files.CreateFolder(folder + "\\Kantrel"));
+    EXPECT_TRUE(files.CreateFolder(folder + "\\Kantrel")) << "there already";
+    EXPECT_FALSE(files.CreateFolder(folder + "\\missing\\Kantrel"));
+    EXPECT_FALSE(files.CreateFolder(folder + "\\łąka.txt")) << "a file of that name";
+
+    SYSTEMTIME local;
+    GetLocalTime(&local);
+    const TLocalTime now = files.LocalTime(files.Now());
+    EXPECT_EQ(now.Year * 10000 + now.Month * 100 + now.Day, local.wYear * 10000 + local.wMonth * 100 + local.wDay);
+    EXPECT_LE(std::abs((now.Hour * 60 + now.Minute) - (local.wHour * 60 + local.wMinute)), 1);
+    EXPECT_EQ(files.AnsiToUtf8("Final result: Passed"), "Final result: Passed");
+
+    TProcessOnlyPlatform platform;
+    const bool wine = GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+    EXPECT_EQ(platform.WindowsVersion().find(", Wine ") != std::string::npos, wine) << platform.WindowsVersion();
+    EXPECT_EQ(fs::path(Utf8ToWide(platform.CurrentFolder())), fs::current_path());
 }

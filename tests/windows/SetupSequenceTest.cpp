@@ -1,10 +1,8 @@
 // End to end: the real kantrel.exe, driven from outside through its windows,
 // with the setup stand-in beside it as SQLEXPR_x86_ENU.exe.
 
-#include "KantrelDriver.h"
+#include "SetupSequenceFixture.h"
 #include "SplashStrip.h"
-#include "TestFiles.h"
-#include "TestInstance.h"
 
 #include <gtest/gtest.h>
 
@@ -20,27 +18,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-const std::string ParamsHead =
-    "/ACTION=Install /INSTANCENAME=SQLVORNA /FEATURES=SQLENGINE /SkipRules=RebootRequiredCheck "
-    "/IAcceptSQLServerLicenseTerms /SQLSVCSTARTUPTYPE=Automatic /BROWSERSVCSTARTUPTYPE=Automatic "
-    "/ADDCURRENTUSERASSQLADMIN=true /TCPENABLED=1 /SECURITYMODE=SQL /SAPWD=";
-const std::string ParamsTail =
-    " /IACCEPTSQLSERVERLICENSETERMS /QS /HIDECONSOLE /AGTSVCACCOUNT=\"NT AUTHORITY\\NETWORK SERVICE\" "
-    "/ASSYSADMINACCOUNTS=BUILTIN\\Administrators /SQLSVCACCOUNT=\"NT AUTHORITY\\NETWORK SERVICE\" "
-    "/SQLSYSADMINACCOUNTS=BUILTIN\\Administrators";
-
-std::string Confirmation(const std::string& password) {
-    return "Wprowadzone hasło dla uzytkownika \"sa\" to: " + password +
-           "\r\nProszę podać je w oknie konfiguracji połączenia aplikacji ARVELO.\r\n"
-           "Czy kontynuować instalację SQL Server?";
-}
-
-bool SameButtons(std::vector<int> got, std::vector<int> expected) {
-    std::sort(got.begin(), got.end());
-    std::sort(expected.begin(), expected.end());
-    return got == expected;
-}
 
 POINT Centre(HWND window) {
     RECT r;
@@ -75,104 +52,6 @@ int PostCloseToEveryWindow(DWORD processId) {
     EnumWindows(TEnum::Post, reinterpret_cast<LPARAM>(&target));
     return target.Posted;
 }
-
-class SetupSequence : public ::testing::Test {
-protected:
-    // Names that need the Unicode API and a quoted command line.
-    TTempFolder Temp{L"Próba ąę"};
-    fs::path ProgramDir = Temp.Path() / L"Zestaw ł";
-    fs::path Record = Temp.Path() / L"setup-record.txt";
-    std::unique_ptr<TKantrelSession> Kantrel;
-    HWND Main = nullptr;
-    HWND Password = nullptr;
-    HWND Start = nullptr;
-
-    void SetUp() override {
-        // Every sequence looks for the instance: none is there unless a test puts it.
-        ForgetRecordedInstance();
-        fs::create_directories(ProgramDir);
-        fs::copy_file(BuildFile(KANTREL_EXE), ProgramDir / L"kantrel.exe");
-        fs::copy_file(BuildFile(KANTREL_STANDIN_EXE), ProgramDir / L"SQLEXPR_x86_ENU.exe");
-        SetTestEnvironment(L"KANTREL_STANDIN_RECORD", Record.wstring());
-        StandinBehaviour(L"300", L"");
-    }
-    void TearDown() override {
-        // Ends kantrel.exe and the stand-in even when an assertion stopped the test.
-        Kantrel.reset();
-        StandinBehaviour(L"", L"");
-        SetTestEnvironment(L"KANTREL_STANDIN_RECORD", L"");
-        SetTestEnvironment(L"KANTREL_STANDIN_CLOSE_STARTER", L"");
-    }
-    // Read by the stand-in from kantrel.exe's environment: set before Launch.
-    static void StandinBehaviour(const std::wstring& waitMs, const std::wstring& exitCode) {
-        SetTestEnvironment(L"KANTREL_STANDIN_WAIT_MS", waitMs);
-        SetTestEnvironment(L"KANTREL_STANDIN_EXIT_CODE", exitCode);
-    }
-    // Started from the temporary folder, not from its own, so that the
-    // current directory is not the program folder.
-    void Launch() {
-        Kantrel = std::make_unique<TKantrelSession>(ProgramDir / L"kantrel.exe", Temp.Path());
-        Main = Kantrel->WaitForMainWindow();
-        ASSERT_NE(Main, nullptr) << "main window";
-        Password = FindChild(Main, L"Edit");
-        Start = FindChild(Main, L"Button");
-        ASSERT_NE(Password, nullptr);
-        ASSERT_NE(Start, nullptr);
-    }
-    std::string LaunchPath() const { return WideToUtf8(ProgramDir.wstring()) + "/SQLEXPR_x86_ENU.exe"; }
-    std::string ExpectedRecord(const std::string& passwordArgument) const {
-        std::string record = "\"";
-        record += LaunchPath() + "\" " + ParamsHead + passwordArgument + ParamsTail + "\n";
-        record += WideToUtf8(Temp.Path().wstring()) + "\\\n";
-        // Show mode 1, a console of its own, normal priority.
-        record += "startup-flags=0x00000001 show=1 console=own priority=0x00000020\n";
-        return record;
-    }
-    // Presses the start button and answers the confirmation; returns the
-    // confirmation's text.
-    std::string StartAndAnswer(int answer) {
-        ClickButton(Start);
-        return AnswerConfirmation(answer);
-    }
-    std::string AnswerConfirmation(int answer) {
-        HWND box = Kantrel->WaitForMessageBox("Pytanie");
-        if (!box)
-            return "(no confirmation)";
-        EXPECT_TRUE(SameButtons(MessageBoxButtons(box), {IDYES, IDNO})) << "Yes and No";
-        const std::string text = MessageBoxText(box);
-        ClickButton(GetDlgItem(box, answer));
-        EXPECT_TRUE(Kantrel->WaitForNoWindow([box](HWND w) { return w == box; })) << "confirmation closed";
-        return text;
-    }
-    // Waits until setup has run and ended and the splash window is gone
-    // (without having to catch the splash of a short run on screen).
-    void WaitForSetupToEnd() {
-        ASSERT_TRUE(WaitUntil([this] { return fs::exists(Record); })) << "setup started";
-        ASSERT_TRUE(WaitUntil([this] { return Kantrel->ActiveProcesses() == 1; }, 20000)) << "setup ended";
-        ASSERT_TRUE(Kantrel->WaitForNoWindow(IsSplash, 20000)) << "splash freed";
-    }
-    // Expects one message box with this caption, text and buttons, and closes it.
-    void ExpectMessage(const std::string& caption, const std::string& text, const std::string& what) {
-        HWND box = Kantrel->WaitForMessageBox(caption);
-        ASSERT_NE(box, nullptr) << what << ": no \"" << caption << "\" box";
-        EXPECT_EQ(MessageBoxText(box), text) << what;
-        EXPECT_TRUE(SameButtons(MessageBoxButtons(box), {IDOK})) << what << ": OK only";
-        EXPECT_EQ(Kantrel->FindSplash(), nullptr) << what << ": the splash is gone before the message";
-        ClickButton(GetDlgItem(box, IDOK));
-        EXPECT_TRUE(Kantrel->WaitForNoWindow([box](HWND w) { return w == box; })) << what;
-    }
-    // The window with the keyboard focus in kantrel.exe.
-    HWND FocusedWindow() const {
-        GUITHREADINFO info{};
-        info.cbSize = sizeof(info);
-        return GetGUIThreadInfo(GetWindowThreadProcessId(Main, nullptr), &info) ? info.hwndFocus : nullptr;
-    }
-    // Nothing of the sequence shows up for a while.
-    void ExpectQuiet(const std::string& what) {
-        const bool gone = !Kantrel->WaitForWindow([](HWND w) { return IsSplash(w) || IsMessageBox(w); }, 600);
-        EXPECT_TRUE(gone) << what << ": no splash or message expected";
-    }
-};
 
 }  // namespace
 
@@ -298,23 +177,23 @@ TEST_F(SetupSequence, ExitCodesAreReported) {
     struct Case {
         const wchar_t* code;
         const char* caption;
-        const char* text;
+        const char* head;
     };
     const Case cases[] = {
         {L"3010", "Informacja",
-         "Instalacja SQL Server została zakończona. Aby ją dokończyć, uruchom ponownie komputer."},
+         "Instalacja SQL Server została zakończona. Aby ją dokończyć, uruchom ponownie komputer.\r\n\r\n"},
         {L"1", "Uwaga",
-         "Instalator SQL Server zakończył pracę z kodem błędu 1 (0x00000001). Szczegóły zawiera plik Summary.txt w "
-         "folderze Setup Bootstrap\\Log instalacji SQL Server."},
+         "Instalator SQL Server zakończył pracę z kodem błędu 1 (0x00000001).\r\n\r\n"
+         "Nie znaleziono dziennika instalatora z tego uruchomienia."},
         {L"-2068578304", "Uwaga",
-         "Instalator SQL Server zakończył pracę z kodem błędu -2068578304 (0x84B40000). Szczegóły zawiera plik "
-         "Summary.txt w folderze Setup Bootstrap\\Log instalacji SQL Server."},
+         "Instalator SQL Server zakończył pracę z kodem błędu -2068578304 (0x84B40000).\r\n\r\n"
+         "Nie znaleziono dziennika instalatora z tego uruchomienia."},
     };
     for (const Case& c : cases) {
         StandinBehaviour(L"0", c.code);
         Launch();
         StartAndAnswer(IDYES);
-        ExpectMessage(c.caption, c.text, WideToUtf8(c.code));
+        ExpectExitMessage(c.caption, c.head, WideToUtf8(c.code));
         Kantrel.reset();
     }
 }
@@ -326,10 +205,8 @@ TEST_F(SetupSequence, CloseInTheLastMomentOfTheWaitKeepsTheExitMessage) {
     SetTestEnvironment(L"KANTREL_STANDIN_CLOSE_STARTER", L"1");
     Launch();
     StartAndAnswer(IDYES);
-    ExpectMessage("Uwaga",
-                  "Instalator SQL Server zakończył pracę z kodem błędu 1 (0x00000001). Szczegóły zawiera plik "
-                  "Summary.txt w folderze Setup Bootstrap\\Log instalacji SQL Server.",
-                  "closed at the end");
+    ExpectExitMessage("Uwaga", "Instalator SQL Server zakończył pracę z kodem błędu 1 (0x00000001).",
+                      "closed at the end");
     EXPECT_TRUE(Kantrel->WaitForExit(10000)) << "the close is carried out after the message";
 }
 
@@ -361,10 +238,8 @@ TEST_F(SetupSequence, PoliteEndDuringTheWaitStillReportsTheExitCode) {
     // the process, hidden ones included.
     EXPECT_GE(PostCloseToEveryWindow(Kantrel->ProcessId()), 3)
         << "the hidden application window, the main window and the splash";
-    ExpectMessage("Uwaga",
-                  "Instalator SQL Server zakończył pracę z kodem błędu 1 (0x00000001). Szczegóły zawiera plik "
-                  "Summary.txt w folderze Setup Bootstrap\\Log instalacji SQL Server.",
-                  "ended politely during the wait");
+    ExpectExitMessage("Uwaga", "Instalator SQL Server zakończył pracę z kodem błędu 1 (0x00000001).",
+                      "ended politely during the wait");
     EXPECT_TRUE(Kantrel->WaitForExit(10000)) << "the request to end is carried out after the message";
 }
 

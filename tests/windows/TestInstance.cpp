@@ -1,7 +1,9 @@
 #include "TestInstance.h"
 
+#include <algorithm>
 #include <stdexcept>
 #include <string>
+#include <system_error>
 
 namespace {
 
@@ -89,4 +91,22 @@ void ForgetRecordedInstance() {
     Forget(KEY_WOW64_64KEY);
     Forget(KEY_WOW64_32KEY);
     RemoveService();
+}
+
+std::vector<std::filesystem::path> ProgramFilesFolders() {
+    std::vector<std::filesystem::path> folders;
+    for (const wchar_t* name : {L"ProgramW6432", L"ProgramFiles", L"ProgramFiles(x86)"}) {
+        wchar_t value[MAX_PATH + 1];
+        const DWORD n = GetEnvironmentVariableW(name, value, MAX_PATH + 1);
+        const std::filesystem::path folder(std::wstring(value, n > 0 && n <= MAX_PATH ? n : 0));
+        if (!folder.empty() && std::find(folders.begin(), folders.end(), folder) == folders.end())
+            folders.push_back(folder);
+    }
+    return folders;
+}
+
+void ForgetSetupLogs() {
+    std::error_code ignored;
+    for (const std::filesystem::path& folder : ProgramFilesFolders())
+        std::filesystem::remove_all(folder / L"Microsoft SQL Server", ignored);
 }

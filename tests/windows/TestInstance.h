@@ -5,6 +5,9 @@
 
 #include <windows.h>
 
+#include <filesystem>
+#include <vector>
+
 // Writes the value SQLVORNA under HKLM\SOFTWARE\Microsoft\Microsoft SQL
 // Server\Instance Names\SQL in one view of the registry (KEY_WOW64_64KEY or
 // KEY_WOW64_32KEY); removes it when it goes, with the keys it leaves empty.
@@ -32,3 +35,9 @@ public:
 // test run, so a test that was ended half-way must not leave every later run
 // an instance.
 void ForgetRecordedInstance();
+
+// The Program Files folders of this Wine prefix, the 64-bit one first.
+std::vector<std::filesystem::path> ProgramFilesFolders();
+// Removes what setup (or the stand-in) logged: Microsoft SQL Server under
+// every Program Files folder. No SQL Server is installed in the prefix.
+void ForgetSetupLogs();
