@@ -4,13 +4,15 @@
 // pictures of the splash window's client area about 60 ms apart. The headless
 // run command uses it with the setup stand-in beside kantrel.exe.
 //
-//   demo-driver.exe KANTREL_EXE OUTPUT_FOLDER [--cpu SECONDS]
+//   demo-driver.exe KANTREL_EXE OUTPUT_FOLDER [--cpu SECONDS] [--failure]
 //
 // Writes main.bmp, confirm.bmp, splash.bmp and splash-strip/00.bmp ... 23.bmp
 // into OUTPUT_FOLDER and prints what each strip picture shows; exits 0 when
 // the whole sequence went through. With --cpu it then measures the CPU time
 // kantrel.exe uses over that many seconds of the wait, and over as many more
-// the frame changes it shows (setup must run that long).
+// the frame changes it shows (setup must run that long). With --failure,
+// setup is to fail: it takes the picture of the error box after setup
+// (failure.bmp) and copies the log the box names (kantrel.log).
 
 #include "KantrelDriver.h"
 
@@ -105,11 +107,37 @@ bool MeasureCpu(TKantrelSession& kantrel, HWND splash, int seconds) {
 
 }  // namespace
 
+// The error box after setup: its picture, and a copy of the log it names on
+// its last line.
+bool FailurePictures(TKantrelSession& kantrel, const fs::path& output) {
+    HWND box = kantrel.WaitForMessageBox("Uwaga", 60000);
+    if (!box || !Picture(box, output / L"failure.bmp"))
+        return false;
+    const std::string text = MessageBoxText(box);
+    const std::string label = "Dziennik programu Kantrel: ";
+    const size_t at = text.rfind(label);
+    std::error_code error;
+    if (at == std::string::npos ||
+        !fs::copy_file(fs::path(Utf8ToWide(text.substr(at + label.size()))), output / L"kantrel.log",
+                       fs::copy_options::overwrite_existing, error))
+        return false;
+    ClickButton(GetDlgItem(box, IDOK));
+    return kantrel.WaitForNoWindow([box](HWND w) { return w == box; });
+}
+
 int wmain(int argc, wchar_t** argv) {
-    const bool measure = argc == 5 && std::wcscmp(argv[3], L"--cpu") == 0;
-    if (argc != 3 && !measure)
-        return Fail("usage: demo-driver KANTREL_EXE OUTPUT_FOLDER [--cpu SECONDS]");
-    const int cpuSeconds = measure ? _wtoi(argv[4]) : 0;
+    int cpuSeconds = 0;
+    bool failure = false, usage = argc < 3;
+    for (int i = 3; i < argc && !usage; ++i) {
+        if (std::wcscmp(argv[i], L"--cpu") == 0 && i + 1 < argc)
+            cpuSeconds = _wtoi(argv[++i]);
+        else if (std::wcscmp(argv[i], L"--failure") == 0)
+            failure = true;
+        else
+            usage = true;
+    }
+    if (usage)
+        return Fail("usage: demo-driver KANTREL_EXE OUTPUT_FOLDER [--cpu SECONDS] [--failure]");
     const fs::path program = argv[1];
     const fs::path output = argv[2];
     fs::create_directories(output);
@@ -141,6 +169,8 @@ int wmain(int argc, wchar_t** argv) {
 
     if (!kantrel.WaitForNoWindow(IsSplash, 60000))
         return Fail("setup did not end");
+    if (failure && !FailurePictures(kantrel, output))
+        return Fail("no error box after setup, or no log named in it");
     PostMessageW(main, WM_CLOSE, 0, 0);
     if (!kantrel.WaitForExit(10000))
         return Fail("kantrel.exe did not end when its window was closed");
