@@ -6,6 +6,7 @@
 // text there), a line of it longer than a label and 500 characters, or the
 // password in the log.
 
+#include "FakeLauncherFiles.h"
 #include "app/KantrelLog.h"
 #include "app/SetupOutcome.h"
 #include "app/SetupSummary.h"
@@ -20,77 +21,14 @@
 
 namespace {
 
-const std::string Folder = "C:\\Program Files\\Microsoft SQL Server\\120\\Setup Bootstrap\\Log\\20240506_120003";
-const std::string SummaryName = "Summary_PC_20240506_120003.txt";
+const std::string Summary = "C:\\Program Files\\Microsoft SQL Server\\120\\Setup Bootstrap\\Log\\20240506_120003"
+                            "\\Summary_PC_20240506_120003.txt";
 const std::string Password = "Zq#9\xC4\x85";
-constexpr TFileTime Start = 133'593'840'000'000'000;  // 2024-05-06 10:00 UTC
 
 [[noreturn]] void Finding(const char* what) {
     std::fprintf(stderr, "summary fuzzer: %s\n", what);
     std::abort();
 }
-
-// One run folder holding the input as its summary, and a log kept in memory.
-// An input of odd length stands for the head of a longer file.
-class TOneSummary : public TLauncherFiles {
-public:
-    TOneSummary(const uint8_t* data, size_t size) : Data_(reinterpret_cast<const char*>(data), size) {}
-    std::string Log;
-
-    TFileTime Now() override { return Start + 60 * FileTimeSecond; }
-    TLocalTime LocalTime(TFileTime) override { return {2024, 5, 6, 12, 1, 0}; }
-    std::vector<std::string> ProgramFilesFolders() override { return {"C:\\Program Files"}; }
-    std::string TempFolder() override { return "C:\\Temp\\"; }
-    std::vector<TFolderEntry> ListFolder(const std::string& path) override {
-        if (path == "C:\\Program Files\\Microsoft SQL Server")
-            return {{"120", true, Start}};
-        if (path == Folder.substr(0, Folder.rfind('\\')))
-            return {{Folder.substr(Folder.rfind('\\') + 1), true, Start + FileTimeSecond}};
-        if (path == Folder)
-            return {{SummaryName, false, Start + FileTimeSecond}};
-        return {};
-    }
-    std::optional<TFileHead> ReadFileHead(const std::string& path, size_t maxBytes) override {
-        if (maxBytes > SummaryMaxBytes)
-            Finding("asked for more than 1 MiB");
-        if (path != Folder + "\\" + SummaryName)
-            Finding("read a file that is not the run's summary");
-        return TFileHead{std::string(Data_.substr(0, maxBytes)), Data_.size() > maxBytes || Data_.size() % 2 == 1};
-    }
-    bool CreateFolder(const std::string&) override { return true; }
-    std::unique_ptr<TAppendFile> CreateNewFile(const std::string&, TCreateResult& result) override {
-        result = crCreated;
-        return std::make_unique<TMemoryFile>(Log);
-    }
-    // Windows-1252 would do as well: any byte to some character.
-    std::string AnsiToUtf8(std::string_view bytes) override {
-        std::string text;
-        for (const char c : bytes) {
-            const auto b = static_cast<unsigned char>(c);
-            if (b < 0x80) {
-                text += c;
-            } else {
-                text += static_cast<char>(0xC0 | (b >> 6));
-                text += static_cast<char>(0x80 | (b & 0x3F));
-            }
-        }
-        return text;
-    }
-
-private:
-    class TMemoryFile : public TAppendFile {
-    public:
-        explicit TMemoryFile(std::string& text) : Text_(text) {}
-        bool Append(std::string_view bytes) override {
-            Text_ += bytes;
-            return true;
-        }
-
-    private:
-        std::string& Text_;
-    };
-    std::string_view Data_;
-};
 
 // Well-formed UTF-8 with no NUL; no line longer than a label and 501 characters.
 void CheckShown(const std::string& text) {
@@ -115,14 +53,20 @@ void CheckShown(const std::string& text) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    // The decoder and parser on the input itself, so that a read past its end shows.
+    // The decoder on the input itself, so that a read past its end shows; an
+    // input of odd length stands for the head of a longer file.
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);
-    TOneSummary files(data, size);
-    const std::string text =
-        DecodeSummaryText(bytes, size % 2 == 1, [&files](std::string_view b) { return files.AnsiToUtf8(b); });
-    (void)ParseSetupSummary(text);
+    TFakeFiles files;
+    (void)ParseSetupSummary(
+        DecodeSummaryText(bytes, size % 2 == 1, [&files](std::string_view b) { return files.AnsiToUtf8(b); }));
 
-    const TSummarySearch search = FindSetupSummary(files, {}, Start, Start + 60 * FileTimeSecond);
+    // The input as this run's summary, written while setup ran.
+    const TRunFolderSnapshot before = SnapshotRunFolders(files);
+    const TFileTime start = files.Clock;
+    files.AddFile(Summary, std::string(bytes), start + FileTimeSecond);
+    const TSummarySearch search = FindSetupSummary(files, before, start, start + FakeMinute);
+    if (files.LargestRead > SummaryMaxBytes)
+        Finding("asked for more than 1 MiB");
     if (!search.Summary || !search.SummaryRead)
         Finding("the run's summary was not found");
     const uint32_t exitCode = size >= 4 ? uint32_t(data[0]) | uint32_t(data[1]) << 8 | uint32_t(data[2]) << 16 |
@@ -133,7 +77,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     TKantrelLog log(files);
     log.Open();
     LogSetupOutcome(log, exitCode, search, Password);
-    if (files.Log.find(Password) != std::string::npos)
+    if (files.Text(log.Path()).find(Password) != std::string::npos)
         Finding("the password in the log");
     return 0;
 }

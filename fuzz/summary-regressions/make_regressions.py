@@ -34,8 +34,10 @@ def write(name, data):
 
 # A UTF-16 summary of odd length whose last whole unit opens a surrogate pair.
 write("utf16-odd-length-cut-pair.txt", utf16le(FAILED + "  Exit message: \ud83d") + b"\x3d")
-# UTF-16 without a byte-order mark: strictly UTF-8, full of NULs.
+# UTF-16 without a byte-order mark: strictly UTF-8, full of NULs, no label.
 write("utf16-without-bom-nul-bytes.txt", utf16le(FAILED, bom=False))
+# A NUL inside a value, which would end a message box's text there.
+write("nul-in-a-value.txt", b"  Final result: Failed\r\n  Exit message: before\x00after\r\n")
 # A value of 600 characters of two bytes each, to be cut at 500.
 write("value-over-500-characters.txt", ("  Exit message: " + "\u0105" * 600 + "\r\n").encode("utf-8"))
 # A three-byte character cut by the end of the input (odd length: a head).

@@ -175,6 +175,13 @@ void SetOnce(std::string& field, std::string_view value) {
         field = CleanValue(value);
 }
 
+// A field of T and the label that gives it in the summary.
+template <class T>
+struct TLabelled {
+    const char* Label;
+    std::string T::*Field;
+};
+
 bool NotPassed(const TSummaryFeature& feature) {
     return !feature.Status.empty() && !StartsWithWord(feature.Status, "Passed");
 }
@@ -203,11 +210,7 @@ TSetupSummary ParseSetupSummary(std::string_view text) {
         feature = {};
         inFeature = false;
     };
-    struct TField {
-        const char* Label;
-        std::string TSetupSummary::*Field;
-    };
-    static const TField overall[] = {
+    static const TLabelled<TSetupSummary> overall[] = {
         {"Final result", &TSetupSummary::FinalResult},
         {"Exit code (Decimal)", &TSetupSummary::ExitCode},
         {"Exit facility code", &TSetupSummary::ExitFacilityCode},
@@ -218,11 +221,7 @@ TSetupSummary ParseSetupSummary(std::string_view text) {
         {"Requested action", &TSetupSummary::RequestedAction},
         {"Log with failure", &TSetupSummary::LogWithFailure},
     };
-    struct TFeatureField {
-        const char* Label;
-        std::string TSummaryFeature::*Field;
-    };
-    static const TFeatureField featureFields[] = {
+    static const TLabelled<TSummaryFeature> featureFields[] = {
         {"Status", &TSummaryFeature::Status},
         {"Reason for failure", &TSummaryFeature::ReasonForFailure},
         {"Component error code", &TSummaryFeature::ComponentErrorCode},
@@ -252,7 +251,7 @@ TSetupSummary ParseSetupSummary(std::string_view text) {
         }
         bool taken = false;
         if (inFeature) {
-            for (const TFeatureField& f : featureFields) {
+            for (const TLabelled<TSummaryFeature>& f : featureFields) {
                 if (SameLabel(label, f.Label)) {
                     SetOnce(feature.*f.Field, value);
                     taken = true;
@@ -261,7 +260,7 @@ TSetupSummary ParseSetupSummary(std::string_view text) {
         }
         if (taken)
             continue;
-        for (const TField& f : overall)
+        for (const TLabelled<TSetupSummary>& f : overall)
             if (SameLabel(label, f.Label))
                 SetOnce(summary.*f.Field, value);
     }

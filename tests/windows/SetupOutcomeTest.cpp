@@ -37,7 +37,7 @@ const std::string FailedSummary =
     "  Component error code:          0x851A001A\n"
     "  Error description:             " + ExitMessage + "\n";
 
-class SetupOutcome : public SetupSequence {
+class AfterSetup : public SetupSequence {
 protected:
     fs::path SummaryTemplate = Temp.Path() / L"summary-template.txt";
 
@@ -61,7 +61,7 @@ bool Contains(const std::string& text, const std::string& part) {
 
 }  // namespace
 
-TEST_F(SetupOutcome, FailedSetupIsExplainedFromItsSummaryAndLoggedWithoutThePassword) {
+TEST_F(AfterSetup, FailedSetupIsExplainedFromItsSummaryAndLoggedWithoutThePassword) {
     SetupWrites(FailedSummary, L"-2061893606");
     Launch();
     struct Case {
@@ -77,11 +77,7 @@ TEST_F(SetupOutcome, FailedSetupIsExplainedFromItsSummaryAndLoggedWithoutThePass
     std::string firstLog;
     for (const Case& c : cases) {
         fs::remove(Record);
-        ClearText(Password);
-        if (c.paste)
-            PasteText(Password, c.password);
-        else
-            TypeText(Password, c.password);
+        EnterPassword(c.password, c.paste);
         StartAndAnswer(IDYES);
         const std::string text = ExpectExitMessage(
             "Uwaga", "Instalator SQL Server zakończył pracę z kodem błędu -2061893606 (0x851A001A).\r\n", c.name);
@@ -110,7 +106,7 @@ TEST_F(SetupOutcome, FailedSetupIsExplainedFromItsSummaryAndLoggedWithoutThePass
     }
 }
 
-TEST_F(SetupOutcome, WithoutASummaryTheFoldersSearchedAndAnEarlierAttemptAreNamed) {
+TEST_F(AfterSetup, WithoutASummaryTheFoldersSearchedAndAnEarlierAttemptAreNamed) {
     StandinBehaviour(L"0", L"1");
     Launch();
     StartAndAnswer(IDYES);
@@ -138,7 +134,7 @@ TEST_F(SetupOutcome, WithoutASummaryTheFoldersSearchedAndAnEarlierAttemptAreName
     EXPECT_FALSE(Contains(text, "Plik podsumowania")) << "never taken for this run's: " << text;
 }
 
-TEST_F(SetupOutcome, SummaryThatNeedsARestartOutweighsANegativeExitCode) {
+TEST_F(AfterSetup, SummaryThatNeedsARestartOutweighsANegativeExitCode) {
     SetupWrites("Overall summary:\n  Final result:  Passed but reboot required, see logs for details\n",
                 L"-2067919934");
     Launch();

@@ -112,6 +112,14 @@ protected:
         record += "startup-flags=0x00000001 show=1 console=own priority=0x00000020\n";
         return record;
     }
+    // Replaces the password as a user would: typed, or pasted (which keeps spaces).
+    void EnterPassword(const std::string& password, bool paste) {
+        ClearText(Password);
+        if (paste)
+            PasteText(Password, password);
+        else
+            TypeText(Password, password);
+    }
     // Presses the start button and answers the confirmation; returns the
     // confirmation's text.
     std::string StartAndAnswer(int answer) {

@@ -91,11 +91,7 @@ TEST_F(SetupSequence, SetupReceivesThePasswordExactly) {
     };
     for (const Case& c : cases) {
         fs::remove(Record);
-        ClearText(Password);
-        if (c.paste)
-            PasteText(Password, c.password);
-        else
-            TypeText(Password, c.password);
+        EnterPassword(c.password, c.paste);
         ASSERT_EQ(WindowText(Password), c.password) << c.name;
         EXPECT_EQ(StartAndAnswer(IDYES), Confirmation(c.password)) << c.name;
         WaitForSetupToEnd();

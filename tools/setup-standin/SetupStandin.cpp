@@ -39,6 +39,7 @@
 // A console program like setup itself, so that it sees the console it was
 // given; like setup with /HIDECONSOLE, it hides that console's window.
 
+#include "StandinFiles.h"
 #include "StandinSummary.h"
 #include "win/WinText.h"
 
@@ -51,12 +52,6 @@
 #include <string>
 
 namespace {
-
-std::wstring Environment(const wchar_t* name) {
-    wchar_t buffer[32768];
-    const DWORD n = GetEnvironmentVariableW(name, buffer, 32768);
-    return n > 0 && n < 32768 ? std::wstring(buffer, n) : std::wstring();
-}
 
 std::wstring DefaultRecordPath() {
     wchar_t self[32768];
@@ -89,17 +84,6 @@ std::string StartupLine() {
                   static_cast<unsigned long>(startup.dwFlags), static_cast<unsigned>(startup.wShowWindow), console,
                   static_cast<unsigned long>(GetPriorityClass(GetCurrentProcess())));
     return line;
-}
-
-bool WriteRecord(const std::wstring& path, const std::string& record) {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return false;
-    DWORD written = 0;
-    const BOOL ok = WriteFile(file, record.data(), static_cast<DWORD>(record.size()), &written, nullptr);
-    CloseHandle(file);
-    return ok && written == record.size();
 }
 
 // Decimal digits, or hexadecimal ones after "0x"; with a minus in front when
@@ -201,18 +185,18 @@ int wmain() {
                        Environment(L"KANTREL_STANDIN_SUMMARY_ENCODING"), summaryError))
         report = "setup-standin: " + summaryError + "\n";
     if (!report.empty()) {
-        WriteRecord(recordPath, report);
+        WriteWholeFile(recordPath, report);
         return 2;
     }
     std::string record =
         WideToUtf8(GetCommandLineW()) + "\n" + WideToUtf8(CurrentDirectory()) + "\n" + startup + "\n";
     if (!summaryTemplate.empty())
         record += "summary=" + WideToUtf8(summary.Path()) + "\n";
-    if (!WriteRecord(recordPath, record))
+    if (!WriteWholeFile(recordPath, record))
         return 2;  // a broken test set-up, not a setup result
     Sleep(static_cast<DWORD>(*waitMs));
     if (!summaryTemplate.empty() && !summary.Finish(summaryError)) {
-        WriteRecord(recordPath, "setup-standin: " + summaryError + "\n");
+        WriteWholeFile(recordPath, "setup-standin: " + summaryError + "\n");
         return 2;
     }
     if (Environment(L"KANTREL_STANDIN_CLOSE_STARTER") == L"1")

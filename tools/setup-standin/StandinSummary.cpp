@@ -1,5 +1,6 @@
 #include "StandinSummary.h"
 
+#include "StandinFiles.h"
 #include "win/WinText.h"
 
 #include <windows.h>
@@ -11,12 +12,6 @@
 
 namespace {
 
-std::wstring Variable(const wchar_t* name) {
-    wchar_t buffer[32768];
-    const DWORD n = GetEnvironmentVariableW(name, buffer, 32768);
-    return n > 0 && n < 32768 ? std::wstring(buffer, n) : std::wstring();
-}
-
 // Every missing folder of the path, from the top down.
 bool MakeFolders(const std::wstring& path) {
     for (size_t at = path.find(L'\\', 3); ; at = path.find(L'\\', at + 1)) {
@@ -26,17 +21,6 @@ bool MakeFolders(const std::wstring& path) {
         if (at == std::wstring::npos)
             return true;
     }
-}
-
-bool WriteBytes(const std::wstring& path, const std::string& bytes) {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return false;
-    DWORD written = 0;
-    const BOOL ok = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-    CloseHandle(file);
-    return ok && written == bytes.size();
 }
 
 void ReplaceAll(std::string& text, const std::string& from, const std::string& to) {
@@ -71,7 +55,7 @@ bool TStandinSummary::Begin(const std::wstring& templatePath, const std::wstring
         error = "KANTREL_STANDIN_SUMMARY_ENCODING=\"" + WideToUtf8(encoding) + "\" is not utf-16le, utf-8 or utf-8-bom";
         return false;
     }
-    const std::wstring log = Variable(L"ProgramFiles") + L"\\Microsoft SQL Server\\" +
+    const std::wstring log = Environment(L"ProgramFiles") + L"\\Microsoft SQL Server\\" +
                              (version.empty() ? L"120" : version) + L"\\Setup Bootstrap\\Log";
     std::wstring stamp = Stamp();
     for (int i = 0; i < 30 && GetFileAttributesW((log + L"\\" + stamp).c_str()) != INVALID_FILE_ATTRIBUTES; ++i) {
@@ -80,7 +64,7 @@ bool TStandinSummary::Begin(const std::wstring& templatePath, const std::wstring
     }
     const std::wstring run = log + L"\\" + stamp;
     if (GetFileAttributesW(run.c_str()) != INVALID_FILE_ATTRIBUTES || !MakeFolders(run) ||
-        !WriteBytes(run + L"\\Detail.txt", "setup-standin: no details\r\n")) {
+        !WriteWholeFile(run + L"\\Detail.txt", "setup-standin: no details\r\n")) {
         error = "cannot make the run folder " + WideToUtf8(run);
         return false;
     }
@@ -112,7 +96,7 @@ bool TStandinSummary::Finish(std::string& error) {
     } else {
         bytes = (Encoding_ == L"utf-8-bom" ? "\xEF\xBB\xBF" : "") + text;
     }
-    if (!WriteBytes(Path_, bytes) || !WriteBytes(RootCopy_, bytes)) {
+    if (!WriteWholeFile(Path_, bytes) || !WriteWholeFile(RootCopy_, bytes)) {
         error = "cannot write the summary " + WideToUtf8(Path_);
         return false;
     }
