@@ -6,6 +6,8 @@
 
 #include <string>
 
+using namespace std::string_literals;
+
 namespace {
 
 std::string Utf16Le(const std::u16string& text, bool bom = true) {
@@ -52,7 +54,7 @@ TEST(SetupSummary, DecodedByByteOrderMarkElseStrictUtf8ElseAnsi) {
     };
     const Case cases[] = {
         {"UTF-16 LE with BOM", Utf16Le(u"Exit message: Błąd ż\U0001F600"), false, "Exit message: Błąd ż\U0001F600", false},
-        {"UTF-16 BE with BOM", std::string("\xFE\xFF\0O\0k", 6), false, "Ok", false},
+        {"UTF-16 BE with BOM", "\xFE\xFF\0O\0k"s, false, "Ok", false},
         {"UTF-8 with BOM, bad byte replaced", "\xEF\xBB\xBFOk \xFF!", false, "Ok \xEF\xBF\xBD!", false},
         {"UTF-8 without BOM", "Final result: Passed – zażółć", false, "Final result: Passed – zażółć", false},
         {"invalid UTF-8: ANSI", "caf\xE9 ok", false, "café ok", true},
@@ -105,7 +107,7 @@ TEST(SetupSummary, FieldsFromLabelledLines) {
         {"a feature without a status is not reported", "  Feature: A\n  Feature: B\n  Status: Failed\n", "", "B",
          "Failed"},
         {"a feature's fields end with its block", "  Feature: A\nRules with failures:\n  Status: Failed\n", "", "", ""},
-        {"controls in values become spaces", std::string("  Final result: Fail\0ed\x07!\n", 28), "Fail ed !", "", ""},
+        {"controls in values become spaces", "  Final result: Fail\0ed\x07!\n"s, "Fail ed !", "", ""},
         {"no colon, no label", "Final result Passed\n:\n", "", "", ""},
     };
     for (const Case& c : cases) {

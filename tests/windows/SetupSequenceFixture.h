@@ -97,7 +97,8 @@ protected:
     void Launch() {
         Kantrel = std::make_unique<TKantrelSession>(ProgramDir / L"kantrel.exe", Temp.Path());
         Main = Kantrel->WaitForMainWindow();
-        ASSERT_NE(Main, nullptr) << "main window";
+        ASSERT_NE(Main, nullptr) << "main window; kantrel.exe's exit code: " << std::hex << Kantrel->ExitCode()
+                                 << " (" << STILL_ACTIVE << " while it runs)";
         Password = FindChild(Main, L"Edit");
         Start = FindChild(Main, L"Button");
         ASSERT_NE(Password, nullptr);
