@@ -22,7 +22,10 @@ bool TKantrelLog::Open() {
             return false;
         const std::string stem = folder + "\\Kantrel_" + TimeStampName(files.LocalTime(files.Now()));
         for (int suffix = 1; suffix <= LastNameSuffix; ++suffix) {
-            const std::string path = stem + (suffix == 1 ? std::string() : "_" + std::to_string(suffix)) + ".log";
+            std::string path = stem;
+            if (suffix > 1)
+                path += '_' + std::to_string(suffix);
+            path += ".log";
             TCreateResult result = crFailed;
             std::unique_ptr<TAppendFile> file = files.CreateNewFile(path, result);
             if (result == crExists)
