@@ -81,6 +81,19 @@ std::string PolicyText(TPasswordPolicyCheck check) {
     return std::string("hasło ") + SPolicyOther;
 }
 
+// Names the rule, never the computer's name: that may be the password.
+std::string SqlPasswordCheckText(TSqlPasswordCheck check) {
+    switch (check) {
+    case spAccepted:
+        break;
+    case spReservedWord:
+        return "hasło to słowo, którego SQL Server nie przyjmuje";
+    case spComputerName:
+        return "hasło to nazwa komputera";
+    }
+    return "hasło je spełnia";
+}
+
 }  // namespace
 
 std::string ProgramFolder(const std::string& programPath) {
@@ -189,6 +202,75 @@ TLauncherMessage PolicyWarningMessage(TPasswordPolicyCheck check) {
     return {SCaptionWarning, SPolicyHead + std::string(reason) + SPolicyTail, MsgYesNo | MsgIconWarning};
 }
 
+namespace {
+
+// Reads one code point of UTF-8 at `at` and moves past it; a byte that does
+// not start a well-formed sequence stands for itself.
+char32_t NextCodePoint(const std::string& text, size_t& at) {
+    const auto lead = static_cast<unsigned char>(text[at++]);
+    const int extra = lead >= 0xF0 ? 3 : lead >= 0xE0 ? 2 : lead >= 0xC0 ? 1 : 0;
+    if (extra == 0 || at + extra > text.size())
+        return lead;
+    char32_t code = lead & (0x3F >> extra);
+    for (int i = 0; i < extra; ++i) {
+        const auto next = static_cast<unsigned char>(text[at + i]);
+        if ((next & 0xC0) != 0x80)
+            return lead;
+        code = (code << 6) | (next & 0x3F);
+    }
+    at += extra;
+    return code;
+}
+
+// Lower case for the letters a computer's name or a typed word may hold:
+// ASCII, Latin-1 and Latin Extended-A (Polish letters among them).
+char32_t FoldCase(char32_t c) {
+    if ((c >= 'A' && c <= 'Z') || (c >= 0xC0 && c <= 0xDE && c != 0xD7))
+        return c + 0x20;
+    // Capitals on even code points, their small letters after them, except
+    // for the stretch from Ĺ to Ň, which starts one later, and Ÿ.
+    const bool oddCapitals = (c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E);
+    if (c >= 0x100 && c <= 0x17F && c != 0x130 && c != 0x131 && c != 0x138 && c != 0x149 && c != 0x17F &&
+        (c % 2 == 1) == oddCapitals)
+        return c + 1;
+    return c == 0x178 ? 0xFF : c;
+}
+
+bool EqualIgnoringCase(const std::string& a, const std::string& b) {
+    size_t i = 0, j = 0;
+    while (i < a.size() && j < b.size())
+        if (FoldCase(NextCodePoint(a, i)) != FoldCase(NextCodePoint(b, j)))
+            return false;
+    return i == a.size() && j == b.size();
+}
+
+}  // namespace
+
+TSqlPasswordCheck SqlServerPasswordCheck(const std::string& password, const std::vector<std::string>& computerNames) {
+    for (const char* word : {"password", "admin", "administrator", "sa", "sysadmin"})
+        if (EqualIgnoringCase(password, word))
+            return spReservedWord;
+    for (const std::string& name : computerNames)
+        if (!name.empty() && EqualIgnoringCase(password, name))
+            return spComputerName;
+    return spAccepted;
+}
+
+TLauncherMessage SqlPasswordWarningMessage(TSqlPasswordCheck check) {
+    // Whether SQL Server applies its rules depends on its version and
+    // settings, which cannot be seen before setup: a question, No the default.
+    const unsigned style = MsgYesNo | MsgIconWarning | MsgDefaultButton2;
+    switch (check) {
+    case spAccepted:
+        break;
+    case spReservedWord:
+        return {SCaptionWarning, SSqlPasswordWord, style};
+    case spComputerName:
+        return {SCaptionWarning, SSqlPasswordComputerName, style};
+    }
+    return {};
+}
+
 TLauncherMessage InstalledInstanceMessage(TPresence instance) {
     if (instance != prPresent)
         return {};
@@ -285,12 +367,16 @@ void RunInstallationSequence(TLauncherPlatform& platform) {
     }
     // Setup refuses to install an instance that is there already, and the
     // sa password that the policy refuses, but only after minutes of work;
-    // either known now is worth a question.
+    // either known now is worth a question; so are SQL Server's own rules.
     if (!GoOnDespite(platform, InstalledInstanceMessage(SetupInstancePresence(platform)), "zainstalowaną instancję"))
         return;
     const TPasswordPolicyCheck policy = platform.CheckPasswordPolicy(password);
     log.Write("Zasady haseł systemu Windows: " + PolicyText(policy));
     if (!GoOnDespite(platform, PolicyWarningMessage(policy), "zasady haseł"))
+        return;
+    const TSqlPasswordCheck sqlCheck = SqlServerPasswordCheck(password, platform.ComputerNames());
+    log.Write("Zasady haseł SQL Server: " + SqlPasswordCheckText(sqlCheck));
+    if (!GoOnDespite(platform, SqlPasswordWarningMessage(sqlCheck), "zasady haseł SQL Server"))
         return;
     // The confirmation shows the password: only the answer is logged.
     const TLauncherMessage confirmation = ConfirmationMessage(platform.PasswordText());

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 class TKantrelLog;
 class TLauncherFiles;
@@ -66,6 +67,12 @@ inline constexpr const char* SPolicyTooShort = "jest za krótkie";
 inline constexpr const char* SPolicyTooLong = "jest za długie";
 inline constexpr const char* SPolicyNotComplex = "nie spełnia wymagań złożoności";
 inline constexpr const char* SPolicyOther = "nie spełnia wymagań";
+inline constexpr const char* SSqlPasswordWord =
+    "Hasło to jedno ze słów, których SQL Server nie przyjmuje jako hasła użytkownika 'sa' (password, admin, "
+    "administrator, sa, sysadmin), więc instalacja najpewniej się nie powiedzie.\r\nCzy mimo to kontynuować?";
+inline constexpr const char* SSqlPasswordComputerName =
+    "Hasło jest takie samo jak nazwa tego komputera. SQL Server nie przyjmuje takiego hasła dla użytkownika 'sa', "
+    "więc instalacja najpewniej się nie powiedzie.\r\nCzy mimo to kontynuować?";
 inline constexpr const char* SInstanceInstalled =
     "Na tym komputerze jest już zainstalowana instancja SQL Server o nazwie SQLVORNA. Instalator SQL Server "
     "najpewniej odmówi zainstalowania jej ponownie.\r\nJeśli ta instancja nie działa poprawnie, odinstaluj ją "
@@ -111,6 +118,21 @@ enum TPasswordPolicyCheck {
 // The question asked when the policy refuses the password; empty text when it
 // passes or nothing can be known.
 TLauncherMessage PolicyWarningMessage(TPasswordPolicyCheck check);
+
+// What SQL Server's own password rules say of a password for sa, beside the
+// machine's policy: it refuses a few words and the computer's name, whatever
+// their case.
+enum TSqlPasswordCheck {
+    spAccepted,
+    spReservedWord,
+    spComputerName,
+};
+
+TSqlPasswordCheck SqlServerPasswordCheck(const std::string& password, const std::vector<std::string>& computerNames);
+
+// The question asked when SQL Server would refuse the password; empty text
+// when it would take it.
+TLauncherMessage SqlPasswordWarningMessage(TSqlPasswordCheck check);
 
 // Whether something is there, as far as the system lets us look.
 enum TPresence {
@@ -181,6 +203,9 @@ public:
     virtual void FocusPassword() = 0;
     // Asks the system whether the password satisfies its password policy.
     virtual TPasswordPolicyCheck CheckPasswordPolicy(const std::string& password) = 0;
+    // The names this computer goes by (NetBIOS and DNS host name), those the
+    // system can tell.
+    virtual std::vector<std::string> ComputerNames() = 0;
     // Whether HKEY_LOCAL_MACHINE\keyPath has a value of that name, in that view.
     virtual TPresence FindRegistryValue(TRegistryView view, const std::string& keyPath,
                                         const std::string& valueName) = 0;

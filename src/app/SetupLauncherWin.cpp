@@ -175,6 +175,29 @@ bool RunningOnWine() {
 
 }  // namespace
 
+void* LoadSystemLibrary(const std::string& name, bool searchFlag) {
+    const std::wstring wideName = Utf8ToWide(name);
+    if (searchFlag) {
+        if (HMODULE library = LoadLibraryExW(wideName.c_str(), nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32))
+            return library;
+    }
+    std::vector<wchar_t> folder(MAX_PATH);
+    for (;;) {
+        const UINT n = GetSystemDirectoryW(folder.data(), static_cast<UINT>(folder.size()));
+        if (n == 0)
+            return nullptr;
+        if (n < folder.size()) {
+            folder.resize(n);
+            break;
+        }
+        folder.resize(n);
+    }
+    // The altered search path looks for the library's own imports beside it,
+    // in the system folder, before the program's folder.
+    const std::wstring path = std::wstring(folder.begin(), folder.end()) + L"\\" + wideName;
+    return LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+}
+
 TPasswordPolicyCheck TWin32LauncherPlatform::CheckPasswordPolicy(const std::string& password) {
     // Wine does not implement the validation: some versions leave the function
     // out (handled below like any missing function), others export a stub that
@@ -183,7 +206,7 @@ TPasswordPolicyCheck TWin32LauncherPlatform::CheckPasswordPolicy(const std::stri
         return pcUnknown;
     // From the system folder only: the program runs elevated from the folder
     // the setup files were downloaded to.
-    const TScopedLibrary netapi(LoadLibraryExW(L"netapi32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32));
+    const TScopedLibrary netapi(static_cast<HMODULE>(LoadSystemLibrary("netapi32.dll")));
     if (!netapi.Get())
         return pcUnknown;
     const auto validate = netapi.Function<TNetValidatePasswordPolicy>("NetValidatePasswordPolicy");
@@ -248,15 +271,40 @@ TPresence TWin32LauncherPlatform::FindRegistryValue(TRegistryView view, const st
         RegQueryValueExW(key.Get(), Utf8ToWide(valueName).c_str(), nullptr, nullptr, nullptr, nullptr));
 }
 
+std::vector<std::string> TWin32LauncherPlatform::ComputerNames() {
+    std::vector<std::string> names;
+    for (const COMPUTER_NAME_FORMAT format : {ComputerNameNetBIOS, ComputerNameDnsHostname}) {
+        DWORD size = 0;
+        GetComputerNameExW(format, nullptr, &size);
+        if (size == 0)
+            continue;
+        std::wstring name(size, L'\0');
+        if (GetComputerNameExW(format, name.data(), &size) && size > 0)
+            names.push_back(WideToUtf8(std::wstring_view(name.data(), size)));
+    }
+    return names;
+}
+
+uint32_t TWin32LauncherPlatform::OpenServiceError(void* manager, const std::string& name) {
+    const std::wstring serviceName = Utf8ToWide(name);
+    const TScopedServiceHandle service(
+        OpenServiceW(static_cast<SC_HANDLE>(manager), serviceName.c_str(), SERVICE_QUERY_STATUS));
+    return service.Get() ? ERROR_SUCCESS : GetLastError();
+}
+
 TPresence TWin32LauncherPlatform::FindService(const std::string& name) {
     const TScopedServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
     if (!manager.Get())
         return prUnknown;
-    const std::wstring serviceName = Utf8ToWide(name);
-    const TScopedServiceHandle service(OpenServiceW(manager.Get(), serviceName.c_str(), SERVICE_QUERY_STATUS));
-    if (service.Get())
+    switch (OpenServiceError(manager.Get(), name)) {
+    case ERROR_SUCCESS:
+    case ERROR_ACCESS_DENIED:
         return prPresent;
-    return GetLastError() == ERROR_SERVICE_DOES_NOT_EXIST ? prAbsent : prUnknown;
+    case ERROR_SERVICE_DOES_NOT_EXIST:
+        return prAbsent;
+    default:
+        return prUnknown;
+    }
 }
 
 std::string TWin32LauncherPlatform::CurrentFolder() {

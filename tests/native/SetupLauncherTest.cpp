@@ -45,6 +45,8 @@ public:
     TPresence Registry32 = prAbsent;
     TPresence Service = prAbsent;
     int InstanceAnswer = MsgResultYes;
+    std::vector<std::string> Names = {"BIURO-KSIĘGOWOŚĆ", "kadry-01"};
+    int SqlPasswordAnswer = MsgResultYes;
     bool StartFails = false;
     std::string StartError = "The system cannot find the file specified.";
     int TimeoutsBeforeEnd = 2;
@@ -83,6 +85,8 @@ public:
         Texts.push_back(text);
         if (caption == SCaptionQuestion)
             return Answer;
+        if (text == SSqlPasswordWord || text == SSqlPasswordComputerName)
+            return SqlPasswordAnswer;
         if (style == (MsgYesNo | MsgIconWarning | MsgDefaultButton2))
             return InstanceAnswer;
         return style == (MsgYesNo | MsgIconWarning) ? PolicyAnswer : 1;
@@ -126,6 +130,10 @@ public:
     TPasswordPolicyCheck CheckPasswordPolicy(const std::string& password) override {
         Calls.push_back("CheckPasswordPolicy " + password);
         return Policy;
+    }
+    std::vector<std::string> ComputerNames() override {
+        Calls.push_back("ComputerNames");
+        return Names;
     }
     TPresence FindRegistryValue(TRegistryView view, const std::string& keyPath,
                                 const std::string& valueName) override {
@@ -347,6 +355,7 @@ TEST(SetupLauncher, SequenceOnYesRunsSetupBetweenSplashAndButton) {
         Registry32,
         "Service MSSQL$SQLVORNA",
         "CheckPasswordPolicy qwzqwz",
+        "ComputerNames",
         "PasswordText",
         "MessageBox Pytanie 68 splashes=0 enabled=1",
         "Disable",
@@ -408,7 +417,7 @@ TEST(SetupLauncher, StartFailureShowsSplashThenReportsError) {
     RunInstallationSequence(p);
     const std::vector<std::string> expected = {
         "ProgramPath", "PasswordText", "FileExists C:\\/SQLEXPR_x86_ENU.exe", Registry64, Registry32,
-        "Service MSSQL$SQLVORNA", "CheckPasswordPolicy qwzqwz", "PasswordText",
+        "Service MSSQL$SQLVORNA", "CheckPasswordPolicy qwzqwz", "ComputerNames", "PasswordText",
         "MessageBox Pytanie 68 splashes=0 enabled=1", "Disable", "CreateSplash", "ShowSplash", "StartProcess",
         "FreeSplash", "Enable", "MessageBox Błąd 16 splashes=0 enabled=1",
     };
@@ -726,4 +735,69 @@ TEST(SetupLauncher, LogThatCannotBeWrittenChangesNothing) {
     EXPECT_TRUE(Contains(late.Texts.back(), "Dziennik programu Kantrel: " + late.KantrelLog.Path()));
     EXPECT_TRUE(Contains(late.LogText(), "Uruchomienie instalatora."));
     EXPECT_FALSE(Contains(late.LogText(), "Instalator zakończył"));
+}
+
+TEST(SetupLauncher, SqlServerQuestionForItsOwnWordsAndTheComputersNames) {
+    struct Case {
+        std::string password;
+        const char* text;  // null: nothing is asked
+        const char* logged;
+    };
+    const char* word = "to słowo, którego SQL Server nie przyjmuje";
+    const char* name = "to nazwa komputera";
+    const Case cases[] = {
+        {"password", SSqlPasswordWord, word},
+        {"PassWord", SSqlPasswordWord, word},
+        {"admin", SSqlPasswordWord, word},
+        {"ADMIN", SSqlPasswordWord, word},
+        {"Administrator", SSqlPasswordWord, word},
+        {"sa", SSqlPasswordWord, word},
+        {"Sa", SSqlPasswordWord, word},
+        {"sysadmin", SSqlPasswordWord, word},
+        {"SysAdmin", SSqlPasswordWord, word},
+        {"biuro-księgowość", SSqlPasswordComputerName, name},
+        {"Biuro-KsięgowoŚć", SSqlPasswordComputerName, name},
+        {"KADRY-01", SSqlPasswordComputerName, name},
+        {"kadry-01", SSqlPasswordComputerName, name},
+        {"Admin2026!x", nullptr, "je spełnia"},
+        {"mypassword", nullptr, "je spełnia"},
+        {"sa1", nullptr, "je spełnia"},
+        {"administratorzy", nullptr, "je spełnia"},
+        {"kadry", nullptr, "je spełnia"},
+        {"biuro-księgowo", nullptr, "je spełnia"},
+        {"biuro-ksiegowosc", nullptr, "je spełnia"},
+    };
+    for (const Case& c : cases) {
+        const std::string commandLine =
+            SetupCommandLine("C:\\Kit\\Setup/SQLEXPR_x86_ENU.exe", SetupParameters(c.password));
+        for (const int answer : {MsgResultYes, MsgResultNo}) {
+            const std::string name = c.password + (answer == MsgResultYes ? ", Yes" : ", No");
+            TFakePlatform p;
+            p.Password = c.password;
+            p.SqlPasswordAnswer = answer;
+            RunInstallationSequence(p);
+            ASSERT_GE(p.Calls.size(), 9u) << name;
+            EXPECT_EQ(p.Calls[6], "CheckPasswordPolicy " + c.password) << name;
+            EXPECT_EQ(p.Calls[7], "ComputerNames") << name << ": after the policy";
+            EXPECT_TRUE(Contains(p.LogText(), std::string("Zasady haseł SQL Server: hasło ") + c.logged))
+                << name << ":\n" << p.LogText();
+            EXPECT_FALSE(Contains(p.LogText(), "BIURO")) << name << ": a computer's name may be a password";
+            if (!c.text) {
+                EXPECT_EQ(p.Texts.size(), 1u) << name << ": the confirmation only";
+                EXPECT_EQ(p.CommandLine, commandLine) << name;
+                continue;
+            }
+            EXPECT_EQ(p.Calls[8], "MessageBox Uwaga 308 splashes=0 enabled=1") << name;
+            ASSERT_FALSE(p.Texts.empty()) << name;
+            EXPECT_EQ(p.Texts[0], c.text) << name;
+            if (answer == MsgResultYes) {
+                EXPECT_EQ(p.Texts.size(), 2u) << name << ": Yes goes on to the confirmation";
+                EXPECT_EQ(p.CommandLine, commandLine) << name;
+            } else {
+                EXPECT_EQ(p.Calls.size(), 10u) << name << ": No stops";
+                EXPECT_EQ(p.Calls.back(), "FocusPassword") << name;
+                EXPECT_EQ(p.CommandLine, "") << name << ": nothing started";
+            }
+        }
+    }
 }

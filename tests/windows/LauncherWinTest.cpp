@@ -258,3 +258,58 @@ TEST_F(LauncherWin, FilesFoldersAndClockOfTheSystem) {
     EXPECT_EQ(platform.WindowsVersion().find(", Wine ") != std::string::npos, wine) << platform.WindowsVersion();
     EXPECT_EQ(fs::path(Utf8ToWide(platform.CurrentFolder())), fs::current_path());
 }
+
+namespace {
+
+// The service lookup with the service manager's answer decided by the test.
+class TServiceAnswerPlatform : public TProcessOnlyPlatform {
+public:
+    DWORD Error = ERROR_SUCCESS;
+
+protected:
+    uint32_t OpenServiceError(void*, const std::string&) override { return Error; }
+};
+
+std::wstring Lowered(std::wstring text) {
+    CharLowerBuffW(text.data(), static_cast<DWORD>(text.size()));
+    return text;
+}
+
+}  // namespace
+
+TEST_F(LauncherWin, ServiceThatCannotBeOpenedForItsStatusIsThere) {
+    const std::pair<DWORD, TPresence> cases[] = {
+        {ERROR_SUCCESS, prPresent},
+        // Access is checked against the service's own security: only a
+        // service that exists can refuse it.
+        {ERROR_ACCESS_DENIED, prPresent},
+        {ERROR_SERVICE_DOES_NOT_EXIST, prAbsent},
+        {ERROR_INVALID_NAME, prUnknown},
+        {ERROR_NOT_ENOUGH_MEMORY, prUnknown},
+    };
+    ForgetRecordedInstance();
+    for (const auto& [error, presence] : cases) {
+        TServiceAnswerPlatform platform;
+        platform.Error = error;
+        EXPECT_EQ(platform.FindService("MSSQL$SQLVORNA"), presence) << "error " << error;
+        EXPECT_EQ(SetupInstancePresence(platform), presence) << "error " << error << ", registry empty";
+    }
+}
+
+TEST_F(LauncherWin, SystemLibrariesComeFromTheSystemFolderEitherWay) {
+    wchar_t system[MAX_PATH], wow64[MAX_PATH] = L"";
+    ASSERT_GT(GetSystemDirectoryW(system, MAX_PATH), 0u);
+    GetSystemWow64DirectoryW(wow64, MAX_PATH);
+    for (const bool searchFlag : {true, false}) {
+        const char* how = searchFlag ? "search flag" : "full path";
+        const HMODULE library = static_cast<HMODULE>(LoadSystemLibrary("netapi32.dll", searchFlag));
+        ASSERT_NE(library, nullptr) << how;
+        wchar_t path[MAX_PATH];
+        const DWORD n = GetModuleFileNameW(library, path, MAX_PATH);
+        const std::wstring folder = Lowered(fs::path(std::wstring(path, n)).parent_path().wstring());
+        EXPECT_TRUE(folder == Lowered(system) || folder == Lowered(wow64)) << how << ": " << WideToUtf8(path);
+        EXPECT_NE(GetProcAddress(library, "NetApiBufferFree"), nullptr) << how << ": netapi32 itself";
+        FreeLibrary(library);
+    }
+    EXPECT_EQ(LoadSystemLibrary("no-such-library.dll", false), nullptr);
+}

@@ -137,6 +137,20 @@ protected:
         EXPECT_TRUE(Kantrel->WaitForNoWindow([box](HWND w) { return w == box; })) << "confirmation closed";
         return text;
     }
+    // Answers a question asked before the confirmation ("Uwaga", Yes and No,
+    // No the default) and waits until it is gone.
+    void AnswerWarningQuestion(const std::string& text, int answer, const std::string& what) {
+        HWND box = Kantrel->WaitForMessageBox("Uwaga");
+        ASSERT_NE(box, nullptr) << what << ": no question";
+        EXPECT_EQ(MessageBoxText(box), text) << what;
+        EXPECT_TRUE(SameButtons(MessageBoxButtons(box), {IDYES, IDNO})) << what << ": Yes and No";
+        const auto isDefault = [box](int id) {
+            return (GetWindowLongW(GetDlgItem(box, id), GWL_STYLE) & BS_TYPEMASK) == BS_DEFPUSHBUTTON;
+        };
+        EXPECT_TRUE(isDefault(IDNO) && !isDefault(IDYES)) << what << ": No is the default";
+        ClickButton(GetDlgItem(box, answer));
+        EXPECT_TRUE(Kantrel->WaitForNoWindow([box](HWND w) { return w == box; })) << what;
+    }
     // Waits until setup has run and ended and the splash window is gone
     // (without having to catch the splash of a short run on screen).
     void WaitForSetupToEnd() {

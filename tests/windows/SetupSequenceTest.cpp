@@ -19,6 +19,14 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// Lower case of ASCII letters, as a user might type a name.
+std::string Lowered(std::string text) {
+    for (char& c : text)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return text;
+}
+
 POINT Centre(HWND window) {
     RECT r;
     GetWindowRect(window, &r);
@@ -358,24 +366,11 @@ TEST_F(SetupSequence, InstalledInstanceIsNamedBeforeTheConfirmation) {
         "najpewniej odmówi zainstalowania jej ponownie.\r\nJeśli ta instancja nie działa poprawnie, odinstaluj ją "
         "(Panel sterowania > Programy i funkcje) i uruchom Kantrel ponownie.\r\nCzy mimo to uruchomić instalator SQL "
         "Server?";
-    // Answers the question about the instance and waits until it is gone.
-    auto answerInstanceQuestion = [&](int answer, const std::string& what) {
-        HWND box = Kantrel->WaitForMessageBox("Uwaga");
-        ASSERT_NE(box, nullptr) << what << ": no question";
-        EXPECT_EQ(MessageBoxText(box), text) << what;
-        EXPECT_TRUE(SameButtons(MessageBoxButtons(box), {IDYES, IDNO})) << what << ": Yes and No";
-        const auto isDefault = [box](int id) {
-            return (GetWindowLongW(GetDlgItem(box, id), GWL_STYLE) & BS_TYPEMASK) == BS_DEFPUSHBUTTON;
-        };
-        EXPECT_TRUE(isDefault(IDNO) && !isDefault(IDYES)) << what << ": No is the default";
-        ClickButton(GetDlgItem(box, answer));
-        EXPECT_TRUE(Kantrel->WaitForNoWindow([box](HWND w) { return w == box; })) << what;
-    };
     Launch();
     {
         const TRecordedInstance recorded(KEY_WOW64_64KEY);
         ClickButton(Start);
-        answerInstanceQuestion(IDNO, "64-bit view, No");
+        AnswerWarningQuestion(text, IDNO, "64-bit view, No");
         ExpectQuiet("after No");
         EXPECT_FALSE(fs::exists(Record)) << "nothing started";
         EXPECT_EQ(Kantrel->TotalProcesses(), 1) << "kantrel.exe alone";
@@ -386,10 +381,62 @@ TEST_F(SetupSequence, InstalledInstanceIsNamedBeforeTheConfirmation) {
     {
         const TRecordedInstance recorded(KEY_WOW64_32KEY);
         ClickButton(Start);
-        answerInstanceQuestion(IDYES, "32-bit view, Yes");
+        AnswerWarningQuestion(text, IDYES, "32-bit view, Yes");
         EXPECT_EQ(AnswerConfirmation(IDYES), Confirmation("qwzqwz")) << "Yes goes on to the confirmation";
         WaitForSetupToEnd();
         EXPECT_EQ(ReadFileBytes(Record), ExpectedRecord("qwzqwz"));
         ExpectQuiet("after setup");
+    }
+}
+
+TEST_F(SetupSequence, PasswordsSqlServerRefusesAreQuestionedBeforeTheConfirmation) {
+    const std::string word =
+        "Hasło to jedno ze słów, których SQL Server nie przyjmuje jako hasła użytkownika 'sa' (password, admin, "
+        "administrator, sa, sysadmin), więc instalacja najpewniej się nie powiedzie.\r\nCzy mimo to kontynuować?";
+    const std::string computer =
+        "Hasło jest takie samo jak nazwa tego komputera. SQL Server nie przyjmuje takiego hasła dla użytkownika 'sa', "
+        "więc instalacja najpewniej się nie powiedzie.\r\nCzy mimo to kontynuować?";
+    // The names as this machine reports them, the same for kantrel.exe.
+    auto computerName = [](COMPUTER_NAME_FORMAT format) {
+        wchar_t name[256];
+        DWORD size = 256;
+        return GetComputerNameExW(format, name, &size) ? WideToUtf8(std::wstring(name, size)) : std::string();
+    };
+    const std::string netbios = computerName(ComputerNameNetBIOS);
+    const std::string dnsHost = computerName(ComputerNameDnsHostname);
+    ASSERT_FALSE(netbios.empty());
+    ASSERT_FALSE(dnsHost.empty());
+    Launch();
+    struct Case {
+        std::string password;
+        const std::string* question;  // null: straight to the confirmation
+        int answer;
+    };
+    const Case cases[] = {
+        {"Administrator", &word, IDNO},
+        {"sYsAdMiN", &word, IDYES},
+        {netbios, &computer, IDNO},
+        {Lowered(dnsHost), &computer, IDYES},
+        {"Admin2026!x", nullptr, IDYES},
+    };
+    for (const Case& c : cases) {
+        fs::remove(Record);
+        ClearText(Password);
+        TypeText(Password, c.password);
+        ClickButton(Start);
+        if (c.question) {
+            AnswerWarningQuestion(*c.question, c.answer, c.password);
+            if (c.answer == IDNO) {
+                ExpectQuiet(c.password + ", No");
+                EXPECT_FALSE(fs::exists(Record)) << c.password << ": nothing started";
+                EXPECT_EQ(WindowText(Password), c.password) << "password kept";
+                EXPECT_EQ(FocusedWindow(), Password) << "focus in the password field";
+                continue;
+            }
+        }
+        EXPECT_EQ(AnswerConfirmation(IDYES), Confirmation(c.password)) << c.password;
+        WaitForSetupToEnd();
+        EXPECT_EQ(ReadFileBytes(Record), ExpectedRecord(c.password)) << c.password;
+        ExpectQuiet(c.password + ", after setup");
     }
 }
