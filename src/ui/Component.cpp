@@ -11,6 +11,7 @@ TComponent::TComponent(TComponent* owner) : Owner_(owner) {
 }
 
 TComponent::~TComponent() {
+    ComponentLife_.End();
     Destroying();
     // Owned components go last-created first; each removes itself.
     while (!Components_.empty())

@@ -9,6 +9,7 @@
 #include <variant>
 #include <vector>
 
+#include "rtl/LifeToken.h"
 #include "ui/StoredDefinition.h"
 
 enum TComponentStateFlag : unsigned {
@@ -56,6 +57,9 @@ public:
     virtual void SetParentComponent(TComponent* parent) { (void)parent; }
     // A handler that stored definitions name; null when there is none.
     const TMethod* FindMethod(const std::string& name) const;
+    // Tells whoever called out of the component (a property applied, a
+    // handler run) whether it was freed meanwhile.
+    TLifeWatch LifeWatch() const { return ComponentLife_.Watch(); }
 
     // The owned component of that name and class; EReadError otherwise.
     template <class T>
@@ -78,6 +82,7 @@ private:
     std::vector<TComponent*> Components_;
     std::map<std::string, TMethod> Methods_;
     std::atomic<unsigned> State_{0};
+    TLifeToken ComponentLife_;
 };
 
 [[noreturn]] void RaiseComponentNotFound(const std::string& owner, const std::string& name);

@@ -25,15 +25,22 @@ void RegisterComponentClass(const std::string& className, TComponentFactory fact
 
 void TReader::ReadRoot(TComponent& root, const TStoredComponent& definition) {
     TReader reader(root);
-    reader.ReadProperties(root, definition);
-    reader.ReadChildren(root, definition);
-    for (TComponent* component : reader.Loaded_)
-        component->Loaded();
+    const TLifeWatch rootAlive = root.LifeWatch();
+    if (!reader.ReadProperties(root, definition) || !reader.ReadChildren(root, definition))
+        return;
+    // A loaded pass may run handlers too, and they may free what comes later.
+    for (const TLoading& loading : reader.Loaded_) {
+        if (!rootAlive)
+            return;
+        if (loading.Alive)
+            loading.Component->Loaded();
+    }
 }
 
-void TReader::ReadProperties(TComponent& component, const TStoredComponent& definition) {
+bool TReader::ReadProperties(TComponent& component, const TStoredComponent& definition) {
+    const TLifeWatch alive = component.LifeWatch();
     component.State_ |= csLoading;
-    Loaded_.push_back(&component);
+    Loaded_.push_back({&component, alive});
     if (!definition.Name.empty())
         component.SetName(definition.Name);
     Component_ = definition.Name;
@@ -42,10 +49,16 @@ void TReader::ReadProperties(TComponent& component, const TStoredComponent& defi
         if (!component.ReadProperty(*this, property.Name, property.Value))
             throw EReadError(Format("Error reading %s.%s: property does not exist", Component_.c_str(),
                                     Property_.c_str()));
+        // Applying it may have served queued calls, whose handlers may free anything.
+        if (!alive)
+            return false;
     }
+    return true;
 }
 
-void TReader::ReadChildren(TComponent& parent, const TStoredComponent& definition) {
+bool TReader::ReadChildren(TComponent& parent, const TStoredComponent& definition) {
+    const TLifeWatch parentAlive = parent.LifeWatch();
+    const TLifeWatch rootAlive = Root_.LifeWatch();
     for (const TStoredComponent& child : definition.Children) {
         auto found = Classes().find(child.ClassName);
         if (found == Classes().end())
@@ -55,9 +68,15 @@ void TReader::ReadChildren(TComponent& parent, const TStoredComponent& definitio
         component->State_ |= csLoading;
         component->SetName(child.Name);
         component->SetParentComponent(&parent);
-        ReadProperties(*component, child);
-        ReadChildren(*component, child);
+        // A child freed on the way takes its stored children with it.
+        if (ReadProperties(*component, child))
+            ReadChildren(*component, child);
+        if (!rootAlive)
+            return false;
+        if (!parentAlive)
+            return true;
     }
+    return true;
 }
 
 void TReader::InvalidValue() const {

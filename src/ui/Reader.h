@@ -39,12 +39,18 @@ public:
 
 private:
     explicit TReader(TComponent& root) : Root_(root) {}
-    void ReadProperties(TComponent& component, const TStoredComponent& definition);
-    void ReadChildren(TComponent& parent, const TStoredComponent& definition);
+    // Both return false once a handler run by a property has freed the
+    // component (or the parent): nothing of it is touched after that.
+    bool ReadProperties(TComponent& component, const TStoredComponent& definition);
+    bool ReadChildren(TComponent& parent, const TStoredComponent& definition);
     const TMethod& Method(const TStoredValue& value) const;
 
     TComponent& Root_;
-    std::vector<TComponent*> Loaded_;
+    struct TLoading {
+        TComponent* Component;
+        TLifeWatch Alive;
+    };
+    std::vector<TLoading> Loaded_;
     std::string Component_;  // for messages
     std::string Property_;
 };

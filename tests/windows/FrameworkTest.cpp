@@ -31,6 +31,14 @@ public:
             Log.push_back(Name() + ".Number=" + std::to_string(reader.AsInt(value)));
             return true;
         }
+        // As a handler served while a property is applied may: frees the
+        // component of that name.
+        if (name == "Free") {
+            TComponent* doomed = Owner()->FindComponent(reader.AsString(value));
+            Log.push_back(Name() + " frees " + reader.AsString(value));
+            delete doomed;
+            return true;
+        }
         return TComponent::ReadProperty(reader, name, value);
     }
 
@@ -75,6 +83,25 @@ TEST(Reader, AppliesPropertiesInStoredOrderThenTheLoadedPass) {
     ASSERT_EQ(root.ComponentCount(), 2) << "children are owned by the root";
     EXPECT_EQ(root.Components(0)->Name(), "First");
     EXPECT_FALSE(root.Components(1)->IsLoading());
+}
+
+TEST(Reader, TouchesNothingThatAPropertyFreed) {
+    RegisterComponentClass("TProbe", [](TComponent* owner) { return new TProbe(owner); });
+    Log.clear();
+    TProbeRoot root;
+    TReader::ReadRoot(root, {"TProbeRoot",
+                             "Root",
+                             {},
+                             {{"TProbe", "Early", {{"Number", 1}}, {}},
+                              {"TProbe", "Doomed", {{"Free", "Doomed"}, {"Number", 2}},
+                               {{"TProbe", "Inner", {{"Number", 3}}, {}}}},
+                              {"TProbe", "Late", {{"Free", "Early"}, {"Number", 4}}, {}}}});
+    const std::vector<std::string> expected = {
+        "Early.Number=1", "Doomed frees Doomed", "Late frees Early", "Late.Number=4", "Root loaded", "Late loaded",
+    };
+    EXPECT_EQ(Log, expected) << "no property, child or loaded pass of a freed component";
+    ASSERT_EQ(root.ComponentCount(), 1);
+    EXPECT_EQ(root.Components(0)->Name(), "Late");
 }
 
 TEST(Reader, RefusesWhatItDoesNotKnow) {
